@@ -1,0 +1,79 @@
+// The export's line splitter.
+#include "line_reader.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
+    std::size_t got = std::fread(dst, 1, n, file);
+    if (got == 0 && std::ferror(file)) return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+// Reads more bytes after those not yet handed out, first moving them to the
+// front and growing the buffer when a line fills it. False when nothing more
+// could be read.
+bool Refill(LineReader& r) {
+    if (r.at_end || r.read_error) return false;
+    if (r.begin > 0) {
+        std::memmove(r.buffer.data(), r.buffer.data() + r.begin, r.end - r.begin);
+        r.end -= r.begin;
+        r.begin = 0;
+    }
+    if (r.buffer.size() - r.end < kBlockSize / 2) r.buffer.resize(r.buffer.size() * 2);
+    std::int64_t got = r.read_block(r.file, r.buffer.data() + r.end, r.buffer.size() - r.end);
+    if (got < 0) {
+        r.read_error = true;
+        return false;
+    }
+    if (got == 0) {
+        r.at_end = true;
+        return false;
+    }
+    r.end += static_cast<std::size_t>(got);
+    return true;
+}
+
+}  // namespace
+
+void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block) {
+    reader = LineReader{};
+    reader.file = file;
+    reader.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
+    reader.buffer.resize(kBlockSize);
+}
+
+bool ReadLine(LineReader& r, std::string_view& line) {
+    std::size_t scanned = 0;  // bytes after `begin` known to hold no line feed
+    for (;;) {
+        std::size_t avail = r.end - r.begin;
+        // A whole line is at most kMaxLineLength bytes before its CR LF.
+        std::size_t limit = avail < kMaxLineLength + 2 ? avail : kMaxLineLength + 2;
+        const char* start = r.buffer.data() + r.begin;
+        const void* lf = std::memchr(start + scanned, '\n', limit - scanned);
+        if (lf) {
+            std::size_t n = static_cast<const char*>(lf) - start;
+            if (n <= kMaxLineLength || start[n - 1] == '\r') {
+                r.begin += n + 1;
+                r.position += n + 1;
+                if (n > 0 && start[n - 1] == '\r') --n;
+                line = std::string_view(start, n);
+                return true;
+            }
+        }
+        scanned = limit;
+        bool overlong = lf || avail >= kMaxLineLength + 2;
+        if (!overlong && Refill(r)) continue;
+        if (avail == 0) return false;
+        // An overlong line goes out in pieces; the last line may lack a line end.
+        std::size_t n = overlong || avail > kMaxLineLength ? kMaxLineLength : avail;
+        start = r.buffer.data() + r.begin;
+        r.begin += n;
+        r.position += n;
+        line = std::string_view(start, n);
+        return true;
+    }
+}

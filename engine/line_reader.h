@@ -1,0 +1,31 @@
+// Splits the export into lines: large reads into one reusable buffer, line
+// ends found with memchr. A CR LF pair or a lone LF ends a line and is not
+// part of it; every other byte, Ctrl-Z and zero bytes included, is data.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "search.h"
+
+// Lines are kept whole up to this length; a longer one comes in pieces of it.
+inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
+
+struct LineReader {
+    std::FILE* file = nullptr;
+    ReadBlock read_block;     // how bytes are read from `file`
+    std::vector<char> buffer;
+    std::size_t begin = 0;    // first byte not yet handed out
+    std::size_t end = 0;      // one past the last byte read
+    std::uint64_t position = 0;  // bytes of the export consumed so far
+    bool at_end = false;
+    bool read_error = false;
+};
+
+// Prepares a reader over an open file; an empty read_block means fread.
+void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block);
+
+// The next line, valid until the next call. False at the end of the export or
+// after a read error (then `read_error` is set).
+bool ReadLine(LineReader& reader, std::string_view& line);

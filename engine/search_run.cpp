@@ -1,0 +1,251 @@
+// One complete search: builds the strings, names and opens the log, reads the
+// export line by line through the scanner, shows progress and the summary.
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <vector>
+
+#include "line_reader.h"
+#include "match_log.h"
+#include "scanner.h"
+#include "search.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\' || c == ':';
+#else
+    return c == '/';
+#endif
+}
+
+// Same file on disk: names that differ in case or run through links count.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(fs::path(a), fs::path(b), ec) && !ec;
+}
+
+bool IsDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::path(path), ec);
+}
+
+// The export's size in bytes, or 0 when it has none to find (a pipe).
+std::uint64_t ExportSize(const std::string& path) {
+    std::error_code ec;
+    fs::path p(path);
+    if (!fs::is_regular_file(p, ec)) return 0;
+    std::uintmax_t size = fs::file_size(p, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+std::string Quoted(std::string_view text) {
+    std::string out = "'";
+    out.append(text);
+    out.push_back('\'');
+    return out;
+}
+
+}  // namespace
+
+std::string AscTime(std::time_t t) {
+    static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::tm* tm = std::localtime(&t);
+    if (!tm) return "??? ??? ?? ??:??:?? ????\n";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+                  kDays[(tm->tm_wday % 7 + 7) % 7], kMonths[(tm->tm_mon % 12 + 12) % 12],
+                  tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec, 1900 + tm->tm_year);
+    return text;
+}
+
+std::string LogFileName(std::string_view srchfilename) {
+    std::size_t name = 0;  // start of the file name after the last separator
+    for (std::size_t i = 0; i < srchfilename.size(); ++i)
+        if (IsSeparator(srchfilename[i])) name = i + 1;
+    std::size_t dot = srchfilename.find('.', name);
+    std::string log(srchfilename.substr(0, dot));
+    log.append(".log");
+    return log;
+}
+
+bool ListEverything(Display& display, RunState& run, const std::string& outputfilename,
+                    std::string_view end_message, std::string_view box_reason, bool close_file) {
+    // The list holds the strings newest first; the summary lists them as typed.
+    std::vector<const SearchString*> strings;
+    for (const SearchString* s = run.next_srch_string; s; s = s->next_string) strings.push_back(s);
+    std::string summary;
+    for (auto it = strings.rbegin(); it != strings.rend(); ++it) {
+        summary.append(Quoted(std::string_view((*it)->allocated_string, (*it)->string_length - 1)));
+        summary.append(" found ");
+        summary.append(std::to_string((*it)->matching_lines));
+        summary.append(" times\n");
+    }
+    AddMsgToOutputFile(run.output_file, end_message);
+    AddMsgToOutputFile(run.output_file, "Result Summary:\n");
+    AddMsgToOutputFile(run.output_file, summary);
+    bool complete = CloseLog(run.output_file, close_file);
+
+    std::string text(box_reason);
+    text.append(summary);
+    if (complete)
+        text.append("\n\nSee full results in output file " + Quoted(outputfilename) + "\n");
+    else
+        text.append("\n\nWriting to output file " + Quoted(outputfilename) +
+                    " failed: the log is incomplete.\n");
+    display.ShowMessageBox(text, "Result Summary");
+    return complete;
+}
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Whether any string matched any line.
+bool AnyFound(const RunState& run) {
+    for (const SearchString* s = run.next_srch_string; s; s = s->next_string)
+        if (s->matching_lines > 0) return true;
+    return false;
+}
+
+// The body of a run; Quelvar adds the out-of-memory guard around it.
+RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& log_file) {
+    RunResult result;
+    auto now = in.clock ? in.clock : std::function<std::time_t()>([] { return std::time(nullptr); });
+    std::int64_t prev_percent = 0;
+    bool printed_time = false;
+    std::uint64_t line_number = 0;
+
+    if (!BuildSrchStrings(run, in.srch_string)) {
+        display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
+                               "Out of Memory Error");
+        result.outcome = RunOutcome::OutOfMemory;
+        return result;
+    }
+
+    // The log is named after the export unless the caller names it, and never
+    // takes the export's place.
+    std::string& logfilename = result.logfilename;
+    if (in.log_stream) {
+        logfilename = in.log_stream_name;
+    } else if (!in.logfilename.empty()) {
+        logfilename = in.logfilename;
+    } else {
+        logfilename = LogFileName(in.srchfilename);
+        if (SameFile(logfilename, in.srchfilename)) logfilename = in.srchfilename + ".log";
+    }
+
+    std::time_t starttime = now();
+    std::string start_text = AscTime(starttime);
+
+    if (in.log_stream) {
+        run.output_file.file = in.log_stream;
+    } else if (!SameFile(logfilename, in.srchfilename) && !IsDirectory(logfilename)) {
+        log_file.reset(std::fopen(logfilename.c_str(), "wb"));
+        run.output_file.file = log_file.get();
+    }
+    if (!run.output_file.file) {
+        display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +
+                                   ".  Search aborted at " + start_text + "\n",
+                               "Unable to Open Logfile");
+        result.outcome = RunOutcome::LogNotOpened;
+        return result;
+    }
+    bool close_log = !in.log_stream;
+    // From here the log belongs to run.output_file, which closes it.
+    log_file.release();
+
+    AddMsgToOutputFile(run.output_file,
+                       "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
+    AddMsgToOutputFile(run.output_file, "looking for:\n");
+    AddMsgToOutputFile(run.output_file, in.srch_string);
+    AddMsgToOutputFile(run.output_file, "\n");
+
+    FilePtr fptr(IsDirectory(in.srchfilename) ? nullptr : std::fopen(in.srchfilename.c_str(), "rb"),
+                 [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    if (!fptr) {
+        std::string end_message = "Unable to open search file " + Quoted(in.srchfilename) +
+                                  ".  Search aborted at " + AscTime(now()) + "\n";
+        result.log_complete =
+            ListEverything(display, run, logfilename, end_message, end_message, close_log);
+        result.outcome = RunOutcome::ExportNotOpened;
+        return result;
+    }
+
+    display.SetProgressRange(0, 100);
+    std::uint64_t size = ExportSize(in.srchfilename);
+
+    LineReader reader;
+    StartLineReader(reader, fptr.get(), in.read_block);
+    std::string_view line;
+    while (ReadLine(reader, line)) {
+        ++line_number;
+        ProcessStream(run, line);
+        if (size == 0) continue;  // no size, no percentage
+        float float_percent =
+            static_cast<float>(100.0 * (static_cast<double>(reader.position) / static_cast<double>(size)));
+        if (float_percent > 100.0f) float_percent = 100.0f;  // the file grew while read
+        if (float_percent - static_cast<float>(prev_percent) < 1.0f) continue;
+
+        display.SetProgressText("Processed " + std::to_string(line_number) + " lines");
+        std::time_t currtime = now();
+        std::int64_t percent = static_cast<std::int64_t>(float_percent);
+        auto est_time =
+            static_cast<std::int64_t>(100.0 * std::difftime(currtime, starttime) / float_percent);
+        auto remaining_time = static_cast<std::int64_t>(
+            std::difftime(static_cast<std::time_t>(starttime + est_time), currtime));
+        if (remaining_time < 0) remaining_time = 0;  // a clock set back
+        if (remaining_time >= 30 || printed_time) {
+            printed_time = true;
+            display.SetTimeLeft("Estimated time remaining: " + std::to_string(remaining_time / 60) +
+                                " min " + std::to_string(remaining_time % 60) + " sec");
+        }
+        prev_percent = percent;
+        display.SetProgressPos(static_cast<int>(percent));
+    }
+    fptr.reset();
+    result.lines = line_number;
+
+    std::string end_message;
+    std::string box_reason;
+    if (reader.read_error) {
+        end_message = "\nSearch of file " + Quoted(in.srchfilename) + " stopped by a read error after " +
+                      std::to_string(line_number) + " lines at " + AscTime(now());
+        box_reason = end_message.substr(1) + "\n";
+        result.outcome = RunOutcome::ReadError;
+    } else {
+        end_message = "\nEnding search of file " + Quoted(in.srchfilename) + " at " + AscTime(now());
+    }
+    result.found = AnyFound(run);
+    result.log_complete =
+        ListEverything(display, run, logfilename, end_message, box_reason, close_log);
+    return result;
+}
+
+}  // namespace
+
+RunResult Quelvar(Display& display, const RunInputs& inputs) {
+    RunState run;
+    FilePtr log_file(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    RunResult result;
+    try {
+        result = Search(display, inputs, run, log_file);
+    } catch (const std::bad_alloc&) {
+        // Beyond the strings, only message texts and buffers are allocated;
+        // running out there still ends the run with the out-of-memory box.
+        CloseLog(run.output_file, !inputs.log_stream);
+        result = RunResult{};
+        result.outcome = RunOutcome::OutOfMemory;
+        display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
+                               "Out of Memory Error");
+    }
+    DeAllocateEverything(run);
+    return result;
+}

@@ -1,0 +1,85 @@
+// Splitting the export into lines: line ends, bytes that are data, long lines
+// and read errors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "line_reader.h"
+#include "test_util.h"
+
+namespace {
+
+struct Lines {
+    std::vector<std::string> lines;
+    std::vector<std::uint64_t> positions;
+    bool read_error = false;
+};
+
+Lines ReadAll(const std::string& bytes, ReadBlock read_block = {}) {
+    testutil::TempDir dir;
+    std::string path = dir / "export.xml";
+    testutil::WriteFile(path, bytes);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    LineReader reader;
+    StartLineReader(reader, f, std::move(read_block));
+    Lines out;
+    std::string_view line;
+    while (ReadLine(reader, line)) {
+        out.lines.emplace_back(line);
+        out.positions.push_back(reader.position);
+    }
+    out.read_error = reader.read_error;
+    std::fclose(f);
+    return out;
+}
+
+using V = std::vector<std::string>;
+
+TEST(LineReader, CrLfAndLoneLfEndLines) {
+    Lines r = ReadAll("a\r\nb\nc\r\r\n\r\n\nlast");
+    EXPECT_EQ(r.lines, (V{"a", "b", "c\r", "", "", "last"}));
+    EXPECT_EQ(r.positions, (std::vector<std::uint64_t>{3, 5, 9, 11, 12, 16}));
+    EXPECT_FALSE(r.read_error);
+}
+
+TEST(LineReader, LoneCrCtrlZAndZeroBytesAreData) {
+    std::string bytes("a\rb\x1A" "c\0d\r\ne", 10);
+    EXPECT_EQ(ReadAll(bytes).lines, (V{std::string("a\rb\x1A" "c\0d", 7), "e"}));
+    EXPECT_EQ(ReadAll("").lines, V{});
+    EXPECT_EQ(ReadAll("\r\n").lines, V{""});
+}
+
+TEST(LineReader, LongLinesStayWholeAcrossBlocks) {
+    std::string a(3 << 20, 'a'), b(5, 'b');
+    Lines r = ReadAll(a + "\r\n" + b + "\n" + a);
+    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[0], a);
+    EXPECT_EQ(r.lines[1], b);
+    EXPECT_EQ(r.lines[2], a);
+}
+
+TEST(LineReader, OverlongLinesComeInPieces) {
+    std::string huge(kMaxLineLength + 10, 'x');
+    Lines r = ReadAll(huge + "\nnext\n");
+    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[0].size(), kMaxLineLength);
+    EXPECT_EQ(r.lines[1], std::string(10, 'x'));
+    EXPECT_EQ(r.lines[2], "next");
+    // Exactly the longest whole line, CR LF included, is still one line.
+    Lines exact = ReadAll(std::string(kMaxLineLength, 'y') + "\r\n");
+    ASSERT_EQ(exact.lines.size(), 1u);
+    EXPECT_EQ(exact.lines[0].size(), kMaxLineLength);
+}
+
+TEST(LineReader, ReadErrorEndsTheLinesAndIsReported) {
+    int calls = 0;
+    Lines r = ReadAll("one\ntwo\nthree\n", [&](std::FILE*, char* dst, std::size_t) -> std::int64_t {
+        if (calls++ > 0) return -1;
+        std::memcpy(dst, "one\ntw", 6);
+        return 6;
+    });
+    EXPECT_EQ(r.lines, (V{"one", "tw"}));
+    EXPECT_TRUE(r.read_error);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+// Whole runs: the log byte for byte, its name, progress and the failure paths.
+#include <gtest/gtest.h>
+
+#include "line_reader.h"
+#include "search.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::CrLf;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+const std::string kExport = CrLf({
+    "<TABLE xmlns:UXGROUP=\"urn:x\">",
+    "  <OCC>",
+    "    <UXGROUP:ULABEL>Customers</UXGROUP:ULABEL>",
+    "    <UXGROUP:UBASE>SalesModel</UXGROUP:UBASE>",
+    "    <UXGROUP:UCODE>call foo_init()",
+    "",
+    "   endif",
+    "   foo_done()</UXGROUP:UCODE>",
+    "  </OCC>",
+    "</TABLE>",
+});
+
+class SearchRunTest : public ::testing::Test {
+protected:
+    testutil::TempDir dir;
+    testutil::RecordingDisplay display;
+    testutil::FixedClock clock;
+    RunInputs inputs;
+    void SetUp() override { inputs.clock = clock.fn(); }
+    RunResult Run(const std::string& strings, const std::string& export_path) {
+        inputs.srch_string = strings;
+        inputs.srchfilename = export_path;
+        return Quelvar(display, inputs);
+    }
+};
+
+TEST_F(SearchRunTest, CompleteLogByteForByte) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    RunResult r = Run("FOO\r\n\r\nBAR\r\n", path);
+    std::string t = AscTime(testutil::kStart);
+    std::string t_crlf = t.substr(0, t.size() - 1) + "\r\n";
+    EXPECT_EQ(ReadFile(dir / "export.log"),
+              "Starting search of file '" + path + "' on " + t_crlf +
+                  "looking for:\r\nFOO\r\n\r\nBAR\r\n\r\n"
+                  "Model:SALESMODEL  Table:CUSTOMERS  Trigger:UCODE(   1) :: 'CALL FOO_INIT()'\r\n"
+                  "Model:SALESMODEL  Table:CUSTOMERS  Trigger:UCODE(   2) :: '   ENDIF'\r\n"
+                  "Model:SALESMODEL  Table:CUSTOMERS  Trigger:UCODE(   3) :: '   FOO_DONE()'\r\n"
+                  "\r\nEnding search of file '" + path + "' at " + t_crlf +
+                  "Result Summary:\r\n'FOO' found 2 times\r\n'' found 3 times\r\n'BAR' found 0 times\r\n");
+    ASSERT_EQ(display.boxes.size(), 1u);
+    EXPECT_EQ(display.boxes[0].caption, "Result Summary");
+    EXPECT_EQ(display.boxes[0].text,
+              "'FOO' found 2 times\n'' found 3 times\n'BAR' found 0 times\n\n\n"
+              "See full results in output file '" + (dir / "export.log") + "'\n");
+    EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    EXPECT_TRUE(r.found);
+    EXPECT_TRUE(r.log_complete);
+    EXPECT_EQ(r.lines, 10u);
+    EXPECT_EQ(ReadFile(path), kExport);
+}
+
+TEST_F(SearchRunTest, SeveralRunsInOneProcessStartClean) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    Run("FOO", path);
+    std::string first = ReadFile(dir / "export.log");
+    Run("FOO", path);
+    EXPECT_EQ(ReadFile(dir / "export.log"), first);
+    EXPECT_EQ(display.boxes[0].text, display.boxes[1].text);
+}
+
+TEST(LogFileName, CutAtTheFirstDotOfTheFileName) {
+    EXPECT_EQ(LogFileName("export.xml"), "export.log");
+    EXPECT_EQ(LogFileName("../x.xml"), "../x.log");
+    EXPECT_EQ(LogFileName("dir.old/EXPORT.XML.BAK"), "dir.old/EXPORT.log");
+    EXPECT_EQ(LogFileName("dir.old/export"), "dir.old/export.log");
+    EXPECT_EQ(LogFileName("a/.hidden"), "a/.log");
+#ifdef _WIN32
+    EXPECT_EQ(LogFileName("C:\\DATA.OLD\\EXPORT.XML"), "C:\\DATA.OLD\\EXPORT.log");
+    EXPECT_EQ(LogFileName("C:EXPORT.XML"), "C:EXPORT.log");
+#else
+    EXPECT_EQ(LogFileName("C:\\DATA.OLD\\EXPORT.XML"), "C:\\DATA.log");
+#endif
+}
+
+TEST_F(SearchRunTest, LogNeverReplacesTheExport) {
+    std::string path = dir / "repo.log";
+    WriteFile(path, kExport);
+    RunResult r = Run("FOO", path);
+    EXPECT_EQ(ReadFile(path), kExport);
+    EXPECT_EQ(r.logfilename, path + ".log");
+    EXPECT_NE(ReadFile(path + ".log").find("'FOO' found 2 times"), std::string::npos);
+}
+
+TEST_F(SearchRunTest, GivenLogNamingTheExportIsRefused) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    inputs.logfilename = path;
+    RunResult r = Run("FOO", path);
+    EXPECT_EQ(r.outcome, RunOutcome::LogNotOpened);
+    EXPECT_EQ(ReadFile(path), kExport);
+}
+
+TEST_F(SearchRunTest, ExportThatCannotBeOpenedSaysSoInLogAndBox) {
+    for (std::string path : {dir / "missing.xml", dir.path.string()}) {
+        inputs.logfilename = dir / "out.log";
+        display.boxes.clear();
+        RunResult r = Run("A\r\nB", path);
+        EXPECT_EQ(r.outcome, RunOutcome::ExportNotOpened);
+        std::string t = AscTime(testutil::kStart);
+        std::string sentence = "Unable to open search file '" + path + "'.  Search aborted at " + t;
+        ASSERT_EQ(display.boxes.size(), 1u);
+        EXPECT_EQ(display.boxes[0].text, sentence + "\n'A' found 0 times\n'B' found 0 times\n\n\n"
+                                                    "See full results in output file '" +
+                                             inputs.logfilename + "'\n");
+        std::string log = ReadFile(inputs.logfilename);
+        std::string crlf = sentence.substr(0, sentence.size() - 1) + "\r\n\r\n";
+        EXPECT_NE(log.find("\r\nA\r\nB\r\n\r\n" + crlf + "Result Summary:\r\n"), std::string::npos)
+            << log;
+    }
+}
+
+TEST_F(SearchRunTest, LogThatCannotBeCreatedEndsTheRunBeforeAnything) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    inputs.logfilename = dir / "no-such-folder/out.log";
+    RunResult r = Run("FOO", path);
+    EXPECT_EQ(r.outcome, RunOutcome::LogNotOpened);
+    ASSERT_EQ(display.boxes.size(), 1u);
+    EXPECT_EQ(display.boxes[0].caption, "Unable to Open Logfile");
+    EXPECT_EQ(display.boxes[0].text, "Unable to open output file '" + inputs.logfilename +
+                                         "'.  Search aborted at " + AscTime(testutil::kStart) + "\n");
+    EXPECT_TRUE(display.calls.empty());
+}
+
+TEST_F(SearchRunTest, EmptyExportShowsNoProgressAndZeroCounts) {
+    std::string path = dir / "empty.xml";
+    WriteFile(path, "");
+    RunResult r = Run("A", path);
+    EXPECT_EQ(display.calls, std::vector<std::string>{"range 0 100"});
+    EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(display.boxes.at(0).text.substr(0, 17), "'A' found 0 times");
+}
+
+TEST_F(SearchRunTest, ProgressUpdatesOncePerWholePercent) {
+    std::string path = dir / "export.xml";
+    std::string bytes;
+    for (int i = 0; i < 200; ++i) bytes += "line\r\n";  // 200 equal lines: 0.5% each
+    WriteFile(path, bytes);
+    Run("A", path);
+    ASSERT_EQ(display.calls.size(), 1u + 2 * 100);
+    EXPECT_EQ(display.calls[1], "text Processed 2 lines");
+    EXPECT_EQ(display.calls[2], "pos 1");
+    EXPECT_EQ(display.calls[199], "text Processed 200 lines");
+    EXPECT_EQ(display.calls[200], "pos 100");
+}
+
+TEST_F(SearchRunTest, RemainingTimeShownOnceThirtySecondsRemainThenAlways) {
+    std::string path = dir / "export.xml";
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) bytes += "line\r\n";
+    WriteFile(path, bytes);
+    clock.step = 1;  // one second passes at every reading of the clock
+    Run("A", path);
+    // Update k reads the clock at kStart + k: after 1% and 1 s, 99 s remain.
+    EXPECT_EQ(display.calls[2], "time Estimated time remaining: 1 min 39 sec");
+    EXPECT_EQ(display.calls.back(), "pos 100");
+    EXPECT_EQ(display.calls[display.calls.size() - 2], "time Estimated time remaining: 0 min 0 sec");
+
+    // Fast runs never show it.
+    display.calls.clear();
+    clock.step = 0;
+    Run("A", path);
+    for (const std::string& c : display.calls) EXPECT_NE(c.rfind("time", 0), 0u) << c;
+}
+
+TEST_F(SearchRunTest, ReadErrorStopsTheRunAndSaysWhere) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    int calls = 0;
+    inputs.read_block = [&](std::FILE* f, char* dst, std::size_t n) -> std::int64_t {
+        if (calls++ > 0) return -1;
+        return static_cast<std::int64_t>(std::fread(dst, 1, n < 120 ? n : 120, f));
+    };
+    RunResult r = Run("FOO", path);
+    EXPECT_EQ(r.outcome, RunOutcome::ReadError);
+    std::string log = ReadFile(dir / "export.log");
+    std::string ending = "Search of file '" + path + "' stopped by a read error after 4 lines at ";
+    EXPECT_NE(log.find("\r\n\r\n" + ending), std::string::npos) << log;
+    EXPECT_EQ(display.boxes.at(0).text.rfind(ending, 0), 0u) << display.boxes[0].text;
+}
+
+TEST_F(SearchRunTest, FailedLogWritesAreReported) {
+#ifndef _WIN32
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    inputs.logfilename = "/dev/full";
+    RunResult r = Run("FOO", path);
+    EXPECT_FALSE(r.log_complete);
+    EXPECT_NE(display.boxes.at(0).text.find("Writing to output file '/dev/full' failed: the log is "
+                                            "incomplete."),
+              std::string::npos);
+#else
+    GTEST_SKIP() << "needs /dev/full";
+#endif
+}
+
+TEST(AscTime, StandardLayout) {
+    std::string t = AscTime(testutil::kStart);
+    ASSERT_EQ(t.size(), 25u);
+    EXPECT_EQ(t.back(), '\n');
+    EXPECT_EQ(t[3], ' ');
+    EXPECT_EQ(t[7], ' ');
+    EXPECT_EQ(t.substr(20, 4), "2026");
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// Helpers shared by the engine tests: temporary folders, files, a display
+// that records what the run shows, and a clock that tests set.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "search.h"
+
+namespace testutil {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static std::atomic<int> counter{0};
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("reposearch-") + (info ? info->name() : "test") + "-" +
+                           std::to_string(counter++);
+        path = fs::temp_directory_path() / name;
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Joins lines with CR LF, ending the last one too.
+inline std::string CrLf(std::initializer_list<std::string> lines) {
+    std::string out;
+    for (const std::string& l : lines) out += l + "\r\n";
+    return out;
+}
+
+struct Box {
+    std::string text, caption;
+};
+
+// Records every display call, in order.
+struct RecordingDisplay final : Display {
+    std::vector<std::string> calls;  // "range 0 100", "pos 5", "text ...", "time ..."
+    std::vector<Box> boxes;
+    void SetProgressRange(int low, int high) override {
+        calls.push_back("range " + std::to_string(low) + " " + std::to_string(high));
+    }
+    void SetProgressPos(int percent) override { calls.push_back("pos " + std::to_string(percent)); }
+    void SetProgressText(std::string_view text) override { calls.push_back("text " + std::string(text)); }
+    void SetTimeLeft(std::string_view text) override { calls.push_back("time " + std::string(text)); }
+    void ShowMessageBox(std::string_view text, std::string_view caption) override {
+        boxes.push_back({std::string(text), std::string(caption)});
+    }
+};
+
+// A clock that stands still at a fixed time unless a test moves it.
+inline constexpr std::time_t kStart = 1796633400;  // an arbitrary moment in 2026
+struct FixedClock {
+    std::time_t now = kStart;
+    std::time_t step = 0;  // added after every reading
+    std::function<std::time_t()> fn() {
+        return [this] {
+            std::time_t t = now;
+            now += step;
+            return t;
+        };
+    }
+};
+
+}  // namespace testutil
