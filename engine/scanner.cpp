@@ -144,18 +144,18 @@ void ProcessStream(RunState& run, std::string_view input) {
     while (!line.empty()) {
         switch (s.next_level) {
         case 1: {
-            line = {};  // consumed unless a table opens
-            std::string_view whole(upper, input.size());
+            bool opened = false;
             for (int row : kRowOrder) {
-                if (whole.find(kTables[row].level1) != npos) {
+                if (line.find(kTables[row].level1) != npos) {
                     s.selected_row = row;
                     s.selected_level1 = kTables[row].level1;
                     s.selected_level3 = kTables[row].level3;
-                    s.next_level = 2;
-                    line = whole;  // examined again at level 2
+                    s.next_level = 2;  // the same text is examined again there
+                    opened = true;
                     break;
                 }
             }
+            if (!opened) line = {};
             break;
         }
         case 2: {

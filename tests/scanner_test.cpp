@@ -105,6 +105,16 @@ TEST_F(ScannerTest, TagOrderWithinALevelIsFixed) {
     EXPECT_EQ(run.scanner.selected_level3, "<UXGROUP:");
 }
 
+TEST_F(ScannerTest, TextAfterATableEndIsExaminedOnItsOwn) {
+    Search({"X"});
+    // The table tag before "</TABLE>" must not open the table again.
+    Feed({"<TABLE XMLNS:UFORM></TABLE>x", "<OCC>"});
+    EXPECT_EQ(run.scanner.next_level, 1);
+    Feed({"<TABLE XMLNS:UFORM></TABLE><TABLE XMLNS:ULIBR>", "<OCC>"});
+    EXPECT_EQ(run.scanner.selected_level3, "<ULIBR:");
+    EXPECT_EQ(run.scanner.next_level, 3);
+}
+
 TEST_F(ScannerTest, TableAndOccurrenceOnOneLine) {
     Search({"X"});
     Feed({"<TABLE XMLNS:USOURCE><OCC><USOURCE:USUB>PROC</USOURCE:USUB><USOURCE:UCODE>x"});
