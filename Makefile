@@ -4,7 +4,7 @@ JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev
 
-.PHONY: all build run test deps clean
+.PHONY: all build run test deps bench clean
 
 all: build
 
@@ -27,11 +27,17 @@ build: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/reposearch $(SAMPLE) custno invoice_total "calc_discount(" ; \
+	@./$(BUILD)/reposearch $(SAMPLE) custno invoice_total "calc_discount(" ; \
 	status=$$?; echo "(exit status $$status; the log is samples/repository.log)"; [ $$status -le 1 ]
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Speed against rg and grep on a synthetic export (BENCH_SIZE_MB, BENCH_RUNS).
+bench: build
+	@command -v rg >/dev/null && [ -x /usr/bin/time ] || { \
+	  [ "$$(id -u)" = 0 ] && apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ripgrep time; }
+	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD)

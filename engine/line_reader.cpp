@@ -72,8 +72,25 @@ bool ReadLine(LineReader& r, std::string_view& line) {
         std::size_t n = overlong || avail > kMaxLineLength ? kMaxLineLength : avail;
         start = r.buffer.data() + r.begin;
         r.begin += n;
+        r.line_start = r.position;
         r.position += n;
         line = std::string_view(start, n);
         return true;
     }
+}
+
+bool LineHolds(ByteStream& s, const LineReader& r, std::string_view line) {
+    const std::uint64_t a = r.line_start;
+    const std::uint64_t b = a + line.size();
+    if (s.next >= a) {
+        if (s.next != ByteStream::kNone) return s.next < b;
+        if (s.scanned_to >= b) return false;
+    }
+    // Search from this line to the end of what the buffer holds.
+    const char* from = line.data();
+    const char* to = r.buffer.data() + r.end;
+    const void* hit = std::memchr(from, s.byte, static_cast<std::size_t>(to - from));
+    s.next = hit ? a + static_cast<std::uint64_t>(static_cast<const char*>(hit) - from) : ByteStream::kNone;
+    s.scanned_to = a + static_cast<std::uint64_t>(to - from);
+    return s.next < b;
 }

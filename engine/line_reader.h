@@ -19,6 +19,7 @@ struct LineReader {
     std::size_t begin = 0;    // first byte not yet handed out
     std::size_t end = 0;      // one past the last byte read
     std::uint64_t position = 0;  // bytes of the export consumed so far
+    std::uint64_t line_start = 0;  // where the line last handed out starts
     bool at_end = false;
     bool read_error = false;
 };
@@ -29,3 +30,15 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block);
 // The next line, valid until the next call. False at the end of the export or
 // after a read error (then `read_error` is set).
 bool ReadLine(LineReader& reader, std::string_view& line);
+
+// Tells whether one byte value occurs in the lines handed out, searching the
+// buffer ahead once with memchr instead of every line on its own.
+struct ByteStream {
+    unsigned char byte = 0;
+    std::uint64_t next = 0;        // where it next occurs, or kNone
+    std::uint64_t scanned_to = 0;  // the buffer was searched up to here
+    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
+};
+
+// Whether the stream's byte occurs in `line`, the line ReadLine just gave.
+bool LineHolds(ByteStream& stream, const LineReader& reader, std::string_view line);

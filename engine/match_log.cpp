@@ -72,6 +72,13 @@ int BuildSrchStrings(RunState& run, std::string_view srch_string) {
         if (ok) work.remove_prefix(pair + 2);
     }
     if (ok && !work.empty()) ok = TryToAllocate(run, work.substr(0, kMaxSearchString)) == 1;
+    if (ok) {
+        try {
+            BuildMatcher(run.matcher, run.next_srch_string);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
     if (!ok) {
         DeAllocateEverything(run);
         return 0;
@@ -88,18 +95,11 @@ void DeAllocateEverything(RunState& run) {
         record = next;
     }
     run.next_srch_string = nullptr;
+    run.matcher = Matcher{};
 }
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
-    int matches = 0;
-    for (SearchString* s = run.next_srch_string; s; s = s->next_string) {
-        std::string_view needle(s->allocated_string, s->string_length - 1);
-        if (string_to_test.find(needle) != std::string_view::npos) {
-            ++s->matching_lines;
-            ++matches;
-        }
-    }
-    if (matches == 0) return;
+    if (MatchLine(run.matcher, string_to_test) == 0) return;
 
     const ScanContext& c = run.context;
     std::string& line = run.context_line;
@@ -129,7 +129,10 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
         line.append(") ");
     }
     line.append(":: '");
+    // The scanner hands data as read; the log shows it upper-cased.
+    std::size_t at = line.size();
     line.append(string_to_test);
+    for (std::size_t i = at; i < line.size(); ++i) line[i] = static_cast<char>(Fold(line[i]));
     line.append("'\n");
     AddMsgToOutputFile(run.output_file, line);
 }

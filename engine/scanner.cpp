@@ -1,5 +1,5 @@
-// The export scanner. Tags are found by substring search in an upper-cased
-// copy of the line, not by parsing XML: the export's layout is fixed and the
+// The export scanner. Tags are found by substring search with letters compared
+// as upper case, not by parsing XML: the export's layout is fixed and the
 // search must keep going over anything it holds.
 #include "scanner.h"
 
@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "match_log.h"
+#include "matcher.h"
 
 namespace {
 
@@ -39,6 +40,29 @@ constexpr std::string_view level2 = "<OCC>";
 constexpr std::string_view end_level2 = "</OCC>";
 
 constexpr std::size_t npos = std::string_view::npos;
+
+// The first place where `tag` (upper case, starting with "<") stands in the
+// line, letters compared as upper case.
+std::size_t FindTag(std::string_view line, std::string_view tag) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    while (static_cast<std::size_t>(end - p) >= tag.size()) {
+        const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p) - tag.size() + 1);
+        if (!lt) return npos;
+        p = static_cast<const char*>(lt);
+        std::size_t j = 1;
+        while (j < tag.size() && Fold(p[j]) == static_cast<unsigned char>(tag[j])) ++j;
+        if (j == tag.size()) return static_cast<std::size_t>(p - line.data());
+        ++p;
+    }
+    return npos;
+}
+
+void AssignFolded(std::string& out, std::string_view text) {
+    out.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(Fold(text[i]));
+}
+
 
 // The context field a context name fills, or none.
 std::string* ContextField(ScanContext& c, std::string_view name) {
@@ -104,7 +128,7 @@ bool CloseElement(RunState& run, std::string_view dataline) {
     std::string* field = nullptr;
     bool context = IsContextElement(run, run.context, &field);
     if (context) {
-        if (field) field->assign(dataline);
+        if (field) AssignFolded(*field, dataline);
     } else {
         ProcessMatches(run, dataline, run.context.trigger_line);
     }
@@ -112,41 +136,42 @@ bool CloseElement(RunState& run, std::string_view dataline) {
     return context;
 }
 
-// Upper-cases a to z only; every other byte stays as it is.
-constexpr std::array<unsigned char, 256> kUpper = [] {
-    std::array<unsigned char, 256> t{};
-    for (int i = 0; i < 256; ++i)
-        t[i] = static_cast<unsigned char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
-    return t;
-}();
-
 bool IsTrailingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 }  // namespace
 
-void ProcessStream(RunState& run, std::string_view input) {
+void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts) {
     ScannerState& s = run.scanner;
     ScanContext& c = run.context;
 
-    // The line up to its first zero byte, upper-cased, without trailing blanks.
-    if (const void* nul = std::memchr(input.data(), '\0', input.size()))
-        input = input.substr(0, static_cast<const char*>(nul) - input.data());
+    // The line up to its first zero byte, without trailing blanks. Letters
+    // are compared and stored as upper case; the bytes are not copied.
+    if (facts.may_hold_zero) {
+        if (const void* nul = std::memchr(input.data(), '\0', input.size()))
+            input = input.substr(0, static_cast<const char*>(nul) - input.data());
+    }
     while (!input.empty() && IsTrailingSpace(input.back())) input.remove_suffix(1);
     if (input.empty()) return;
-    s.process_line.resize(input.size());
-    char* upper = s.process_line.data();
-    for (std::size_t i = 0; i < input.size(); ++i)
-        upper[i] = static_cast<char>(kUpper[static_cast<unsigned char>(input[i])]);
-    std::string_view line(upper, input.size());
+    std::string_view line = input;
+
+    // Without a "<" nothing opens or closes: outside an element the line is
+    // consumed, inside it is one more line of data.
+    if (!facts.may_hold_tag) {
+        if (s.next_level == 4) {
+            ++c.trigger_line;
+            if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
+        }
+        return;
+    }
 
     while (!line.empty()) {
         switch (s.next_level) {
         case 1: {
             bool opened = false;
             for (int row : kRowOrder) {
-                if (line.find(kTables[row].level1) != npos) {
+                if (FindTag(line, kTables[row].level1) != npos) {
                     s.selected_row = row;
                     s.selected_level1 = kTables[row].level1;
                     s.selected_level3 = kTables[row].level3;
@@ -160,11 +185,11 @@ void ProcessStream(RunState& run, std::string_view input) {
         }
         case 2: {
             std::size_t at;
-            if ((at = line.find(level2)) != npos) {
+            if ((at = FindTag(line, level2)) != npos) {
                 line.remove_prefix(at + level2.size());
                 ClearContext(c);
                 s.next_level = 3;
-            } else if ((at = line.find(end_level1)) != npos) {
+            } else if ((at = FindTag(line, end_level1)) != npos) {
                 s.selected_level1 = {};
                 line.remove_prefix(at + end_level1.size());
                 s.next_level = 1;
@@ -175,7 +200,7 @@ void ProcessStream(RunState& run, std::string_view input) {
         }
         case 3: {
             std::size_t at;
-            if ((at = line.find(s.selected_level3)) != npos) {
+            if ((at = FindTag(line, s.selected_level3)) != npos) {
                 std::string_view rest = line.substr(at + s.selected_level3.size());
                 std::size_t close = rest.find('>');
                 if (close == npos) {  // no name can be delimited: nothing opens
@@ -184,12 +209,12 @@ void ProcessStream(RunState& run, std::string_view input) {
                 }
                 std::string_view tag = rest.substr(0, close);
                 std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n\v\f/"));
-                s.selected_level4.assign(name);
-                c.current_trigger.assign(name);
+                AssignFolded(s.selected_level4, name);
+                c.current_trigger = s.selected_level4;
                 c.trigger_line = 0;
                 s.end_level4.assign("</");
                 s.end_level4.append(s.selected_level3.substr(1));
-                s.end_level4.append(name);
+                s.end_level4.append(s.selected_level4);
                 s.end_level4.push_back('>');
                 s.next_level = 4;
                 line = rest.substr(close + 1);
@@ -199,7 +224,7 @@ void ProcessStream(RunState& run, std::string_view input) {
                     c.trigger_line = 1;
                     if (!CloseElement(run, {})) line = {};
                 }
-            } else if ((at = line.find(end_level2)) != npos) {
+            } else if ((at = FindTag(line, end_level2)) != npos) {
                 line.remove_prefix(at + end_level2.size());
                 s.next_level = 2;
             } else {
@@ -209,9 +234,9 @@ void ProcessStream(RunState& run, std::string_view input) {
         }
         default: {  // 4: inside an element
             ++c.trigger_line;
-            std::size_t at = line.find(s.end_level4);
+            std::size_t at = FindTag(line, s.end_level4);
             if (at == npos) {
-                ProcessMatches(run, line, c.trigger_line);
+                if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
                 line = {};
                 break;
             }

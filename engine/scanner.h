@@ -6,5 +6,14 @@
 
 #include "search.h"
 
+// What the reader already knows of a line, so the common line (element data
+// without a tag, a zero byte or a possible match) costs almost nothing. Each
+// "false" must be certain; "true" only means "look".
+struct LineFacts {
+    bool may_hold_tag = true;    // a "<"
+    bool may_hold_zero = true;   // a zero byte
+    bool may_match = true;       // a byte some search string needs
+};
+
 // Handles one line of the export (without its line end).
-void ProcessStream(RunState& run, std::string_view input);
+void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts = {});

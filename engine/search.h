@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "display.h"
+#include "matcher.h"
 
 // Where the current data line stands in the repository. Filled by the scanner,
 // read when a match is written.
@@ -56,7 +57,6 @@ struct ScannerState {
     std::string_view selected_level3;  // element prefix of the current table
     std::string selected_level4;       // name of the current element
     std::string end_level4;            // its end tag
-    std::string process_line;          // upper-cased working copy of the line
 };
 
 // Everything one run changes; a fresh RunState is a clean start.
@@ -64,6 +64,7 @@ struct RunState {
     ScannerState scanner;
     ScanContext context;
     SearchString* next_srch_string = nullptr;
+    Matcher matcher;  // built over the list by BuildSrchStrings
     LogStream output_file;
     std::string context_line;  // scratch for building one match line
 };

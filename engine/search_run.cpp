@@ -108,6 +108,29 @@ namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// Where the next search string occurs in the buffer, searched ahead of the
+// lines like a ByteStream.
+struct MatchStream {
+    std::uint64_t next = 0;
+    std::uint64_t scanned_to = 0;
+};
+
+// Whether some search string may occur in `line`, the line just read.
+bool LineMayMatch(MatchStream& s, const Matcher& m, const LineReader& r, std::string_view line) {
+    if (m.needles.empty()) return false;
+    const std::uint64_t a = r.line_start;
+    const std::uint64_t b = a + line.size();
+    if (s.next >= a) {
+        if (s.next != ByteStream::kNone) return s.next < b;
+        if (s.scanned_to >= b) return false;
+    }
+    std::string_view ahead(line.data(), static_cast<std::size_t>(r.buffer.data() + r.end - line.data()));
+    std::size_t at = FindAny(m, ahead, 0);
+    s.next = at == std::string_view::npos ? ByteStream::kNone : a + at;
+    s.scanned_to = a + ahead.size();
+    return s.next < b;
+}
+
 // Whether any string matched any line.
 bool AnyFound(const RunState& run) {
     for (const SearchString* s = run.next_srch_string; s; s = s->next_string)
@@ -184,10 +207,19 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& 
 
     LineReader reader;
     StartLineReader(reader, fptr.get(), in.read_block);
+    // The buffer is searched ahead for "<" (tags), zero bytes and the search
+    // strings, so most lines need no look of their own.
+    ByteStream tag_stream{'<'}, zero_stream{'\0'};
+    MatchStream match_stream;
     std::string_view line;
     while (ReadLine(reader, line)) {
         ++line_number;
-        ProcessStream(run, line);
+        LineFacts facts;
+        facts.may_hold_tag = LineHolds(tag_stream, reader, line);
+        facts.may_hold_zero = LineHolds(zero_stream, reader, line);
+        facts.may_match = !run.matcher.empties.empty() ||
+                          LineMayMatch(match_stream, run.matcher, reader, line);
+        ProcessStream(run, line, facts);
         if (size == 0) continue;  // no size, no percentage
         float float_percent =
             static_cast<float>(100.0 * (static_cast<double>(reader.position) / static_cast<double>(size)));

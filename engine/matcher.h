@@ -1,0 +1,46 @@
+// Finds which search strings occur in a data line, all strings in one pass.
+// Letters a to z compare as upper case, as the line is read.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+struct SearchString;
+
+// Upper-cases a to z only; every other byte stays as it is.
+inline constexpr std::array<unsigned char, 256> kFold = [] {
+    std::array<unsigned char, 256> t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<unsigned char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
+    return t;
+}();
+
+inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
+
+// A multi-string search after Wu and Manber: a window as long as the shortest
+// string slides over the text, skipping by the last byte pair it ends in, and
+// only a pair that ends some string's prefix is compared in full.
+struct Matcher {
+    std::vector<SearchString*> needles;  // strings that can match, but empty ones
+    std::vector<SearchString*> empties;  // empty strings match every data line
+    std::size_t window = 0;              // length of the shortest needle
+    std::vector<std::uint16_t> shift;    // by folded pair (window >= 2)
+    // Needles by the folded pair that ends their first `window` bytes (or by
+    // their first byte when the window is one byte), as offsets into `bucket`.
+    std::vector<std::uint32_t> bucket_start;
+    std::vector<std::uint32_t> bucket;
+    std::vector<std::uint64_t> seen;  // per needle: the line it last matched
+    std::uint64_t line_serial = 0;
+};
+
+// Builds the matcher over the list (throws std::bad_alloc when memory runs out).
+void BuildMatcher(Matcher& m, SearchString* head);
+
+// Adds 1 to the count of every string that occurs in the line. Returns how
+// many did.
+int MatchLine(Matcher& m, std::string_view line);
+
+// Where the first occurrence of any needle starts in text[from..], or npos.
+std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from);

@@ -1,0 +1,75 @@
+// The multi-string matcher against a plain substring search of the
+// upper-cased line, over strings of mixed lengths that share prefixes.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "match_log.h"
+#include "matcher.h"
+#include "test_util.h"
+
+namespace {
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(Fold(c));
+    return s;
+}
+
+TEST(Matcher, AgreesWithPlainSearchOnRandomLines) {
+    std::mt19937 rng(42);
+    const std::string alphabet = "abAB_ c\t<\xE9";
+    auto random_text = [&](std::size_t max) {
+        std::string s(rng() % (max + 1), ' ');
+        for (char& c : s) c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 300; ++round) {
+        RunState run;
+        std::vector<std::string> strings;
+        std::string text;
+        for (int i = 1 + static_cast<int>(rng() % 12); i > 0; --i) {
+            strings.push_back(Upper(random_text(6)));
+            if (rng() % 5 == 0) strings.back() = random_text(3);  // may hold a to z
+            text += strings.back() + "\r\n";
+        }
+        ASSERT_EQ(BuildSrchStrings(run, text), 1);
+        std::vector<std::int64_t> expected(strings.size(), 0);
+        for (int l = 0; l < 40; ++l) {
+            std::string line = random_text(30);
+            std::string upper = Upper(line);
+            for (std::size_t i = 0; i < strings.size(); ++i)
+                expected[i] += upper.find(strings[i]) != std::string::npos;
+            bool any_expected = false;
+            for (const std::string& s : strings) any_expected |= upper.find(s) != std::string::npos;
+            bool any_found = FindAny(run.matcher, line, 0) != std::string_view::npos ||
+                             !run.matcher.empties.empty();
+            EXPECT_EQ(any_found, any_expected) << line;
+            MatchLine(run.matcher, line);
+        }
+        // The list is newest first.
+        std::size_t i = strings.size();
+        for (SearchString* s = run.next_srch_string; s; s = s->next_string)
+            EXPECT_EQ(s->matching_lines, expected[--i]) << "'" << strings[i] << "'";
+        DeAllocateEverything(run);
+    }
+}
+
+TEST(Matcher, ManyStringsWithOneLongPrefix) {
+    RunState run;
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "COMMON_PREFIX_" + std::to_string(i) + "\r\n";
+    ASSERT_EQ(BuildSrchStrings(run, text), 1);
+    // _1999 holds _1, _19 and _199 too.
+    EXPECT_EQ(MatchLine(run.matcher, "x common_prefix_1999 common_prefix_7 COMMON_PREFIX_"), 5);
+    DeAllocateEverything(run);
+}
+
+TEST(Matcher, StringsThatCanNeverMatchAreLeftOut) {
+    RunState run;
+    ASSERT_EQ(BuildSrchStrings(run, "lower\r\nA\nB\r\nOK"), 1);
+    EXPECT_EQ(run.matcher.needles.size(), 1u);
+    EXPECT_EQ(MatchLine(run.matcher, "lower a\nb ok"), 1);
+    DeAllocateEverything(run);
+}
+
+}  // namespace
