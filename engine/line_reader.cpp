@@ -58,6 +58,7 @@ bool ReadLine(LineReader& r, std::string_view& line) {
             std::size_t n = static_cast<const char*>(lf) - start;
             if (n <= kMaxLineLength || start[n - 1] == '\r') {
                 r.begin += n + 1;
+                r.line_start = r.position;
                 r.position += n + 1;
                 if (n > 0 && start[n - 1] == '\r') --n;
                 line = std::string_view(start, n);

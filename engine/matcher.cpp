@@ -2,6 +2,8 @@
 #include "matcher.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <limits>
 
 #include "search.h"
@@ -13,6 +15,28 @@ std::string_view Text(const SearchString* s) {
 }
 
 std::uint32_t PairKey(unsigned char a, unsigned char b) { return (std::uint32_t{a} << 8) | b; }
+
+// The key of the shift table: the two bytes as if bit 0x20 were set (so a
+// letter's two cases meet), seven bits each.
+inline std::uint32_t Squeeze(unsigned char c) { return ((c >> 1) & 0x60u) | (c & 0x1Fu); }
+inline std::uint32_t ShiftKey(unsigned char a, unsigned char b) { return Squeeze(a) << 7 | Squeeze(b); }
+inline std::uint32_t ShiftKey(unsigned char a, unsigned char b, unsigned char c) {
+    return ((Squeeze(a) << 10) ^ (Squeeze(b) << 5) ^ Squeeze(c)) & 0xFFFF;
+}
+
+// Rough frequency of a byte in exports (source code and descriptions), for
+// picking a needle's rarest bytes. Only the order matters.
+int Frequency(unsigned char c) {
+    static const char kByRank[] = "ETAOINSRLCDU_MPH.FGB,Y;=()W\"VK'<>/X:JQZ";
+    if (c == ' ') return 1000;
+    if (c >= '0' && c <= '9') return 300;
+    for (int i = 0; kByRank[i]; ++i)
+        if (kByRank[i] == c) return 900 - 20 * i;
+    return 50;
+}
+
+// Needles this many or fewer are looked for by their probes.
+constexpr std::size_t kMaxProbes = 4;
 
 bool EqualFolded(const unsigned char* text, std::string_view needle) {
     for (std::size_t j = 0; j < needle.size(); ++j)
@@ -44,15 +68,24 @@ void Scan(const Matcher& m, std::string_view text, std::size_t from, Found found
                 return;
         return;
     }
-    const std::uint16_t* shift = m.shift.data();
+    const std::uint8_t* shift = m.shift.data();
+    if (w == 2) {
+        for (std::size_t end = from + 1; end < n;) {
+            if (std::uint8_t s = shift[ShiftKey(p[end - 1], p[end])]) {
+                end += s;
+                continue;
+            }
+            if (candidates(PairKey(kFold[p[end - 1]], kFold[p[end]]), end - 1)) return;
+            ++end;
+        }
+        return;
+    }
     for (std::size_t end = from + w - 1; end < n;) {
-        std::uint32_t key = PairKey(kFold[p[end - 1]], kFold[p[end]]);
-        std::uint16_t s = shift[key];
-        if (s) {
+        if (std::uint8_t s = shift[ShiftKey(p[end - 2], p[end - 1], p[end])]) {
             end += s;
             continue;
         }
-        if (candidates(key, end + 1 - w)) return;
+        if (candidates(PairKey(kFold[p[end - 1]], kFold[p[end]]), end + 1 - w)) return;
         ++end;
     }
 }
@@ -87,16 +120,53 @@ void BuildMatcher(Matcher& m, SearchString* head) {
     std::vector<std::uint32_t> fill(m.bucket_start.begin(), m.bucket_start.end() - 1);
     for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.bucket[fill[key_of(Text(m.needles[i]))]++] = i;
 
-    if (w >= 2) {
-        std::uint16_t most = static_cast<std::uint16_t>(std::min<std::size_t>(w - 1, 65535));
-        m.shift.assign(65536, most);
+    if (w == 2) {
+        m.shift.assign(1 << 14, 1);
+        for (SearchString* s : m.needles) m.shift[ShiftKey(Text(s)[0], Text(s)[1])] = 0;
+    } else if (w >= 3) {
+        m.shift.assign(1 << 16, static_cast<std::uint8_t>(std::min<std::size_t>(w - 2, 255)));
         for (SearchString* s : m.needles) {
             std::string_view text = Text(s);
-            for (std::size_t q = 0; q + 1 < w; ++q) {
-                std::uint16_t& entry = m.shift[PairKey(text[q], text[q + 1])];
-                entry = std::min<std::uint16_t>(entry, static_cast<std::uint16_t>(w - 2 - q));
+            for (std::size_t q = w > 257 ? w - 257 : 0; q + 2 < w; ++q) {
+                std::uint8_t& entry = m.shift[ShiftKey(text[q], text[q + 1], text[q + 2])];
+                entry = std::min<std::uint8_t>(entry, static_cast<std::uint8_t>(w - 3 - q));
             }
         }
+    }
+    TuneMatcher(m, {});
+}
+
+void TuneMatcher(Matcher& m, std::string_view sample) {
+    m.probes.clear();
+    m.probe_reach = 0;
+    if (m.needles.empty() || m.needles.size() > kMaxProbes) return;
+    // Counts by byte with bit 0x20 set; a small sample, or none, leaves the
+    // rough frequencies of source text to decide.
+    std::array<std::uint64_t, 256> counts{};
+    for (unsigned char c : sample) ++counts[c | 0x20];
+    const bool sampled = sample.size() >= 4096;
+    auto frequency = [&](char c) {
+        unsigned char b = static_cast<unsigned char>(c);
+        return sampled ? counts[b | 0x20] : static_cast<std::uint64_t>(Frequency(b));
+    };
+    for (std::uint32_t i = 0; i < m.needles.size(); ++i) {
+        std::string_view text = Text(m.needles[i]);
+        std::size_t first = 0;
+        for (std::size_t k = 1; k < text.size(); ++k)
+            if (frequency(text[k]) < frequency(text[first])) first = k;
+        // The second: the rarest other byte, a different one where there is.
+        std::size_t second = first;
+        auto differs = [&](std::size_t k) { return (text[k] | 0x20) != (text[first] | 0x20); };
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            if (k == first) continue;
+            if (second == first || (differs(k) && !differs(second)) ||
+                (differs(k) == differs(second) && frequency(text[k]) < frequency(text[second])))
+                second = k;
+        }
+        m.probes.push_back({i, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second),
+                            static_cast<unsigned char>(text[first] | 0x20),
+                            static_cast<unsigned char>(text[second] | 0x20)});
+        m.probe_reach = std::max({m.probe_reach, first, second});
     }
 }
 
@@ -118,7 +188,56 @@ int MatchLine(Matcher& m, std::string_view line) {
     return matches;
 }
 
+namespace {
+
+bool ProbeHits(const Matcher& m, const Matcher::Probe& probe, const unsigned char* p, std::size_t n,
+               std::size_t start) {
+    std::string_view needle = Text(m.needles[probe.needle]);
+    return needle.size() <= n - start && EqualFolded(p + start, needle);
+}
+
+// FindAny by probes: sixteen starting places at a time are tested for both
+// probe bytes of every needle, and only a place where both stand is compared.
+std::size_t FindByProbes(const Matcher& m, std::string_view text, std::size_t from) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t x = from;
+#if defined(__GNUC__) || defined(__clang__)
+    typedef unsigned char Bytes __attribute__((vector_size(16)));
+    auto load = [](const unsigned char* at) {
+        Bytes v;
+        std::memcpy(&v, at, sizeof v);
+        return v | 0x20;
+    };
+    for (; x + m.probe_reach + 16 <= n; x += 16) {
+        Bytes hit[kMaxProbes];
+        std::uint64_t any[2] = {0, 0};
+        for (std::size_t k = 0; k < m.probes.size(); ++k) {
+            const Matcher::Probe& probe = m.probes[k];
+            hit[k] = (Bytes)((load(p + x + probe.first) == probe.a) & (load(p + x + probe.second) == probe.b));
+            std::uint64_t half[2];
+            std::memcpy(half, &hit[k], sizeof half);
+            any[0] |= half[0];
+            any[1] |= half[1];
+        }
+        if (!(any[0] | any[1])) continue;
+        for (int lane = 0; lane < 16; ++lane)
+            for (std::size_t k = 0; k < m.probes.size(); ++k)
+                if (hit[k][lane] && ProbeHits(m, m.probes[k], p, n, x + lane)) return x + lane;
+    }
+#endif
+    for (; x < n; ++x)
+        for (const Matcher::Probe& probe : m.probes)
+            if (x + std::max(probe.first, probe.second) < n && (p[x + probe.first] | 0x20) == probe.a &&
+                (p[x + probe.second] | 0x20) == probe.b && ProbeHits(m, probe, p, n, x))
+                return x;
+    return std::string_view::npos;
+}
+
+}  // namespace
+
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from) {
+    if (!m.probes.empty()) return FindByProbes(m, text, from);
     std::size_t at = std::string_view::npos;
     Scan(m, text, from, [&](std::uint32_t, std::size_t start) {
         at = start;

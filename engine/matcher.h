@@ -26,17 +26,33 @@ struct Matcher {
     std::vector<SearchString*> needles;  // strings that can match, but empty ones
     std::vector<SearchString*> empties;  // empty strings match every data line
     std::size_t window = 0;              // length of the shortest needle
-    std::vector<std::uint16_t> shift;    // by folded pair (window >= 2)
+    // How far the window may slide, by a hash of its last three bytes (its
+    // last two when the window is two bytes), each with bit 0x20 set: that
+    // folds letters and merges a few other bytes, which only makes a skip
+    // shorter.
+    std::vector<std::uint8_t> shift;
     // Needles by the folded pair that ends their first `window` bytes (or by
     // their first byte when the window is one byte), as offsets into `bucket`.
     std::vector<std::uint32_t> bucket_start;
     std::vector<std::uint32_t> bucket;
+    // With few needles, each is first looked for by two of its rarest bytes,
+    // tested sixteen places at a time; see FindAny.
+    struct Probe {
+        std::uint32_t needle;
+        std::uint32_t first, second;  // offsets in the needle
+        unsigned char a, b;           // the bytes there, with bit 0x20 set
+    };
+    std::vector<Probe> probes;
+    std::size_t probe_reach = 0;  // largest probe offset
     std::vector<std::uint64_t> seen;  // per needle: the line it last matched
     std::uint64_t line_serial = 0;
 };
 
 // Builds the matcher over the list (throws std::bad_alloc when memory runs out).
 void BuildMatcher(Matcher& m, SearchString* head);
+
+// Picks the probes by how often bytes occur in a sample of the export.
+void TuneMatcher(Matcher& m, std::string_view sample);
 
 // Adds 1 to the count of every string that occurs in the line. Returns how
 // many did.

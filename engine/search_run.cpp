@@ -113,10 +113,11 @@ using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 struct MatchStream {
     std::uint64_t next = 0;
     std::uint64_t scanned_to = 0;
+    bool tuned = false;
 };
 
 // Whether some search string may occur in `line`, the line just read.
-bool LineMayMatch(MatchStream& s, const Matcher& m, const LineReader& r, std::string_view line) {
+bool LineMayMatch(MatchStream& s, Matcher& m, const LineReader& r, std::string_view line) {
     if (m.needles.empty()) return false;
     const std::uint64_t a = r.line_start;
     const std::uint64_t b = a + line.size();
@@ -125,6 +126,10 @@ bool LineMayMatch(MatchStream& s, const Matcher& m, const LineReader& r, std::st
         if (s.scanned_to >= b) return false;
     }
     std::string_view ahead(line.data(), static_cast<std::size_t>(r.buffer.data() + r.end - line.data()));
+    if (!s.tuned) {  // the first block read tells which bytes are rare
+        TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
+        s.tuned = true;
+    }
     std::size_t at = FindAny(m, ahead, 0);
     s.next = at == std::string_view::npos ? ByteStream::kNone : a + at;
     s.scanned_to = a + ahead.size();

@@ -83,3 +83,26 @@ TEST(LineReader, ReadErrorEndsTheLinesAndIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ByteStream, TellsWhichLinesHoldTheByte) {
+    testutil::TempDir dir;
+    std::string path = dir / "export.xml";
+    std::string big(3 << 20, 'x');  // crosses a refill of the buffer
+    testutil::WriteFile(path, "a<b\r\nplain\r\n" + big + "\n<\nno\n\n" + big + "<\nz");
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    LineReader reader;
+    StartLineReader(reader, f, {});
+    ByteStream lt{'<'};
+    std::vector<bool> holds;
+    std::string_view line;
+    while (ReadLine(reader, line)) {
+        holds.push_back(LineHolds(lt, reader, line));
+        EXPECT_EQ(holds.back(), line.find('<') != std::string_view::npos) << holds.size();
+    }
+    EXPECT_EQ(holds, (std::vector<bool>{true, false, false, true, false, false, true, false}));
+    std::fclose(f);
+}
+
+}  // namespace
