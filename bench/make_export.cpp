@@ -20,7 +20,7 @@ const char* kEnds[] = {"no", "name", "sum", "dt", "cnt", "pr", "cd", "dsc", "flg
 const char* kWords[] = {"if", "endif", "else", "call", "retrieve", "message", "return", "putmess",
                         "selectdb", "while", "endwhile", "length", "clear", "store", "commit",
                         "$status", "$result", "=", "+", "-", "(", ")", ";", "\"text\"", "0", "1",
-                        "<", ">", "<=", "!=", "%%", "&"};
+                        "&lt;", "&gt;", "&lt;=", "!=", "%%", "&amp;"};
 const char* kTables[] = {"UXGROUP", "UXFIELD", "USOURCE", "UFORM", "ULIBR", "UGREGS", "UFORMAT"};
 const char* kCode[] = {"UCODE", "USOURCE", "UTRIGGER", "UFORMULA", "UCOMMENT"};
 

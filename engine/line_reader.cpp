@@ -5,6 +5,9 @@
 
 namespace {
 
+// What a line may hold and still count as empty.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
@@ -94,4 +97,30 @@ bool LineHolds(ByteStream& s, const LineReader& r, std::string_view line) {
     s.next = hit ? a + static_cast<std::uint64_t>(static_cast<const char*>(hit) - from) : ByteStream::kNone;
     s.scanned_to = a + static_cast<std::uint64_t>(to - from);
     return s.next < b;
+}
+
+std::uint64_t FreeUpTo(const ByteStream& s, const LineReader& r) {
+    if (s.next == ByteStream::kNone) return s.scanned_to;
+    return s.next >= r.position ? s.next : r.position;
+}
+
+void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled) {
+    if (limit <= r.position) return;
+    std::size_t room = r.end - r.begin;
+    if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
+    const char* p = r.buffer.data() + r.begin;
+    const char* stop = p + room;
+    const char* start = p;
+    while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p))) {
+        const char* e = static_cast<const char*>(lf);
+        if (static_cast<std::size_t>(e - p) > kMaxLineLength) break;  // ReadLine cuts it up
+        ++lines;
+        const char* q = e;
+        while (q > p && IsBlank(q[-1])) --q;
+        filled += q > p;
+        p = e + 1;
+    }
+    std::size_t used = static_cast<std::size_t>(p - start);
+    r.begin += used;
+    r.position += used;
 }

@@ -31,6 +31,12 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block);
 // after a read error (then `read_error` is set).
 bool ReadLine(LineReader& reader, std::string_view& line);
 
+// Consumes the whole lines in the buffer that end before `limit` (a position
+// in the export), adding their number to `lines` and the number of those that
+// hold more than blanks to `filled`. For stretches of lines that can change
+// nothing but counts.
+void SkipLines(LineReader& reader, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled);
+
 // Tells whether one byte value occurs in the lines handed out, searching the
 // buffer ahead once with memchr instead of every line on its own.
 struct ByteStream {
@@ -42,3 +48,7 @@ struct ByteStream {
 
 // Whether the stream's byte occurs in `line`, the line ReadLine just gave.
 bool LineHolds(ByteStream& stream, const LineReader& reader, std::string_view line);
+
+// How far the lines ahead are known to be free of the byte: the position of
+// its next occurrence, or where the search stopped.
+std::uint64_t FreeUpTo(const ByteStream& stream, const LineReader& reader);

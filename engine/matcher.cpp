@@ -234,10 +234,58 @@ std::size_t FindByProbes(const Matcher& m, std::string_view text, std::size_t fr
     return std::string_view::npos;
 }
 
+// Where a needle starts whose window ends at `end`, or npos.
+std::size_t WindowMatch(const Matcher& m, const unsigned char* p, std::size_t n, std::size_t end) {
+    std::size_t start = end + 1 - m.window;
+    std::uint32_t key = PairKey(kFold[p[end - 1]], kFold[p[end]]);
+    for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
+        std::string_view needle = Text(m.needles[m.bucket[b]]);
+        if (needle.size() <= n - start && EqualFolded(p + start, needle)) return start;
+    }
+    return std::string_view::npos;
+}
+
+// FindAny with a window of three bytes or more: two windows slide at once,
+// over two neighbouring stretches of the text, since each skip waits for the
+// one before it and two such chains keep the processor busier.
+std::size_t FindInPairs(const Matcher& m, std::string_view text, std::size_t from) {
+    constexpr std::size_t kStretch = 1024;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size(), w = m.window, npos = std::string_view::npos;
+    const std::uint8_t* shift = m.shift.data();
+    auto step = [&](std::size_t& end, std::size_t& found) {
+        if (std::uint8_t s = shift[ShiftKey(p[end - 2], p[end - 1], p[end])]) {
+            end += s;
+            return false;
+        }
+        found = WindowMatch(m, p, n, end);
+        ++end;
+        return found != npos;
+    };
+    for (std::size_t start = from; start + w <= n; start += 2 * kStretch) {
+        // Windows starting in [start, mid) and in [mid, mid + kStretch).
+        std::size_t mid = start + kStretch;
+        std::size_t a = start + w - 1, a_stop = std::min(n, mid + w - 1);
+        std::size_t b = mid + w - 1, b_stop = std::min(n, mid + kStretch + w - 1);
+        std::size_t found_a = npos, found_b = npos;
+        while (a < a_stop && b < b_stop) {
+            if (step(a, found_a)) return found_a;
+            if (step(b, found_b)) break;
+        }
+        while (a < a_stop)
+            if (step(a, found_a)) return found_a;
+        if (found_b != npos) return found_b;
+        while (b < b_stop)
+            if (step(b, found_b)) return found_b;
+    }
+    return npos;
+}
+
 }  // namespace
 
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from) {
     if (!m.probes.empty()) return FindByProbes(m, text, from);
+    if (m.window >= 3) return FindInPairs(m, text, from);
     std::size_t at = std::string_view::npos;
     Scan(m, text, from, [&](std::uint32_t, std::size_t start) {
         at = start;

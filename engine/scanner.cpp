@@ -124,12 +124,12 @@ void EndElement(ScannerState& s) {
 // The element's data on the line of its end tag (or of a self-closing tag):
 // stored when it names context, searched otherwise. Returns whether the rest
 // of the line goes on being scanned.
-bool CloseElement(RunState& run, std::string_view dataline) {
+bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     std::string* field = nullptr;
     bool context = IsContextElement(run, run.context, &field);
     if (context) {
         if (field) AssignFolded(*field, dataline);
-    } else {
+    } else if (may_match) {
         ProcessMatches(run, dataline, run.context.trigger_line);
     }
     EndElement(run.scanner);
@@ -222,7 +222,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                     // Self-closing: the element opens and ends here, its data
                     // an empty line 1.
                     c.trigger_line = 1;
-                    if (!CloseElement(run, {})) line = {};
+                    if (!CloseElement(run, {}, facts.may_match)) line = {};
                 }
             } else if ((at = FindTag(line, end_level2)) != npos) {
                 line.remove_prefix(at + end_level2.size());
@@ -242,7 +242,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
             }
             std::string_view dataline = line.substr(0, at);
             std::string_view rest = line.substr(at + s.end_level4.size());
-            line = CloseElement(run, dataline) ? rest : std::string_view{};
+            line = CloseElement(run, dataline, facts.may_match) ? rest : std::string_view{};
             break;
         }
         }

@@ -1,5 +1,6 @@
 // One complete search: builds the strings, names and opens the log, reads the
 // export line by line through the scanner, shows progress and the summary.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -216,8 +217,35 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& 
     // strings, so most lines need no look of their own.
     ByteStream tag_stream{'<'}, zero_stream{'\0'};
     MatchStream match_stream;
+    // The next position where the progress display may change.
+    auto next_update = [&]() -> std::uint64_t {
+        if (size == 0 || prev_percent >= 100) return ByteStream::kNone;
+        double at = static_cast<double>(size) * static_cast<double>(prev_percent + 1) / 100.0;
+        double margin = static_cast<double>(size) / (1 << 20) + 64;  // float rounding
+        return at > margin ? static_cast<std::uint64_t>(at - margin) : 0;
+    };
     std::string_view line;
-    while (ReadLine(reader, line)) {
+    for (;;) {
+        // Lines before the next "<", and inside an element before the next
+        // zero byte and the next possible match, change nothing but counts.
+        if (line_number > 0) {
+            std::uint64_t limit = std::min(FreeUpTo(tag_stream, reader), next_update());
+            bool data = run.scanner.next_level == 4;
+            if (data && run.matcher.empties.empty() && !run.matcher.needles.empty()) {
+                std::uint64_t m = match_stream.next == ByteStream::kNone ? match_stream.scanned_to
+                                  : match_stream.next >= reader.position ? match_stream.next
+                                                                         : reader.position;
+                limit = std::min({limit, FreeUpTo(zero_stream, reader), m});
+            } else if (data && !run.matcher.empties.empty()) {
+                limit = 0;  // every data line matches
+            } else if (data) {
+                limit = std::min(limit, FreeUpTo(zero_stream, reader));
+            }
+            std::int64_t filled = 0;
+            SkipLines(reader, limit, line_number, filled);
+            if (data) run.context.trigger_line += filled;
+        }
+        if (!ReadLine(reader, line)) break;
         ++line_number;
         LineFacts facts;
         facts.may_hold_tag = LineHolds(tag_stream, reader, line);
