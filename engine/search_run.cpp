@@ -145,7 +145,7 @@ bool AnyFound(const RunState& run) {
 }
 
 // The body of a run; Quelvar adds the out-of-memory guard around it.
-RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& log_file) {
+RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     RunResult result;
     auto now = in.clock ? in.clock : std::function<std::time_t()>([] { return std::time(nullptr); });
     std::int64_t prev_percent = 0;
@@ -177,8 +177,8 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& 
     if (in.log_stream) {
         run.output_file.file = in.log_stream;
     } else if (!SameFile(logfilename, in.srchfilename) && !IsDirectory(logfilename)) {
-        log_file.reset(std::fopen(logfilename.c_str(), "wb"));
-        run.output_file.file = log_file.get();
+        // From here the log belongs to run.output_file, which closes it.
+        run.output_file.file = std::fopen(logfilename.c_str(), "wb");
     }
     if (!run.output_file.file) {
         display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +
@@ -188,8 +188,6 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& 
         return result;
     }
     bool close_log = !in.log_stream;
-    // From here the log belongs to run.output_file, which closes it.
-    log_file.release();
 
     AddMsgToOutputFile(run.output_file,
                        "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
@@ -298,10 +296,9 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run, FilePtr& 
 
 RunResult Quelvar(Display& display, const RunInputs& inputs) {
     RunState run;
-    FilePtr log_file(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
     RunResult result;
     try {
-        result = Search(display, inputs, run, log_file);
+        result = Search(display, inputs, run);
     } catch (const std::bad_alloc&) {
         // Beyond the strings, only message texts and buffers are allocated;
         // running out there still ends the run with the out-of-memory box.

@@ -1,14 +1,9 @@
 // The command-line tool end to end: arguments, outputs, exit status.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <regex>
 
 #include "test_util.h"
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 namespace {
 
@@ -16,16 +11,7 @@ using testutil::CrLf;
 using testutil::ReadFile;
 using testutil::WriteFile;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ShellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using testutil::Outcome;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -41,21 +27,7 @@ protected:
     }
 
     Outcome Cli(const std::vector<std::string>& args, const std::string& input = "") {
-        std::string in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
-        WriteFile(in, input);
-        std::string cmd = ShellQuote(REPOSEARCH_BIN);
-        for (const std::string& a : args) cmd += " " + ShellQuote(a);
-        cmd += " <" + ShellQuote(in) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
-        int raw = std::system(cmd.c_str());
-        Outcome o;
-#ifndef _WIN32
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#else
-        o.status = raw;
-#endif
-        o.out = ReadFile(out);
-        o.err = ReadFile(err);
-        return o;
+        return testutil::RunProgram(REPOSEARCH_BIN, args, dir, input);
     }
 };
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -88,5 +91,34 @@ struct FixedClock {
         };
     }
 };
+
+// What a command printed and how it ended.
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+inline std::string ShellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs a program with arguments through the shell, standard input from
+// `input`, the outputs caught in files of `dir`.
+inline Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const TempDir& dir, const std::string& input = "") {
+    std::string in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
+    WriteFile(in, input);
+    std::string cmd = ShellQuote(program);
+    for (const std::string& a : args) cmd += " " + ShellQuote(a);
+    cmd += " <" + ShellQuote(in) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
+    int raw = std::system(cmd.c_str());
+    Outcome o;
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    o.out = ReadFile(out);
+    o.err = ReadFile(err);
+    return o;
+}
 
 }  // namespace testutil

@@ -1,0 +1,133 @@
+// Allocation failures: every allocation of a run, one at a time, fails, and
+// the run must end with the out-of-memory message, free everything and never
+// touch the export. The counting operator new lives in this binary only.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "match_log.h"
+#include "search.h"
+#include "test_util.h"
+
+namespace {
+
+long live_blocks = 0;     // allocated and not yet freed
+long allocations = 0;     // since the counter was armed
+long fail_at = 0;         // this allocation fails; 0 for none
+bool armed = false;
+
+void* Allocate(std::size_t n) {
+    if (armed && ++allocations == fail_at) throw std::bad_alloc();
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    ++live_blocks;
+    return p;
+}
+
+void Free(void* p) noexcept {
+    if (!p) return;
+    --live_blocks;
+    std::free(p);
+}
+
+// Fails the n-th allocation from now on (n = 0: none fails).
+void Arm(long n) {
+    allocations = 0;
+    fail_at = n;
+    armed = true;
+}
+void Disarm() { armed = false; }
+
+// Boxes recorded without letting their own allocations fail.
+struct Display final : ::Display {
+    std::vector<testutil::Box> boxes;
+    void SetProgressRange(int, int) override {}
+    void SetProgressPos(int) override {}
+    void SetProgressText(std::string_view) override {}
+    void SetTimeLeft(std::string_view) override {}
+    void ShowMessageBox(std::string_view text, std::string_view caption) override {
+        bool was = armed;
+        armed = false;
+        boxes.push_back({std::string(text), std::string(caption)});
+        armed = was;
+    }
+};
+
+}  // namespace
+
+void* operator new(std::size_t n) { return Allocate(n); }
+void* operator new[](std::size_t n) { return Allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, std::size_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t) noexcept { Free(p); }
+
+namespace {
+
+TEST(OutOfMemory, EveryFailureWhileBuildingTheStringsLeavesAnEmptyList) {
+    const std::string text = "FIRST\r\n\r\nSECOND\r\nTHIRD";
+    long n = 1;
+    for (;; ++n) {
+        RunState run;
+        long before = live_blocks;
+        Arm(n);
+        int ok = BuildSrchStrings(run, text);
+        Disarm();
+        if (ok) {
+            DeAllocateEverything(run);
+            EXPECT_EQ(live_blocks, before);
+            break;
+        }
+        EXPECT_EQ(run.next_srch_string, nullptr) << "allocation " << n;
+        EXPECT_EQ(live_blocks, before) << "allocation " << n;
+    }
+    EXPECT_GT(n, 8);  // four strings and their records at least
+}
+
+TEST(OutOfMemory, EveryFailureInARunEndsItCleanly) {
+    testutil::TempDir dir;
+    std::string path = dir / "export.xml";
+    std::string log = dir / "export.log";
+    const std::string bytes = testutil::CrLf({"<TABLE XMLNS:UFORM>", "<OCC>",
+                                              "<UFORM:ULABEL>F</UFORM:ULABEL>",
+                                              "<UFORM:UCODE>call foo", "foo</UFORM:UCODE>"});
+    testutil::WriteFile(path, bytes);
+    long n = 1;
+    for (;; ++n) {
+        std::remove(log.c_str());
+        RunInputs in;
+        in.srch_string = "FOO\r\nBAR";
+        in.srchfilename = path;
+        in.clock = [] { return testutil::kStart; };
+        Display display;
+        long before = live_blocks;
+        Arm(n);
+        RunResult r = Quelvar(display, in);
+        Disarm();
+        ASSERT_EQ(display.boxes.size(), 1u) << "allocation " << n;
+        if (r.outcome == RunOutcome::Completed) {
+            EXPECT_EQ(display.boxes[0].caption, "Result Summary");
+            break;
+        }
+        EXPECT_EQ(r.outcome, RunOutcome::OutOfMemory) << "allocation " << n;
+        EXPECT_EQ(display.boxes[0].caption, "Out of Memory Error");
+        EXPECT_EQ(display.boxes[0].text, "Unable to initiate the search process due to lack of memory.");
+        EXPECT_EQ(testutil::ReadFile(path), bytes);
+        display.boxes.clear();
+        display.boxes.shrink_to_fit();
+        r = RunResult{};
+        EXPECT_EQ(live_blocks, before) << "allocation " << n;
+    }
+    EXPECT_GT(n, 10);
+}
+
+}  // namespace
