@@ -2,9 +2,11 @@
 BUILD := build
 JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
-PACKAGES := cmake g++ make libgtest-dev
+PACKAGES := cmake g++ make libgtest-dev valgrind clang libclang-rt-14-dev
+SANITIZE := $(BUILD)/sanitize
+FUZZ_SECONDS ?= 30
 
-.PHONY: all build run test deps bench clean
+.PHONY: all build sanitize run test deps bench fuzz clean
 
 all: build
 
@@ -26,18 +28,30 @@ $(BUILD)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 build: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, built
+# with clang, and the fuzz targets.
+$(SANITIZE)/Makefile: CMakeLists.txt tests/CMakeLists.txt
+	CXX=clang++ cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DREPOSEARCH_SANITIZE=ON -DREPOSEARCH_FUZZ=ON -DFUZZ_SECONDS=$(FUZZ_SECONDS)
+
+sanitize: $(SANITIZE)/Makefile
+	cmake --build $(SANITIZE) -j $(JOBS)
+
 run: build
 	@./$(BUILD)/reposearch $(SAMPLE) custno invoice_total "calc_discount(" ; \
 	status=$$?; echo "(exit status $$status; the log is samples/repository.log)"; [ $$status -le 1 ]
 
-test: deps build
+test: deps build sanitize
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
-# Speed against rg and grep on a synthetic export (BENCH_SIZE_MB, BENCH_RUNS).
-bench: build
-	@command -v rg >/dev/null && [ -x /usr/bin/time ] || { \
-	  [ "$$(id -u)" = 0 ] && apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ripgrep time; }
-	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
+# Each fuzz target for FUZZ_TIME seconds (300 unless given), new inputs kept
+# in $(SANITIZE)/fuzz-*.
+FUZZ_TIME ?= 300
+fuzz: deps sanitize
+	for t in scanner search; do mkdir -p $(SANITIZE)/fuzz-$$t; \
+	  $(SANITIZE)/$${t}_fuzz -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=2048 \
+	    $(SANITIZE)/fuzz-$$t fuzz/corpus/$$t || exit 1; done
 
 clean:
 	rm -rf $(BUILD)

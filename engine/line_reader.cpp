@@ -9,6 +9,7 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
 
 std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
     std::size_t got = std::fread(dst, 1, n, file);
@@ -26,8 +27,16 @@ bool Refill(LineReader& r) {
         r.end -= r.begin;
         r.begin = 0;
     }
-    if (r.buffer.size() - r.end < kBlockSize / 2) r.buffer.resize(r.buffer.size() * 2);
-    std::int64_t got = r.read_block(r.file, r.buffer.data() + r.end, r.buffer.size() - r.end);
+    // A small first block, so a small export costs little; the full block
+    // once the export proves larger; more when one line fills it.
+    if (r.buffer.size() < kBlockSize) {
+        if (r.filled_last_read || r.end == r.buffer.size()) r.buffer.resize(kBlockSize);
+    } else if (r.buffer.size() - r.end < kBlockSize / 2) {
+        r.buffer.resize(r.buffer.size() * 2);
+    }
+    std::size_t wanted = r.buffer.size() - r.end;
+    std::int64_t got = r.read_block(r.file, r.buffer.data() + r.end, wanted);
+    r.filled_last_read = got == static_cast<std::int64_t>(wanted);
     if (got < 0) {
         r.read_error = true;
         return false;
@@ -46,7 +55,7 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block) 
     reader = LineReader{};
     reader.file = file;
     reader.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
-    reader.buffer.resize(kBlockSize);
+    reader.buffer.resize(kFirstBlockSize);
 }
 
 bool ReadLine(LineReader& r, std::string_view& line) {

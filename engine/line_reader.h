@@ -20,6 +20,7 @@ struct LineReader {
     std::size_t end = 0;      // one past the last byte read
     std::uint64_t position = 0;  // bytes of the export consumed so far
     std::uint64_t line_start = 0;  // where the line last handed out starts
+    bool filled_last_read = false;  // the export has more than one block
     bool at_end = false;
     bool read_error = false;
 };

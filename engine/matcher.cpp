@@ -14,7 +14,10 @@ std::string_view Text(const SearchString* s) {
     return std::string_view(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
 }
 
-std::uint32_t PairKey(unsigned char a, unsigned char b) { return (std::uint32_t{a} << 8) | b; }
+// Buckets are found by a 12-bit hash of a folded byte pair; needles that
+// share a bucket are told apart when compared.
+constexpr std::uint32_t kBuckets = 1 << 12;
+std::uint32_t PairKey(unsigned char a, unsigned char b) { return ((std::uint32_t{a} << 4) ^ b) & (kBuckets - 1); }
 
 // The key of the shift table: the two bytes as if bit 0x20 were set (so a
 // letter's two cases meet), seven bits each.
@@ -113,7 +116,7 @@ void BuildMatcher(Matcher& m, SearchString* head) {
         return w == 1 ? std::uint32_t{static_cast<unsigned char>(text[0])}
                       : PairKey(text[w - 2], text[w - 1]);
     };
-    m.bucket_start.assign(65537, 0);
+    m.bucket_start.assign(kBuckets + 1, 0);
     for (SearchString* s : m.needles) ++m.bucket_start[key_of(Text(s)) + 1];
     for (std::size_t i = 1; i < m.bucket_start.size(); ++i) m.bucket_start[i] += m.bucket_start[i - 1];
     m.bucket.resize(m.bucket_start.back());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -82,6 +83,7 @@ struct RunInputs {
     std::string log_stream_name = "standard output";  // how messages name it
     std::function<std::time_t()> clock;  // empty: the system clock
     ReadBlock read_block;                // empty: fread
+    std::optional<std::uint64_t> export_size;  // unset: the file's own size
 };
 
 enum class RunOutcome {

@@ -207,7 +207,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     }
 
     display.SetProgressRange(0, 100);
-    std::uint64_t size = ExportSize(in.srchfilename);
+    std::uint64_t size = in.export_size ? *in.export_size : ExportSize(in.srchfilename);
 
     LineReader reader;
     StartLineReader(reader, fptr.get(), in.read_block);

@@ -1,6 +1,8 @@
 // Whole runs: the log byte for byte, its name, progress and the failure paths.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "line_reader.h"
 #include "search.h"
 #include "test_util.h"
@@ -209,6 +211,34 @@ TEST_F(SearchRunTest, FailedLogWritesAreReported) {
 #else
     GTEST_SKIP() << "needs /dev/full";
 #endif
+}
+
+TEST_F(SearchRunTest, ProgressBeyondFourGigabytes) {
+    // Five GiB of 1 MiB lines, made up as they are read.
+    constexpr std::uint64_t kLine = 1 << 20, kSize = std::uint64_t{5} << 30;
+    std::string path = dir / "huge.xml";
+    WriteFile(path, "");
+    std::uint64_t produced = 0;
+    inputs.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
+        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, kSize - produced));
+        std::memset(dst, 'x', take);
+        for (std::uint64_t lf = produced / kLine * kLine + kLine - 1; lf < produced + take; lf += kLine)
+            dst[lf - produced] = '\n';
+        produced += take;
+        return static_cast<std::int64_t>(take);
+    };
+    inputs.export_size = kSize;
+    RunResult r = Run("A", path);
+    EXPECT_EQ(r.lines, kSize / kLine);
+    std::vector<std::string> positions, texts;
+    for (const std::string& c : display.calls) {
+        if (c.rfind("pos ", 0) == 0) positions.push_back(c);
+        if (c.rfind("text ", 0) == 0) texts.push_back(c);
+    }
+    ASSERT_EQ(positions.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(positions[i], "pos " + std::to_string(i + 1));
+    EXPECT_EQ(texts.front(), "text Processed 52 lines");  // 1% of 5,120 lines, rounded up
+    EXPECT_EQ(texts.back(), "text Processed 5120 lines");
 }
 
 TEST(AscTime, StandardLayout) {
