@@ -2,11 +2,14 @@
 BUILD := build
 JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
-PACKAGES := cmake g++ make libgtest-dev valgrind clang libclang-rt-14-dev
+PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
+            mingw-w64 wine wine64 wine32:i386 xvfb xauth
+WIN32 := $(BUILD)/win32
+WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
 FUZZ_SECONDS ?= 30
 
-.PHONY: all build sanitize run test deps bench fuzz clean
+.PHONY: all build sanitize windows windows-test run test deps bench fuzz clean
 
 all: build
 
@@ -16,6 +19,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:" $$missing; \
+	    dpkg --print-foreign-architectures | grep -q i386 || dpkg --add-architecture i386; \
 	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  else \
 	    echo "Missing packages (install them as root):" $$missing; exit 1; \
@@ -37,6 +41,30 @@ $(SANITIZE)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 sanitize: $(SANITIZE)/Makefile
 	cmake --build $(SANITIZE) -j $(JOBS)
 
+# The Windows program (32-bit, static): build/win32/reposearch.exe, with the
+# command line as reposearch-cli.exe and the engine tests.
+windows: $(WIN32)/Makefile
+	cmake --build $(WIN32) -j $(JOBS)
+
+$(WIN32)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw32.cmake
+	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+
+$(WIN64)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw64.cmake
+	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake -DCMAKE_BUILD_TYPE=Release
+
+# The engine tests and the dialog tests under wine, in a virtual display. The
+# 32-bit build runs where this machine can run 32-bit programs; the 64-bit
+# build of the same sources runs everywhere.
+windows-test: windows $(WIN64)/Makefile
+	cmake --build $(WIN64) -j $(JOBS)
+	export WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix; \
+	if /usr/lib/wine/wine --version >/dev/null 2>&1; then \
+	  cd $(WIN32) && ctest --output-on-failure; \
+	else \
+	  echo "note: this machine cannot run 32-bit programs; testing the 64-bit Windows build only"; \
+	  cd $(WIN64) && ctest --output-on-failure; \
+	fi
+
 run: build
 	@./$(BUILD)/reposearch $(SAMPLE) custno invoice_total "calc_discount(" ; \
 	status=$$?; echo "(exit status $$status; the log is samples/repository.log)"; [ $$status -le 1 ]
@@ -44,6 +72,7 @@ run: build
 test: deps build sanitize
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+	$(MAKE) windows-test
 
 # Each fuzz target for FUZZ_TIME seconds (300 unless given), new inputs kept
 # in $(SANITIZE)/fuzz-*.

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -104,6 +106,7 @@ inline std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
+#ifndef _WIN32
 // Runs a program with arguments through the shell, standard input from
 // `input`, the outputs caught in files of `dir`.
 inline Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -120,5 +123,6 @@ inline Outcome RunProgram(const std::string& program, const std::vector<std::str
     o.err = ReadFile(err);
     return o;
 }
+#endif
 
 }  // namespace testutil

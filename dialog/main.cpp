@@ -1,0 +1,163 @@
+// The Windows program: one modal dialog in which the user types the search
+// strings and the export's path, starts the search and watches its progress.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <string>
+
+#include "../engine/search.h"
+#include "resource.h"
+
+namespace {
+
+// The dialog's fields as last typed, and whether each holds text.
+struct DialogState {
+    std::string srch_string;   // at most 2,047 characters
+    std::string srchfilename;  // at most 259 characters
+    int HaveSearchParm = 0;
+    int HavePathParm = 0;
+} dialog_state;
+
+// The search run shows itself on the dialog. The dialog takes no input while
+// a search runs, but repaints at each update and lets Windows see its queue
+// looked at, so it is never taken for hung.
+struct DialogDisplay final : Display {
+    HWND dialog;
+    explicit DialogDisplay(HWND h) : dialog(h) {}
+
+    void KeepAlive() {
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    void SetProgressRange(int low, int high) override {
+        SendDlgItemMessageA(dialog, PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+    }
+    void SetProgressPos(int percent) override {
+        SendDlgItemMessageA(dialog, PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+        KeepAlive();  // the last operation of every update
+    }
+    void SetProgressText(std::string_view text) override {
+        SetDlgItemTextA(dialog, PROGRESS_TEXT, std::string(text).c_str());
+    }
+    void SetTimeLeft(std::string_view text) override {
+        SetDlgItemTextA(dialog, TIME_LEFT, std::string(text).c_str());
+    }
+    void ShowMessageBox(std::string_view text, std::string_view caption) override {
+        MessageBoxA(dialog, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
+    }
+};
+
+void EnableWindows(HWND hDlg, int pSetting) {
+    EnableWindow(GetDlgItem(hDlg, IDOK), pSetting ? TRUE : FALSE);
+    for (int id : {PROGRESS_TEXT, PROGRESS_BAR, TIME_LEFT})
+        ShowWindow(GetDlgItem(hDlg, id), pSetting ? SW_SHOW : SW_HIDE);
+}
+
+void EnableRule(HWND hDlg) {
+    EnableWindows(hDlg, dialog_state.HaveSearchParm == 1 && dialog_state.HavePathParm == 1);
+}
+
+void InitializeApp(HWND hDlg) {
+    InitCommonControls();
+    EnableWindows(hDlg, 0);
+    SetFocus(GetDlgItem(hDlg, SRCH_STRINGS));
+    SendDlgItemMessageA(hDlg, SRCH_STRINGS, EM_SETLIMITTEXT, 2000, 0);
+    SendDlgItemMessageA(hDlg, SRCHFILENAME, EM_SETLIMITTEXT, 260, 0);
+}
+
+int EntryFieldMessages(HWND hDlg, WPARAM wParam, int lFieldID) {
+    if (HIWORD(wParam) != EN_CHANGE) return 1;
+    if (lFieldID == SRCH_STRINGS) {
+        char text[2048];
+        GetDlgItemTextA(hDlg, SRCH_STRINGS, text, sizeof text);
+        dialog_state.srch_string = text;
+        dialog_state.HaveSearchParm = text[0] != '\0';
+    } else {
+        char text[260];
+        GetDlgItemTextA(hDlg, SRCHFILENAME, text, sizeof text);
+        dialog_state.srchfilename = text;
+        dialog_state.HavePathParm = text[0] != '\0';
+    }
+    return 1;
+}
+
+// Runs the open-file dialog, preset to "*.xml". Returns whether a file was
+// picked; when the user cancels, the buffer is left as it was.
+bool GetFileName(char* buffer, DWORD buflen) {
+    std::string file = "*.xml";
+    file.resize(buflen, '\0');
+    char filter[] = "XML files,*.*,";
+    for (char& c : filter)
+        if (c == ',') c = '\0';  // the list ends in two terminators
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = GetActiveWindow();
+    ofn.hInstance = GetModuleHandleA(nullptr);
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = buflen;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 0;
+    ofn.lpstrTitle = "Open";
+    ofn.lpstrDefExt = "xml";
+    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER |
+                OFN_NODEREFERENCELINKS | OFN_EXTENSIONDIFFERENT;
+    if (!GetOpenFileNameA(&ofn)) return false;
+    lstrcpynA(buffer, file.c_str(), static_cast<int>(buflen));
+    return true;
+}
+
+INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        InitializeApp(hwndDlg);
+        return FALSE;  // the focus InitializeApp set stays
+    case WM_CLOSE:
+        EndDialog(hwndDlg, 0);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK: {
+            // Return in the path field presses OK even while it is disabled.
+            if (!IsWindowEnabled(GetDlgItem(hwndDlg, IDOK))) return TRUE;
+            RunInputs inputs;
+            inputs.srch_string = dialog_state.srch_string;
+            inputs.srchfilename = dialog_state.srchfilename;
+            DialogDisplay display(hwndDlg);
+            Quelvar(display, inputs);
+            EndDialog(hwndDlg, 1);
+            return TRUE;
+        }
+        case IDCANCEL:
+            EndDialog(hwndDlg, 0);
+            return TRUE;
+        case SRCH_STRINGS:
+            EntryFieldMessages(hwndDlg, wParam, SRCH_STRINGS);
+            break;
+        case BROWSE_BUTTON: {
+            char path[260];
+            lstrcpynA(path, dialog_state.srchfilename.c_str(), sizeof path);
+            // Setting the field raises EN_CHANGE, which takes the path in.
+            if (GetFileName(path, 259)) SetDlgItemTextA(hwndDlg, SRCHFILENAME, path);
+            break;
+        }
+        case SRCHFILENAME:
+            EntryFieldMessages(hwndDlg, wParam, SRCHFILENAME);
+            break;
+        default:
+            break;
+        }
+        EnableRule(hwndDlg);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return static_cast<int>(
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(SEARCH_DIALOG), nullptr, DialogFunc, 0));
+}
