@@ -82,5 +82,15 @@ fuzz: deps sanitize
 	  $(SANITIZE)/$${t}_fuzz -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=2048 \
 	    $(SANITIZE)/fuzz-$$t fuzz/corpus/$$t || exit 1; done
 
+# Speed against rg and grep on a synthetic export (BENCH_SIZE_MB, BENCH_RUNS),
+# after the micro-benchmarks of the matcher and the scanner.
+bench:
+	@command -v rg >/dev/null && [ -x /usr/bin/time ] && dpkg -s libbenchmark-dev >/dev/null 2>&1 || { \
+	  [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ripgrep time libbenchmark-dev; }
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release && cmake --build $(BUILD) -j $(JOBS)
+	./$(BUILD)/engine_bench --benchmark_min_time=0.2
+	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
+
 clean:
 	rm -rf $(BUILD)
