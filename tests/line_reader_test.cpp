@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "line_reader.h"
 #include "test_util.h"
@@ -103,6 +104,42 @@ TEST(ByteStream, TellsWhichLinesHoldTheByte) {
     }
     EXPECT_EQ(holds, (std::vector<bool>{true, false, false, true, false, false, true, false}));
     std::fclose(f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
+    std::mt19937 rng(3);
+    const std::string bytes_of = " \t\r\n\v\fab\n\n";
+    for (int round = 0; round < 50; ++round) {
+        std::string text(rng() % 300, ' ');
+        for (char& c : text) c = bytes_of[rng() % bytes_of.size()];
+        testutil::TempDir dir;
+        std::string path = dir / "export.xml";
+        testutil::WriteFile(path, text);
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        LineReader reader;
+        StartLineReader(reader, f, {});
+        std::string_view first;
+        ASSERT_EQ(ReadLine(reader, first), !text.empty());
+        std::uint64_t start = reader.position, limit = start + rng() % 300;
+        std::uint64_t lines = 0;
+        std::int64_t filled = 0;
+        SkipLines(reader, limit, lines, filled);
+        // The same counted line by line.
+        std::uint64_t expect_lines = 0, at = start;
+        std::int64_t expect_filled = 0;
+        for (std::size_t lf; (lf = text.find('\n', at)) != std::string::npos && lf < limit; at = lf + 1) {
+            ++expect_lines;
+            expect_filled += text.substr(at, lf - at).find_first_not_of(" \t\r\v\f") != std::string::npos;
+        }
+        EXPECT_EQ(lines, expect_lines) << round;
+        EXPECT_EQ(filled, expect_filled) << round;
+        EXPECT_EQ(reader.position, at) << round;
+        std::fclose(f);
+    }
 }
 
 }  // namespace
