@@ -117,60 +117,19 @@ void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::in
     if (limit <= r.position) return;
     std::size_t room = r.end - r.begin;
     if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
-    const char* base = r.buffer.data() + r.begin;
-    std::size_t line_start = 0;  // of the line being looked at, from base
-    std::size_t i = 0;
-#if defined(__GNUC__) || defined(__clang__)
-    // Sixteen bytes at a time: where the line feeds are, and where bytes that
-    // are more than blanks; a line counts as filled when one of those stands
-    // between its start and its line feed.
-    typedef unsigned char Bytes __attribute__((vector_size(16)));
-    auto bits = [](Bytes v) {
-        std::uint64_t half[2];
-        std::memcpy(half, &v, sizeof half);
-        auto pack = [](std::uint64_t h) {
-            return static_cast<unsigned>(((h & 0x0101010101010101ull) * 0x0102040810204080ull) >> 56);
-        };
-        return pack(half[0]) | pack(half[1]) << 8;
-    };
-    bool content = false;  // since line_start, before this block
-    for (; i + 16 <= room; i += 16) {
-        Bytes v;
-        std::memcpy(&v, base + i, sizeof v);
-        Bytes blank = (Bytes)((v == ' ') | ((v >= 9) & (v <= 13)));  // line feed included
-        unsigned lf = bits((Bytes)(v == '\n'));
-        unsigned text = ~bits(blank) & 0xFFFF;
-        unsigned from = 0;  // first bit of this block in the current line
-        while (lf) {
-            unsigned at = static_cast<unsigned>(__builtin_ctz(lf));
-            if (i + at - line_start > kMaxLineLength) goto done;  // ReadLine cuts it up
-            unsigned mask = ((1u << at) - 1) & ~((1u << from) - 1);
-            ++lines;
-            filled += content || (text & mask);
-            content = false;
-            line_start = i + at + 1;
-            from = at + 1;
-            lf &= lf - 1;
-        }
-        content = content || (from < 16 && (text >> from));
-    }
-    i = line_start;
-#endif
-    for (const char* p = base + i; p < base + room;) {
-        const void* hit = std::memchr(p, '\n', static_cast<std::size_t>(base + room - p));
-        if (!hit) break;
-        const char* e = static_cast<const char*>(hit);
-        if (static_cast<std::size_t>(e - p) > kMaxLineLength) break;
+    const char* p = r.buffer.data() + r.begin;
+    const char* stop = p + room;
+    const char* start = p;
+    while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p))) {
+        const char* e = static_cast<const char*>(lf);
+        if (static_cast<std::size_t>(e - p) > kMaxLineLength) break;  // ReadLine cuts it up
         ++lines;
         const char* q = e;
         while (q > p && IsBlank(q[-1])) --q;
         filled += q > p;
         p = e + 1;
-        line_start = static_cast<std::size_t>(p - base);
     }
-#if defined(__GNUC__) || defined(__clang__)
-done:
-#endif
-    r.begin += line_start;
-    r.position += line_start;
+    std::size_t used = static_cast<std::size_t>(p - start);
+    r.begin += used;
+    r.position += used;
 }
