@@ -46,10 +46,10 @@ sanitize: $(SANITIZE)/Makefile
 windows: $(WIN32)/Makefile
 	cmake --build $(WIN32) -j $(JOBS)
 
-$(WIN32)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw32.cmake
+$(WIN32)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw32.cmake cmake/mingw.cmake
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 
-$(WIN64)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw64.cmake
+$(WIN64)/Makefile: CMakeLists.txt tests/CMakeLists.txt cmake/mingw64.cmake cmake/mingw.cmake
 	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake -DCMAKE_BUILD_TYPE=Release
 
 # The engine tests and the dialog tests under wine, in a virtual display. The

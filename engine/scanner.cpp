@@ -101,7 +101,7 @@ void ClearContext(ScanContext& c) {
 // Whether the current element names context in its table's map. When it
 // does, `*field` is the field it fills, or null when its context name is none
 // of the known ones (or cannot be delimited): such a value is dropped.
-bool IsContextElement(const RunState& run, ScanContext& c, std::string** field) {
+bool IsContextElement(RunState& run, std::string** field) {
     std::string_view map = kTables[run.scanner.selected_row].context_map4;
     std::string_view name = run.scanner.selected_level4;
     std::size_t at = map.find(name);
@@ -111,7 +111,7 @@ bool IsContextElement(const RunState& run, ScanContext& c, std::string** field) 
     if (start > map.size()) return true;
     std::size_t comma = map.find(',', start);
     if (comma == npos) return true;
-    *field = ContextField(c, map.substr(start, comma - start));
+    *field = ContextField(run.context, map.substr(start, comma - start));
     return true;
 }
 
@@ -126,7 +126,7 @@ void EndElement(ScannerState& s) {
 // of the line goes on being scanned.
 bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     std::string* field = nullptr;
-    bool context = IsContextElement(run, run.context, &field);
+    bool context = IsContextElement(run, &field);
     if (context) {
         if (field) AssignFolded(*field, dataline);
     } else if (may_match) {
