@@ -1,12 +1,13 @@
 // The export's line splitter.
 #include "line_reader.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
 
 // What a line may hold and still count as empty.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+[[maybe_unused]] bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
@@ -108,28 +109,115 @@ bool LineHolds(ByteStream& s, const LineReader& r, std::string_view line) {
     return s.next < b;
 }
 
-std::uint64_t FreeUpTo(const ByteStream& s, const LineReader& r) {
-    if (s.next == ByteStream::kNone) return s.scanned_to;
-    return s.next >= r.position ? s.next : r.position;
+std::uint64_t FreeUpTo(ByteStream& s, const LineReader& r) {
+    if (s.next != ByteStream::kNone && s.next >= r.position) return s.next;
+    // The occurrence found last was consumed: search on from the lines ahead.
+    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
+    std::uint64_t from = r.position;
+    if (s.next == ByteStream::kNone && s.scanned_to > from) from = s.scanned_to;
+    if (from < buffered_end) {
+        const char* p = r.buffer.data() + r.begin + (from - r.position);
+        const void* hit = std::memchr(p, s.byte, static_cast<std::size_t>(buffered_end - from));
+        s.next = hit ? from + static_cast<std::uint64_t>(static_cast<const char*>(hit) - p) : ByteStream::kNone;
+        s.scanned_to = buffered_end;
+    } else {
+        s.next = ByteStream::kNone;
+        s.scanned_to = from;
+    }
+    return s.next == ByteStream::kNone ? s.scanned_to : s.next;
 }
+
+namespace {
+
+// Line ends and bytes other than blanks in 64 bytes, one bit a byte. Blanks
+// are the bytes IsBlank takes plus the line feed itself.
+struct Chunk {
+    std::uint64_t lf = 0;
+    std::uint64_t filled = 0;
+};
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+inline Chunk Classify(const char* p) {
+    typedef char Bytes __attribute__((vector_size(16)));  // as the builtin takes it
+    Chunk c;
+    for (int k = 0; k < 4; ++k) {
+        Bytes v;
+        std::memcpy(&v, p + 16 * k, sizeof v);
+        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));  // tab, LF, VT, FF, CR
+        auto lf = static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '\n')));
+        auto filled = static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128(~blank));
+        c.lf |= lf << (16 * k);
+        c.filled |= filled << (16 * k);
+    }
+    return c;
+}
+#else
+inline Chunk Classify(const char* p) {
+    Chunk c;
+    for (int i = 0; i < 64; ++i) {
+        std::uint64_t bit = std::uint64_t{1} << i;
+        if (p[i] == '\n') c.lf |= bit;
+        else if (!IsBlank(p[i])) c.filled |= bit;
+    }
+    return c;
+}
+#endif
+
+}  // namespace
 
 void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled) {
     if (limit <= r.position) return;
     std::size_t room = r.end - r.begin;
     if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
-    const char* p = r.buffer.data() + r.begin;
-    const char* stop = p + room;
-    const char* start = p;
-    while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p))) {
-        const char* e = static_cast<const char*>(lf);
-        if (static_cast<std::size_t>(e - p) > kMaxLineLength) break;  // ReadLine cuts it up
-        ++lines;
-        const char* q = e;
-        while (q > p && IsBlank(q[-1])) --q;
-        filled += q > p;
-        p = e + 1;
+    const char* const start = r.buffer.data() + r.begin;
+    const char* const data_end = r.buffer.data() + r.end;
+    const char* next_line = start;  // one past the last line end counted
+    // 64 bytes at a time. A line holds more than blanks when some such byte
+    // comes after the previous line end: adding the bytes other than blanks
+    // to the bytes other than line ends carries a 1 from such a byte across
+    // the blanks after it into the line end, and only there. The carry goes
+    // on into the next 64 bytes.
+    bool carry = false;
+    for (std::size_t base = 0; base < room; base += 64) {
+        Chunk c;
+        if (start + base + 64 <= data_end) {
+            c = Classify(start + base);
+        } else {  // the buffer's last bytes, padded with blanks
+            char tail[64];
+            std::memset(tail, ' ', sizeof tail);
+            std::memcpy(tail, start + base, static_cast<std::size_t>(data_end - (start + base)));
+            c = Classify(tail);
+        }
+        if (room - base < 64) c.lf &= (std::uint64_t{1} << (room - base)) - 1;
+        if (c.lf == 0) {
+            // ReadLine cuts up an overlong line; it is not counted here.
+            if (static_cast<std::size_t>(start + base + 64 - next_line) > kMaxLineLength) break;
+            carry = carry || c.filled != 0;
+            continue;
+        }
+        const std::uint64_t other = ~c.lf;
+        std::uint64_t sum = c.filled + other;
+        bool carry_out = sum < other;
+        sum += carry;
+        carry_out = carry_out || (carry && sum == 0);
+        const char* last = start + base + (63 - std::countl_zero(c.lf));
+        if (static_cast<std::size_t>(last - next_line) > kMaxLineLength) {
+            // Count the lines before the overlong one only, one at a time.
+            for (std::uint64_t lf = c.lf; lf; lf &= lf - 1) {
+                const char* e = start + base + std::countr_zero(lf);
+                if (static_cast<std::size_t>(e - next_line) > kMaxLineLength) break;
+                ++lines;
+                filled += (sum >> std::countr_zero(lf)) & 1;
+                next_line = e + 1;
+            }
+            break;
+        }
+        lines += static_cast<std::uint64_t>(std::popcount(c.lf));
+        filled += std::popcount(sum & c.lf);
+        next_line = last + 1;
+        carry = carry_out;
     }
-    std::size_t used = static_cast<std::size_t>(p - start);
+    std::size_t used = static_cast<std::size_t>(next_line - start);
     r.begin += used;
     r.position += used;
 }

@@ -50,6 +50,7 @@ struct ByteStream {
 // Whether the stream's byte occurs in `line`, the line ReadLine just gave.
 bool LineHolds(ByteStream& stream, const LineReader& reader, std::string_view line);
 
-// How far the lines ahead are known to be free of the byte: the position of
-// its next occurrence, or where the search stopped.
-std::uint64_t FreeUpTo(const ByteStream& stream, const LineReader& reader);
+// How far the lines from the reader's position on are known to be free of
+// the byte: its next occurrence, or the end of the buffer. Searches the
+// buffer ahead again once the occurrence found last was consumed.
+std::uint64_t FreeUpTo(ByteStream& stream, const LineReader& reader);

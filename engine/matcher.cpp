@@ -38,8 +38,21 @@ int Frequency(unsigned char c) {
     return 50;
 }
 
-// Needles this many or fewer are looked for by their probes.
+// Needles this many or fewer are looked for by their probes; up to
+// kMaxFingerprinted, by their first three bytes where the processor can.
 constexpr std::size_t kMaxProbes = 4;
+constexpr std::size_t kMaxFingerprinted = 32;
+
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define REPOSEARCH_FINGERPRINTS 1
+// The byte shuffle the table lookup needs came with SSSE3.
+bool CanFingerprint() {
+    static const bool can = __builtin_cpu_supports("ssse3");
+    return can;
+}
+#else
+bool CanFingerprint() { return false; }
+#endif
 
 bool EqualFolded(const unsigned char* text, std::string_view needle) {
     for (std::size_t j = 0; j < needle.size(); ++j)
@@ -136,10 +149,58 @@ void BuildMatcher(Matcher& m, SearchString* head) {
             }
         }
     }
+    if (m.needles.size() > kMaxProbes && m.needles.size() <= kMaxFingerprinted && w >= 3 &&
+        CanFingerprint()) {
+        m.fingerprints = true;
+        for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.groups[i % m.groups.size()].push_back(i);
+    }
     TuneMatcher(m, {});
 }
 
+namespace {
+
+void SetFingerprints(Matcher& m, std::size_t offset) {
+    m.fingerprint_offset = offset;
+    m.low_nibble = {};
+    m.high_nibble = {};
+    for (std::size_t group = 0; group < m.groups.size(); ++group)
+        for (std::uint32_t index : m.groups[group])
+            for (std::size_t k = 0; k < 3; ++k) {
+                const unsigned char c = static_cast<unsigned char>(Text(m.needles[index])[offset + k]) | 0x20;
+                m.low_nibble[k][c & 15] |= static_cast<unsigned char>(1u << group);
+                m.high_nibble[k][c >> 4] |= static_cast<unsigned char>(1u << group);
+            }
+}
+
+// How many places of the sample fit some group's fingerprint.
+std::size_t FingerprintFits(const Matcher& m, std::string_view sample) {
+    const auto* p = reinterpret_cast<const unsigned char*>(sample.data());
+    std::size_t fits = 0;
+    for (std::size_t x = 0; x + 3 <= sample.size(); ++x) {
+        unsigned fit = 0xFF;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const unsigned char c = p[x + k] | 0x20;
+            fit &= m.low_nibble[k][c & 15] & m.high_nibble[k][c >> 4];
+        }
+        fits += fit != 0;
+    }
+    return fits;
+}
+
+}  // namespace
+
 void TuneMatcher(Matcher& m, std::string_view sample) {
+    if (m.fingerprints) {
+        // The offset whose fingerprints fit the fewest places of the sample;
+        // the needles' starts without one.
+        std::size_t best = 0, best_fits = ~std::size_t{0};
+        for (std::size_t offset = 0; offset + 3 <= m.window && offset < 8 && !sample.empty(); ++offset) {
+            SetFingerprints(m, offset);
+            std::size_t fits = FingerprintFits(m, sample);
+            if (fits < best_fits) best = offset, best_fits = fits;
+        }
+        SetFingerprints(m, best);
+    }
     m.probes.clear();
     m.probe_reach = 0;
     if (m.needles.empty() || m.needles.size() > kMaxProbes) return;
@@ -284,10 +345,56 @@ std::size_t FindInPairs(const Matcher& m, std::string_view text, std::size_t fro
     return npos;
 }
 
+#ifdef REPOSEARCH_FINGERPRINTS
+// FindAny by fingerprints. Bytes are taken with bit 0x20 set, as the tables
+// were built, so both cases of a letter fit; a place where some group fits
+// at all three offsets is compared with that group's needles.
+__attribute__((target("ssse3"))) std::size_t FindByFingerprints(const Matcher& m, std::string_view text,
+                                                                 std::size_t from) {
+    typedef char Bytes __attribute__((vector_size(16)));  // as the builtins take it
+    typedef unsigned char Unsigned __attribute__((vector_size(16)));
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    Bytes low[3], high[3];
+    for (int k = 0; k < 3; ++k) {
+        std::memcpy(&low[k], m.low_nibble[k].data(), 16);
+        std::memcpy(&high[k], m.high_nibble[k].data(), 16);
+    }
+    // x runs over the places of the fingerprints, each m.fingerprint_offset
+    // after a needle's start, so the starts are tested in order.
+    const std::size_t offset = m.fingerprint_offset;
+    std::size_t x = from + offset;
+    for (; x + 16 + 2 <= n; x += 16) {
+        Bytes fit = low[0] | high[0] | ~low[0];  // all ones
+        for (int k = 0; k < 3; ++k) {
+            Unsigned v;
+            std::memcpy(&v, p + x + k, sizeof v);
+            v |= 0x20;
+            fit &= __builtin_ia32_pshufb128(low[k], (Bytes)(v & 15)) &
+                   __builtin_ia32_pshufb128(high[k], (Bytes)(v >> 4));
+        }
+        for (unsigned places = static_cast<unsigned>(__builtin_ia32_pmovmskb128((Bytes)(fit != 0)));
+             places; places &= places - 1) {
+            const std::size_t start = x - offset + static_cast<std::size_t>(__builtin_ctz(places));
+            for (unsigned groups = static_cast<unsigned char>(fit[__builtin_ctz(places)]); groups;
+                 groups &= groups - 1)
+                for (std::uint32_t index : m.groups[static_cast<std::size_t>(__builtin_ctz(groups))]) {
+                    std::string_view needle = Text(m.needles[index]);
+                    if (needle.size() <= n - start && EqualFolded(p + start, needle)) return start;
+                }
+        }
+    }
+    return x - offset + m.window <= n ? FindInPairs(m, text, x - offset) : std::string_view::npos;
+}
+#endif
+
 }  // namespace
 
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from) {
     if (!m.probes.empty()) return FindByProbes(m, text, from);
+#ifdef REPOSEARCH_FINGERPRINTS
+    if (m.fingerprints) return FindByFingerprints(m, text, from);
+#endif
     if (m.window >= 3) return FindInPairs(m, text, from);
     std::size_t at = std::string_view::npos;
     Scan(m, text, from, [&](std::uint32_t, std::size_t start) {

@@ -44,6 +44,15 @@ struct Matcher {
     };
     std::vector<Probe> probes;
     std::size_t probe_reach = 0;  // largest probe offset
+    // With a few more needles, all of three bytes or more, a place is first
+    // tested by three bytes of each needle at once, those at
+    // `fingerprint_offset`: each byte's low and high four bits look up the
+    // set of needle groups whose byte there they fit, sixteen places at a
+    // time; see FindAny.
+    bool fingerprints = false;
+    std::size_t fingerprint_offset = 0;
+    std::array<std::array<unsigned char, 16>, 3> low_nibble{}, high_nibble{};
+    std::array<std::vector<std::uint32_t>, 8> groups;  // needle indices by group
     std::vector<std::uint64_t> seen;  // per needle: the line it last matched
     std::uint64_t line_serial = 0;
 };

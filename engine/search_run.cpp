@@ -117,6 +117,19 @@ struct MatchStream {
     bool tuned = false;
 };
 
+// Searches the buffer for the strings from `a` (a line start, at `from` in
+// the buffer) to its end.
+void SearchAhead(MatchStream& s, Matcher& m, const LineReader& r, std::uint64_t a, const char* from) {
+    std::string_view ahead(from, static_cast<std::size_t>(r.buffer.data() + r.end - from));
+    if (!s.tuned) {  // the first block read tells which bytes are rare
+        TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
+        s.tuned = true;
+    }
+    std::size_t at = FindAny(m, ahead, 0);
+    s.next = at == std::string_view::npos ? ByteStream::kNone : a + at;
+    s.scanned_to = a + ahead.size();
+}
+
 // Whether some search string may occur in `line`, the line just read.
 bool LineMayMatch(MatchStream& s, Matcher& m, const LineReader& r, std::string_view line) {
     if (m.needles.empty()) return false;
@@ -126,15 +139,20 @@ bool LineMayMatch(MatchStream& s, Matcher& m, const LineReader& r, std::string_v
         if (s.next != ByteStream::kNone) return s.next < b;
         if (s.scanned_to >= b) return false;
     }
-    std::string_view ahead(line.data(), static_cast<std::size_t>(r.buffer.data() + r.end - line.data()));
-    if (!s.tuned) {  // the first block read tells which bytes are rare
-        TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
-        s.tuned = true;
-    }
-    std::size_t at = FindAny(m, ahead, 0);
-    s.next = at == std::string_view::npos ? ByteStream::kNone : a + at;
-    s.scanned_to = a + ahead.size();
+    SearchAhead(s, m, r, a, line.data());
     return s.next < b;
+}
+
+// How far the lines from the reader's position on are known to hold no
+// search string, searching ahead once the occurrence found last was consumed.
+// After a refill the search starts over at the position, so a string that
+// the old buffer end cut is not missed.
+std::uint64_t MatchFreeUpTo(MatchStream& s, Matcher& m, const LineReader& r) {
+    if (s.next != ByteStream::kNone && s.next >= r.position) return s.next;
+    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
+    if (s.next != ByteStream::kNone || s.scanned_to < buffered_end)
+        SearchAhead(s, m, r, r.position, r.buffer.data() + r.begin);
+    return s.next == ByteStream::kNone ? s.scanned_to : s.next;
 }
 
 // Whether any string matched any line.
@@ -230,10 +248,8 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
             std::uint64_t limit = std::min(FreeUpTo(tag_stream, reader), next_update());
             bool data = run.scanner.next_level == 4;
             if (data && run.matcher.empties.empty() && !run.matcher.needles.empty()) {
-                std::uint64_t m = match_stream.next == ByteStream::kNone ? match_stream.scanned_to
-                                  : match_stream.next >= reader.position ? match_stream.next
-                                                                         : reader.position;
-                limit = std::min({limit, FreeUpTo(zero_stream, reader), m});
+                limit = std::min({limit, FreeUpTo(zero_stream, reader),
+                                  MatchFreeUpTo(match_stream, run.matcher, reader)});
             } else if (data && !run.matcher.empties.empty()) {
                 limit = 0;  // every data line matches
             } else if (data) {

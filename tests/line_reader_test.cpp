@@ -112,10 +112,16 @@ namespace {
 
 TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
     std::mt19937 rng(3);
-    const std::string bytes_of = " \t\r\n\v\fab\n\n";
-    for (int round = 0; round < 50; ++round) {
-        std::string text(rng() % 300, ' ');
-        for (char& c : text) c = bytes_of[rng() % bytes_of.size()];
+    // Blanks, and the bytes next to them in value that are not blanks.
+    const std::string blanks = " \t\r\v\f", others = std::string("a\b\x0e\x1f!\x89\xa0\0", 8);
+    // Long enough for lines and blank runs to cross 64-byte boundaries.
+    for (int round = 0; round < 300; ++round) {
+        std::string text(rng() % 2000, ' ');
+        const unsigned lf_odds = 1 + rng() % 150, other_odds = 1 + rng() % 100;
+        for (char& c : text)
+            c = rng() % lf_odds == 0       ? '\n'
+                : rng() % other_odds == 0 ? others[rng() % others.size()]
+                                          : blanks[rng() % blanks.size()];
         testutil::TempDir dir;
         std::string path = dir / "export.xml";
         testutil::WriteFile(path, text);
@@ -124,7 +130,7 @@ TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
         StartLineReader(reader, f, {});
         std::string_view first;
         ASSERT_EQ(ReadLine(reader, first), !text.empty());
-        std::uint64_t start = reader.position, limit = start + rng() % 300;
+        std::uint64_t start = reader.position, limit = start + rng() % 2000;
         std::uint64_t lines = 0;
         std::int64_t filled = 0;
         SkipLines(reader, limit, lines, filled);

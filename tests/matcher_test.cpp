@@ -73,3 +73,41 @@ TEST(Matcher, StringsThatCanNeverMatchAreLeftOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// FindAny gives the first place where any string starts, whichever way it
+// searches (probes, fingerprints at a tuned offset, or byte-pair skips).
+TEST(Matcher, FindAnyGivesTheFirstStartForAnyNumberOfStrings) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "abcAB_ <\x80";
+    auto random_text = [&](std::size_t min, std::size_t max) {
+        std::string s(min + rng() % (max - min + 1), ' ');
+        for (char& c : s) c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 200; ++round) {
+        RunState run;
+        std::vector<std::string> strings;
+        std::string list;
+        const int count = 1 + static_cast<int>(rng() % 40);
+        const std::size_t shortest = 1 + rng() % 5;
+        for (int i = 0; i < count; ++i) {
+            strings.push_back(Upper(random_text(shortest, shortest + rng() % 8)));
+            list += strings.back() + "\r\n";
+        }
+        ASSERT_EQ(BuildSrchStrings(run, list), 1);
+        const std::string text = random_text(0, 3000);
+        TuneMatcher(run.matcher, text.substr(0, rng() % 2 ? text.size() : 0));
+        const std::string upper = Upper(text);
+        for (std::size_t from = 0; from <= text.size(); from += 1 + rng() % 200) {
+            std::size_t expected = std::string::npos;
+            for (const std::string& s : strings) expected = std::min(expected, upper.find(s, from));
+            ASSERT_EQ(FindAny(run.matcher, text, from), expected)
+                << "round " << round << ", " << count << " strings, from " << from;
+        }
+        DeAllocateEverything(run);
+    }
+}
+
+}  // namespace
