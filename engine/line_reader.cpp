@@ -4,12 +4,14 @@
 #include <bit>
 #include <cstring>
 
+#include "cpu.h"
+
 namespace {
 
 // What a line may hold and still count as empty.
 [[maybe_unused]] bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
 
 std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
@@ -57,6 +59,7 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block) 
     reader.file = file;
     reader.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
     reader.buffer.resize(kFirstBlockSize);
+    reader.wide = HasAvx2();
 }
 
 bool ReadLine(LineReader& r, std::string_view& line) {
@@ -163,12 +166,26 @@ inline Chunk Classify(const char* p) {
 }
 #endif
 
-}  // namespace
+#ifdef REPOSEARCH_X86
+__attribute__((target("avx2"))) inline Chunk ClassifyWide(const char* p) {
+    typedef char Bytes __attribute__((vector_size(32)));  // as the builtin takes it
+    Chunk c;
+    for (int k = 0; k < 2; ++k) {
+        Bytes v;
+        std::memcpy(&v, p + 32 * k, sizeof v);
+        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));
+        auto lf = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256((Bytes)(v == '\n')));
+        auto filled = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(~blank));
+        c.lf |= std::uint64_t{lf} << (32 * k);
+        c.filled |= std::uint64_t{filled} << (32 * k);
+    }
+    return c;
+}
+#endif
 
-void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled) {
-    if (limit <= r.position) return;
-    std::size_t room = r.end - r.begin;
-    if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
+template <Chunk (*Classify)(const char*)>
+[[gnu::always_inline]] inline void CountLines(LineReader& r, std::size_t room, std::uint64_t& lines,
+                                              std::int64_t& filled) {
     const char* const start = r.buffer.data() + r.begin;
     const char* const data_end = r.buffer.data() + r.end;
     const char* next_line = start;  // one past the last line end counted
@@ -220,4 +237,24 @@ void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::in
     std::size_t used = static_cast<std::size_t>(next_line - start);
     r.begin += used;
     r.position += used;
+}
+
+#ifdef REPOSEARCH_X86
+__attribute__((target("avx2,popcnt"), flatten)) void CountLinesWide(LineReader& r, std::size_t room,
+                                                                    std::uint64_t& lines,
+                                                                    std::int64_t& filled) {
+    CountLines<ClassifyWide>(r, room, lines, filled);
+}
+#endif
+
+}  // namespace
+
+void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled) {
+    if (limit <= r.position) return;
+    std::size_t room = r.end - r.begin;
+    if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
+#ifdef REPOSEARCH_X86
+    if (r.wide) return CountLinesWide(r, room, lines, filled);
+#endif
+    CountLines<Classify>(r, room, lines, filled);
 }

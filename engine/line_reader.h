@@ -23,6 +23,7 @@ struct LineReader {
     bool filled_last_read = false;  // the export has more than one block
     bool at_end = false;
     bool read_error = false;
+    bool wide = false;  // SkipLines may use 32-byte vectors
 };
 
 // Prepares a reader over an open file; an empty read_block means fread.

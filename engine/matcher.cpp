@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cpu.h"
 #include "search.h"
 
 namespace {
@@ -43,16 +44,6 @@ int Frequency(unsigned char c) {
 constexpr std::size_t kMaxProbes = 4;
 constexpr std::size_t kMaxFingerprinted = 32;
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define REPOSEARCH_FINGERPRINTS 1
-// The byte shuffle the table lookup needs came with SSSE3.
-bool CanFingerprint() {
-    static const bool can = __builtin_cpu_supports("ssse3");
-    return can;
-}
-#else
-bool CanFingerprint() { return false; }
-#endif
 
 bool EqualFolded(const unsigned char* text, std::string_view needle) {
     for (std::size_t j = 0; j < needle.size(); ++j)
@@ -150,8 +141,8 @@ void BuildMatcher(Matcher& m, SearchString* head) {
         }
     }
     if (m.needles.size() > kMaxProbes && m.needles.size() <= kMaxFingerprinted && w >= 3 &&
-        CanFingerprint()) {
-        m.fingerprints = true;
+        HasSsse3()) {
+        m.fingerprint_width = HasAvx2() ? 32 : 16;
         for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.groups[i % m.groups.size()].push_back(i);
     }
     TuneMatcher(m, {});
@@ -190,7 +181,7 @@ std::size_t FingerprintFits(const Matcher& m, std::string_view sample) {
 }  // namespace
 
 void TuneMatcher(Matcher& m, std::string_view sample) {
-    if (m.fingerprints) {
+    if (m.fingerprint_width) {
         // The offset whose fingerprints fit the fewest places of the sample;
         // the needles' starts without one.
         std::size_t best = 0, best_fits = ~std::size_t{0};
@@ -345,27 +336,46 @@ std::size_t FindInPairs(const Matcher& m, std::string_view text, std::size_t fro
     return npos;
 }
 
-#ifdef REPOSEARCH_FINGERPRINTS
-// FindAny by fingerprints. Bytes are taken with bit 0x20 set, as the tables
-// were built, so both cases of a letter fit; a place where some group fits
-// at all three offsets is compared with that group's needles.
+#ifdef REPOSEARCH_X86
+// Where the first needle starts among the places the fingerprints let
+// through: bit i of `places` stands for start + i, and groups[i] holds the
+// groups that fit there.
+std::size_t FirstFit(const Matcher& m, std::string_view text, std::size_t start, std::uint32_t places,
+                     const unsigned char* groups) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (; places; places &= places - 1) {
+        const unsigned lane = static_cast<unsigned>(__builtin_ctz(places));
+        const std::size_t at = start + lane;
+        for (unsigned g = groups[lane]; g; g &= g - 1)
+            for (std::uint32_t index : m.groups[static_cast<std::size_t>(__builtin_ctz(g))]) {
+                std::string_view needle = Text(m.needles[index]);
+                if (needle.size() <= text.size() - at && EqualFolded(p + at, needle)) return at;
+            }
+    }
+    return std::string_view::npos;
+}
+
+// The rest of the text after the last whole stretch of places.
+std::size_t FindInTail(const Matcher& m, std::string_view text, std::size_t start) {
+    return start + m.window <= text.size() ? FindInPairs(m, text, start) : std::string_view::npos;
+}
+
+// FindAny by fingerprints, sixteen places at a time. Bytes are taken with bit
+// 0x20 set, as the tables were built, so both cases of a letter fit. x runs
+// over the places of the fingerprints, each m.fingerprint_offset after a
+// needle's start, so the starts are tested in order.
 __attribute__((target("ssse3"))) std::size_t FindByFingerprints(const Matcher& m, std::string_view text,
                                                                  std::size_t from) {
     typedef char Bytes __attribute__((vector_size(16)));  // as the builtins take it
     typedef unsigned char Unsigned __attribute__((vector_size(16)));
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
     Bytes low[3], high[3];
-    for (int k = 0; k < 3; ++k) {
-        std::memcpy(&low[k], m.low_nibble[k].data(), 16);
-        std::memcpy(&high[k], m.high_nibble[k].data(), 16);
-    }
-    // x runs over the places of the fingerprints, each m.fingerprint_offset
-    // after a needle's start, so the starts are tested in order.
+    std::memcpy(low, m.low_nibble.data(), sizeof low);
+    std::memcpy(high, m.high_nibble.data(), sizeof high);
     const std::size_t offset = m.fingerprint_offset;
     std::size_t x = from + offset;
-    for (; x + 16 + 2 <= n; x += 16) {
-        Bytes fit = low[0] | high[0] | ~low[0];  // all ones
+    for (; x + 16 + 2 <= text.size(); x += 16) {
+        Bytes fit = low[0] | ~low[0];  // all ones
         for (int k = 0; k < 3; ++k) {
             Unsigned v;
             std::memcpy(&v, p + x + k, sizeof v);
@@ -373,18 +383,44 @@ __attribute__((target("ssse3"))) std::size_t FindByFingerprints(const Matcher& m
             fit &= __builtin_ia32_pshufb128(low[k], (Bytes)(v & 15)) &
                    __builtin_ia32_pshufb128(high[k], (Bytes)(v >> 4));
         }
-        for (unsigned places = static_cast<unsigned>(__builtin_ia32_pmovmskb128((Bytes)(fit != 0)));
-             places; places &= places - 1) {
-            const std::size_t start = x - offset + static_cast<std::size_t>(__builtin_ctz(places));
-            for (unsigned groups = static_cast<unsigned char>(fit[__builtin_ctz(places)]); groups;
-                 groups &= groups - 1)
-                for (std::uint32_t index : m.groups[static_cast<std::size_t>(__builtin_ctz(groups))]) {
-                    std::string_view needle = Text(m.needles[index]);
-                    if (needle.size() <= n - start && EqualFolded(p + start, needle)) return start;
-                }
+        if (auto places = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb128((Bytes)(fit != 0)))) {
+            std::size_t at = FirstFit(m, text, x - offset, places, reinterpret_cast<unsigned char*>(&fit));
+            if (at != std::string_view::npos) return at;
         }
     }
-    return x - offset + m.window <= n ? FindInPairs(m, text, x - offset) : std::string_view::npos;
+    return FindInTail(m, text, x - offset);
+}
+
+// The same thirty-two places at a time; each half of a 32-byte lookup reads
+// its own copy of the table.
+__attribute__((target("avx2"))) std::size_t FindByFingerprintsWide(const Matcher& m, std::string_view text,
+                                                                    std::size_t from) {
+    typedef char Bytes __attribute__((vector_size(32)));
+    typedef unsigned char Unsigned __attribute__((vector_size(32)));
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    Bytes low[3], high[3];
+    for (int k = 0; k < 3; ++k)
+        for (int half = 0; half < 32; half += 16) {
+            std::memcpy(reinterpret_cast<char*>(&low[k]) + half, m.low_nibble[k].data(), 16);
+            std::memcpy(reinterpret_cast<char*>(&high[k]) + half, m.high_nibble[k].data(), 16);
+        }
+    const std::size_t offset = m.fingerprint_offset;
+    std::size_t x = from + offset;
+    for (; x + 32 + 2 <= text.size(); x += 32) {
+        Bytes fit = low[0] | ~low[0];
+        for (int k = 0; k < 3; ++k) {
+            Unsigned v;
+            std::memcpy(&v, p + x + k, sizeof v);
+            v |= 0x20;
+            fit &= __builtin_ia32_pshufb256(low[k], (Bytes)(v & 15)) &
+                   __builtin_ia32_pshufb256(high[k], (Bytes)(v >> 4));
+        }
+        if (auto places = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256((Bytes)(fit != 0)))) {
+            std::size_t at = FirstFit(m, text, x - offset, places, reinterpret_cast<unsigned char*>(&fit));
+            if (at != std::string_view::npos) return at;
+        }
+    }
+    return FindInTail(m, text, x - offset);
 }
 #endif
 
@@ -392,8 +428,9 @@ __attribute__((target("ssse3"))) std::size_t FindByFingerprints(const Matcher& m
 
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from) {
     if (!m.probes.empty()) return FindByProbes(m, text, from);
-#ifdef REPOSEARCH_FINGERPRINTS
-    if (m.fingerprints) return FindByFingerprints(m, text, from);
+#ifdef REPOSEARCH_X86
+    if (m.fingerprint_width == 32) return FindByFingerprintsWide(m, text, from);
+    if (m.fingerprint_width == 16) return FindByFingerprints(m, text, from);
 #endif
     if (m.window >= 3) return FindInPairs(m, text, from);
     std::size_t at = std::string_view::npos;

@@ -48,8 +48,9 @@ struct Matcher {
     // tested by three bytes of each needle at once, those at
     // `fingerprint_offset`: each byte's low and high four bits look up the
     // set of needle groups whose byte there they fit, sixteen places at a
-    // time; see FindAny.
-    bool fingerprints = false;
+    // time; see FindAny. 0 when not used, else the places tested at once (16
+    // or 32, as the processor allows).
+    int fingerprint_width = 0;
     std::size_t fingerprint_offset = 0;
     std::array<std::array<unsigned char, 16>, 3> low_nibble{}, high_nibble{};
     std::array<std::vector<std::uint32_t>, 8> groups;  // needle indices by group

@@ -234,18 +234,19 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     ByteStream tag_stream{'<'}, zero_stream{'\0'};
     MatchStream match_stream;
     // The next position where the progress display may change.
-    auto next_update = [&]() -> std::uint64_t {
+    auto next_update_at = [&]() -> std::uint64_t {
         if (size == 0 || prev_percent >= 100) return ByteStream::kNone;
         double at = static_cast<double>(size) * static_cast<double>(prev_percent + 1) / 100.0;
         double margin = static_cast<double>(size) / (1 << 20) + 64;  // float rounding
         return at > margin ? static_cast<std::uint64_t>(at - margin) : 0;
     };
+    std::uint64_t next_update = next_update_at();
     std::string_view line;
     for (;;) {
         // Lines before the next "<", and inside an element before the next
         // zero byte and the next possible match, change nothing but counts.
         if (line_number > 0) {
-            std::uint64_t limit = std::min(FreeUpTo(tag_stream, reader), next_update());
+            std::uint64_t limit = std::min(FreeUpTo(tag_stream, reader), next_update);
             bool data = run.scanner.next_level == 4;
             if (data && run.matcher.empties.empty() && !run.matcher.needles.empty()) {
                 limit = std::min({limit, FreeUpTo(zero_stream, reader),
@@ -267,7 +268,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         facts.may_match = !run.matcher.empties.empty() ||
                           LineMayMatch(match_stream, run.matcher, reader, line);
         ProcessStream(run, line, facts);
-        if (size == 0) continue;  // no size, no percentage
+        if (reader.position < next_update) continue;  // the percentage cannot have changed
         float float_percent =
             static_cast<float>(100.0 * (static_cast<double>(reader.position) / static_cast<double>(size)));
         if (float_percent > 100.0f) float_percent = 100.0f;  // the file grew while read
@@ -287,6 +288,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
                                 " min " + std::to_string(remaining_time % 60) + " sec");
         }
         prev_percent = percent;
+        next_update = next_update_at();
         display.SetProgressPos(static_cast<int>(percent));
     }
     fptr.reset();

@@ -133,6 +133,7 @@ TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
         std::uint64_t start = reader.position, limit = start + rng() % 2000;
         std::uint64_t lines = 0;
         std::int64_t filled = 0;
+        reader.wide = reader.wide && round % 2 == 0;  // both widths where there are two
         SkipLines(reader, limit, lines, filled);
         // The same counted line by line.
         std::uint64_t expect_lines = 0, at = start;

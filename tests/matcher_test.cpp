@@ -100,11 +100,17 @@ TEST(Matcher, FindAnyGivesTheFirstStartForAnyNumberOfStrings) {
         const std::string text = random_text(0, 3000);
         TuneMatcher(run.matcher, text.substr(0, rng() % 2 ? text.size() : 0));
         const std::string upper = Upper(text);
-        for (std::size_t from = 0; from <= text.size(); from += 1 + rng() % 200) {
-            std::size_t expected = std::string::npos;
-            for (const std::string& s : strings) expected = std::min(expected, upper.find(s, from));
-            ASSERT_EQ(FindAny(run.matcher, text, from), expected)
-                << "round " << round << ", " << count << " strings, from " << from;
+        // Every width of fingerprint the processor can run.
+        std::vector<int> widths = {run.matcher.fingerprint_width};
+        if (widths[0] == 32) widths.push_back(16);
+        for (int width : widths) {
+            run.matcher.fingerprint_width = width;
+            for (std::size_t from = 0; from <= text.size(); from += 1 + rng() % 200) {
+                std::size_t expected = std::string::npos;
+                for (const std::string& s : strings) expected = std::min(expected, upper.find(s, from));
+                ASSERT_EQ(FindAny(run.matcher, text, from), expected)
+                    << "round " << round << ", " << count << " strings, width " << width << ", from " << from;
+            }
         }
         DeAllocateEverything(run);
     }
