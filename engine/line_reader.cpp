@@ -1,6 +1,7 @@
 // The export's line splitter.
 #include "line_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -9,7 +10,7 @@
 namespace {
 
 // What a line may hold and still count as empty.
-[[maybe_unused]] bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
@@ -206,33 +207,30 @@ template <Chunk (*Classify)(const char*)>
             c = Classify(tail);
         }
         if (room - base < 64) c.lf &= (std::uint64_t{1} << (room - base)) - 1;
-        if (c.lf == 0) {
-            // ReadLine cuts up an overlong line; it is not counted here.
-            if (static_cast<std::size_t>(start + base + 64 - next_line) > kMaxLineLength) break;
-            carry = carry || c.filled != 0;
-            continue;
+        if (static_cast<std::size_t>(start + base + 64 - next_line) > kMaxLineLength) {
+            // A line here may be overlong, and ReadLine cuts those up: count
+            // the lines before it one at a time, and stop.
+            for (std::uint64_t lf = c.lf; lf; lf &= lf - 1) {
+                const char* e = start + base + std::countr_zero(lf);
+                if (static_cast<std::size_t>(e - next_line) > kMaxLineLength) break;
+                ++lines;
+                filled += std::any_of(next_line, e, [](char b) { return !IsBlank(b); });
+                next_line = e + 1;
+            }
+            break;
         }
+        // No branch on whether the 64 bytes end a line: about half do not,
+        // and a guess wrong half the time costs more than the sums.
         const std::uint64_t other = ~c.lf;
         std::uint64_t sum = c.filled + other;
         bool carry_out = sum < other;
         sum += carry;
         carry_out = carry_out || (carry && sum == 0);
-        const char* last = start + base + (63 - std::countl_zero(c.lf));
-        if (static_cast<std::size_t>(last - next_line) > kMaxLineLength) {
-            // Count the lines before the overlong one only, one at a time.
-            for (std::uint64_t lf = c.lf; lf; lf &= lf - 1) {
-                const char* e = start + base + std::countr_zero(lf);
-                if (static_cast<std::size_t>(e - next_line) > kMaxLineLength) break;
-                ++lines;
-                filled += (sum >> std::countr_zero(lf)) & 1;
-                next_line = e + 1;
-            }
-            break;
-        }
+        carry = carry_out;
         lines += static_cast<std::uint64_t>(std::popcount(c.lf));
         filled += std::popcount(sum & c.lf);
-        next_line = last + 1;
-        carry = carry_out;
+        const char* after_last = start + base + 64 - std::countl_zero(c.lf);
+        next_line = c.lf ? after_last : next_line;
     }
     std::size_t used = static_cast<std::size_t>(next_line - start);
     r.begin += used;

@@ -1,9 +1,13 @@
 // Whole runs: the log byte for byte, its name, progress and the failure paths.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <random>
 
 #include "line_reader.h"
+#include "match_log.h"
+#include "scanner.h"
 #include "search.h"
 #include "test_util.h"
 
@@ -248,6 +252,105 @@ TEST(AscTime, StandardLayout) {
     EXPECT_EQ(t[3], ' ');
     EXPECT_EQ(t[7], ' ');
     EXPECT_EQ(t.substr(20, 4), "2026");
+}
+
+}  // namespace
+
+namespace {
+
+// Random exports in the documented layout with the awkward cases mixed in:
+// blank and space-only lines, "<" and zero bytes in data, CR-only line ends,
+// several tags on a line, self-closing elements, long lines, strings in
+// either case.
+std::string RandomExport(std::mt19937& rng, std::size_t bytes, const std::vector<std::string>& strings) {
+    const char* tables[] = {"USOURCE", "UFORM", "UXFIELD", "ULIBR"};
+    const char* elements[] = {"ULABEL", "UVAR", "USUB", "UDESCR", "UTRIGGER", "U_NAME", "GRP"};
+    const char* words[] = {"call", "cust_no", "if", "endif", "&lt;", "=", "x<y", "  ", "\t", "a\r"};
+    auto word = [&]() -> std::string {
+        switch (rng() % 40) {
+        case 0: return strings[rng() % strings.size()];
+        case 1: {
+            std::string s = strings[rng() % strings.size()];
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        }
+        case 2: return std::string(1, '\0');
+        case 3: return std::string(200 + rng() % 200, 'w');
+        default: return words[rng() % std::size(words)];
+        }
+    };
+    auto data_line = [&]() {
+        std::string line;
+        for (int n = static_cast<int>(rng() % 8); n > 0; --n) line += word() + " ";
+        return line;
+    };
+    std::string out = "<?xml version=\"1.0\"?>\r\n<EXPORT>\r\n";
+    while (out.size() < bytes) {
+        std::string table = tables[rng() % std::size(tables)];
+        out += "<TABLE xmlns:" + table + "=\"urn:x\">\r\n";
+        for (int occ = static_cast<int>(rng() % 5); occ > 0; --occ) {
+            out += "  <OCC>\r\n";
+            for (int e = static_cast<int>(rng() % 6); e > 0; --e) {
+                std::string name = elements[rng() % std::size(elements)];
+                std::string open = "    <" + table + ":" + name + ">", close = "</" + table + ":" + name + ">";
+                switch (rng() % 4) {
+                case 0: out += open + data_line() + close + "\r\n"; break;
+                case 1: out += "    <" + table + ":" + name + "/>\r\n"; break;
+                default:
+                    out += open + data_line() + "\r\n";
+                    for (int l = static_cast<int>(rng() % 12); l > 0; --l)
+                        out += data_line() + (rng() % 20 ? "\r\n" : rng() % 2 ? "\n" : "\r\r\n");
+                    out += data_line() + close + (rng() % 10 ? "\r\n" : close + open + "\r\n");
+                }
+            }
+            out += "  </OCC>\r\n";
+        }
+        out += "</TABLE>\r\n";
+    }
+    return out + "</EXPORT>\r\n";
+}
+
+// What reading every line through the scanner, with nothing known of it in
+// advance, writes for the matches.
+std::string LineByLine(const std::string& strings, const std::string& path) {
+    RunState run;
+    EXPECT_EQ(BuildSrchStrings(run, strings), 1);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    LineReader reader;
+    StartLineReader(reader, f, {});
+    std::string_view line;
+    while (ReadLine(reader, line)) ProcessStream(run, line);
+    std::fclose(f);
+    std::string matches = run.output_file.buffer;
+    DeAllocateEverything(run);
+    return matches;
+}
+
+// The run skips lines in bulk, searches ahead of the lines and tests only
+// some lines for tags; none of that may change a byte of the log.
+TEST_F(SearchRunTest, SkippingAheadWritesWhatLineByLineReadingWrites) {
+    std::mt19937 rng(11);
+    const std::vector<std::vector<std::string>> sets = {
+        {"CUST_NO"}, {"X<Y", "ENDIF", "CALL"}, {"CALC_DISCOUNT", "INVOICE_TOTAL", "CUST_BALANCE", "SHIP_DATE",
+        "VAT_RATE", "PRICE_LIST", "ORDER_STATE", "CREDIT_LIMIT", "STOCK_LEVEL", "PAY_TERMS"}};
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::string> strings = sets[round % sets.size()];
+        if (round >= 3)  // many strings: the byte-pair search
+            for (int i = 0; i < 40; ++i) strings.push_back("MADE_UP_" + std::to_string(i));
+        std::string list;
+        for (const std::string& s : strings) list += (list.empty() ? "" : "\r\n") + s;
+        std::string path = dir / ("random" + std::to_string(round) + ".xml");
+        WriteFile(path, RandomExport(rng, (round % 2 ? 600u : 40u) << 10, strings));
+        inputs.logfilename = dir / ("random" + std::to_string(round) + ".log");
+        ASSERT_EQ(Run(list, path).outcome, RunOutcome::Completed);
+        std::string log = ReadFile(inputs.logfilename);
+        std::size_t body = log.find("looking for:\r\n") + 14 + list.size() + 4;
+        std::size_t end = log.find("\r\nEnding search of file");
+        ASSERT_NE(end, std::string::npos);
+        std::string expected = LineByLine(list, path);
+        EXPECT_GT(expected.size(), 0u);
+        EXPECT_TRUE(log.substr(body, end - body) == expected) << "round " << round;
+    }
 }
 
 }  // namespace
