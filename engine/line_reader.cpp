@@ -188,8 +188,10 @@ template <Chunk (*Classify)(const char*)>
 [[gnu::always_inline]] inline void CountLines(LineReader& r, std::size_t room, std::uint64_t& lines,
                                               std::int64_t& filled) {
     const char* const start = r.buffer.data() + r.begin;
-    const char* const data_end = r.buffer.data() + r.end;
-    const char* next_line = start;  // one past the last line end counted
+    const std::size_t in_buffer = r.end - r.begin;  // room <= in_buffer
+    std::size_t next_line = 0;  // offset one past the last line end counted
+    std::uint64_t line_count = 0;
+    std::int64_t filled_count = 0;
     // 64 bytes at a time. A line holds more than blanks when some such byte
     // comes after the previous line end: adding the bytes other than blanks
     // to the bytes other than line ends carries a 1 from such a byte across
@@ -198,23 +200,23 @@ template <Chunk (*Classify)(const char*)>
     bool carry = false;
     for (std::size_t base = 0; base < room; base += 64) {
         Chunk c;
-        if (start + base + 64 <= data_end) {
+        if (base + 64 <= in_buffer) {
             c = Classify(start + base);
         } else {  // the buffer's last bytes, padded with blanks
             char tail[64];
             std::memset(tail, ' ', sizeof tail);
-            std::memcpy(tail, start + base, static_cast<std::size_t>(data_end - (start + base)));
+            std::memcpy(tail, start + base, in_buffer - base);
             c = Classify(tail);
         }
         if (room - base < 64) c.lf &= (std::uint64_t{1} << (room - base)) - 1;
-        if (static_cast<std::size_t>(start + base + 64 - next_line) > kMaxLineLength) {
+        if (base + 64 - next_line > kMaxLineLength) {
             // A line here may be overlong, and ReadLine cuts those up: count
             // the lines before it one at a time, and stop.
             for (std::uint64_t lf = c.lf; lf; lf &= lf - 1) {
-                const char* e = start + base + std::countr_zero(lf);
-                if (static_cast<std::size_t>(e - next_line) > kMaxLineLength) break;
-                ++lines;
-                filled += std::any_of(next_line, e, [](char b) { return !IsBlank(b); });
+                const std::size_t e = base + static_cast<std::size_t>(std::countr_zero(lf));
+                if (e - next_line > kMaxLineLength) break;
+                ++line_count;
+                filled_count += std::any_of(start + next_line, start + e, [](char b) { return !IsBlank(b); });
                 next_line = e + 1;
             }
             break;
@@ -227,14 +229,15 @@ template <Chunk (*Classify)(const char*)>
         sum += carry;
         carry_out = carry_out || (carry && sum == 0);
         carry = carry_out;
-        lines += static_cast<std::uint64_t>(std::popcount(c.lf));
-        filled += std::popcount(sum & c.lf);
-        const char* after_last = start + base + 64 - std::countl_zero(c.lf);
+        line_count += static_cast<std::uint64_t>(std::popcount(c.lf));
+        filled_count += std::popcount(sum & c.lf);
+        const std::size_t after_last = base + 64 - static_cast<std::size_t>(std::countl_zero(c.lf | 1));
         next_line = c.lf ? after_last : next_line;
     }
-    std::size_t used = static_cast<std::size_t>(next_line - start);
-    r.begin += used;
-    r.position += used;
+    lines += line_count;
+    filled += filled_count;
+    r.begin += next_line;
+    r.position += next_line;
 }
 
 #ifdef REPOSEARCH_X86
