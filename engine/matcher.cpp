@@ -392,7 +392,9 @@ __attribute__((target("ssse3"))) std::size_t FindByFingerprints(const Matcher& m
 }
 
 // The same thirty-two places at a time; each half of a 32-byte lookup reads
-// its own copy of the table.
+// its own copy of the table. Written out apart from the 16-place loop: a
+// function built for SSSE3 cannot hold 32-byte vectors, nor share a loop
+// body with one built for AVX2.
 __attribute__((target("avx2"))) std::size_t FindByFingerprintsWide(const Matcher& m, std::string_view text,
                                                                     std::size_t from) {
     typedef char Bytes __attribute__((vector_size(32)));
