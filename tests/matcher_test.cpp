@@ -10,6 +10,13 @@
 
 namespace {
 
+// min to max bytes drawn from the alphabet.
+std::string RandomText(std::mt19937& rng, std::string_view alphabet, std::size_t min, std::size_t max) {
+    std::string s(min + rng() % (max - min + 1), ' ');
+    for (char& c : s) c = alphabet[rng() % alphabet.size()];
+    return s;
+}
+
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(Fold(c));
     return s;
@@ -17,12 +24,7 @@ std::string Upper(std::string s) {
 
 TEST(Matcher, AgreesWithPlainSearchOnRandomLines) {
     std::mt19937 rng(42);
-    const std::string alphabet = "abAB_ c\t<\xE9";
-    auto random_text = [&](std::size_t max) {
-        std::string s(rng() % (max + 1), ' ');
-        for (char& c : s) c = alphabet[rng() % alphabet.size()];
-        return s;
-    };
+    auto random_text = [&](std::size_t max) { return RandomText(rng, "abAB_ c\t<\xE9", 0, max); };
     for (int round = 0; round < 300; ++round) {
         RunState run;
         std::vector<std::string> strings;
@@ -80,12 +82,7 @@ namespace {
 // searches (probes, fingerprints at a tuned offset, or byte-pair skips).
 TEST(Matcher, FindAnyGivesTheFirstStartForAnyNumberOfStrings) {
     std::mt19937 rng(7);
-    const std::string alphabet = "abcAB_ <\x80";
-    auto random_text = [&](std::size_t min, std::size_t max) {
-        std::string s(min + rng() % (max - min + 1), ' ');
-        for (char& c : s) c = alphabet[rng() % alphabet.size()];
-        return s;
-    };
+    auto random_text = [&](std::size_t min, std::size_t max) { return RandomText(rng, "abcAB_ <\x80", min, max); };
     for (int round = 0; round < 200; ++round) {
         RunState run;
         std::vector<std::string> strings;
