@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "../engine/json_writer.h"
 #include "../engine/search.h"
 
 namespace {
@@ -23,55 +24,91 @@ namespace {
 constexpr const char* kVersion = "reposearch 1.0.0";
 
 constexpr const char* kUsage =
-    "usage: reposearch [-q] [--log FILE] [-f FILE]... EXPORT [STRING]...\n";
+    "usage: reposearch [-qw] [--json] [--log FILE] [-f FILE]... EXPORT [STRING]...\n";
 
+// -h: the options at a glance.
+constexpr const char* kShortHelp =
+    "  -f FILE     add every line of FILE as a search string (- reads standard input)\n"
+    "  -w          match whole words only\n"
+    "  -q          show no progress\n"
+    "  --json      write the hits as JSON Lines on standard output\n"
+    "  --log FILE  write the log to FILE (- for standard output)\n"
+    "EXPORT - reads standard input. 'reposearch --help' tells more.\n";
+
+// --help: the whole story.
 constexpr const char* kHelp =
     "Searches a repository export for strings and logs every data line that\n"
     "holds one, with the library, form, table, field and element it stands in.\n"
     "\n"
-    "  -f FILE     add every line of FILE as a search string (- reads standard input)\n"
-    "  --log FILE  write the log to FILE instead of beside the export (- for standard output)\n"
-    "  -q          show no progress\n"
-    "  --help      show this help\n"
-    "  --version   show the version\n"
+    "Strings:\n"
+    "  Each STRING is searched for, without regard to the case of the letters a\n"
+    "  to z. A string holding line breaks is several strings; an empty string\n"
+    "  matches every data line.\n"
+    "  -f, --file FILE  add every line of FILE as a string (- reads standard input)\n"
+    "  -w, --word       a string counts only where no letter, digit or _ stands\n"
+    "                   right before or after it\n"
     "\n"
-    "Strings are matched without regard to the case of the letters a to z.\n"
+    "Input and output:\n"
+    "  EXPORT           the export to search; - reads standard input (the log then\n"
+    "                   goes to standard output unless --log names a file)\n"
+    "  --log FILE       write the log to FILE instead of beside the export (named\n"
+    "                   after it, up to the first dot); - for standard output\n"
+    "  --json           write JSON Lines on standard output in place of the\n"
+    "                   summary: a begin record, one match record per matching\n"
+    "                   data line, an end record with the outcome and the counts\n"
+    "  -q, --quiet      draw no progress on standard error\n"
+    "  -h               show the short help\n"
+    "  --help           show this help\n"
+    "  --version        show the version\n"
+    "\n"
+    "The summary goes to standard output, or to standard error when the log goes\n"
+    "to standard output. When the search fails, every message goes to standard\n"
+    "error as 'reposearch: ...'.\n"
+    "\n"
+    "Examples:\n"
+    "  reposearch repo.xml custno invoice_total\n"
+    "  reposearch -w --json repo.xml custno > hits.jsonl\n"
+    "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
+    "\n"
     "Exit status: 0 some string was found, 1 none was, 2 the search failed.\n";
 
-// Shows the run on the terminal: one progress line on standard error, the
-// summary on standard output (or standard error when the log takes it).
+// Shows the run on the terminal: one progress line on standard error. The
+// run's boxes are kept and printed once it is over, where its outcome says.
 struct TerminalDisplay final : Display {
     bool show_progress = false;
-    std::FILE* summary_stream = stdout;
+    bool has_range = false;  // a size is known: a bar and a percentage
     int percent = 0;
     std::string progress_text, time_left;
     std::size_t drawn = 0;  // width of the progress line on screen
+    struct Box {
+        std::string text, caption;
+    };
+    std::vector<Box> boxes;
 
-    void SetProgressRange(int, int) override {}
-    void SetProgressText(std::string_view text) override { progress_text = text; }
+    void SetProgressRange(int, int) override { has_range = true; }
+    void SetProgressText(std::string_view text) override {
+        progress_text = text;
+        if (show_progress && !has_range) Draw();  // lines processed, nothing more
+    }
     void SetTimeLeft(std::string_view text) override { time_left = text; }
     void SetProgressPos(int pos) override {
         percent = pos;
         if (show_progress) Draw();
     }
     void ShowMessageBox(std::string_view text, std::string_view caption) override {
-        Erase();
-        if (caption == "Result Summary") {
-            std::fwrite(text.data(), 1, text.size(), summary_stream);
-            std::fflush(summary_stream);
-            return;
-        }
-        while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        std::fprintf(stderr, "reposearch: %.*s: %.*s\n", static_cast<int>(caption.size()),
-                     caption.data(), static_cast<int>(text.size()), text.data());
+        boxes.push_back({std::string(text), std::string(caption)});
     }
 
     void Draw() {
-        constexpr int kWidth = 30;
-        int filled = percent * kWidth / 100;
-        std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-        std::string pct = std::to_string(percent);
-        line += std::string(3 - (pct.size() < 3 ? pct.size() : 3), ' ') + pct + "%  " + progress_text;
+        std::string line = "\r";
+        if (has_range) {
+            constexpr int kWidth = 30;
+            int filled = percent * kWidth / 100;
+            line += "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
+            std::string pct = std::to_string(percent);
+            line += std::string(3 - (pct.size() < 3 ? pct.size() : 3), ' ') + pct + "%  ";
+        }
+        line += progress_text;
         if (!time_left.empty()) line += "  " + time_left;
         std::size_t width = line.size() - 1;
         if (width < drawn) line += std::string(drawn - width, ' ');
@@ -87,9 +124,62 @@ struct TerminalDisplay final : Display {
     }
 };
 
+// Prints what the run showed: a completed run's summary goes to `summary`
+// (or nowhere), anything else to standard error, every line behind the
+// program's name.
+void ShowBoxes(TerminalDisplay& display, bool completed, std::FILE* summary) {
+    display.Erase();
+    for (const TerminalDisplay::Box& box : display.boxes) {
+        if (completed) {
+            if (summary) {
+                std::fwrite(box.text.data(), 1, box.text.size(), summary);
+                std::fflush(summary);
+            }
+            continue;
+        }
+        std::string_view text = box.text;
+        bool first = true;
+        while (!text.empty()) {
+            std::size_t lf = text.find('\n');
+            std::string_view line = text.substr(0, lf);
+            text = lf == std::string_view::npos ? std::string_view{} : text.substr(lf + 1);
+            if (line.empty()) continue;
+            if (first)
+                std::fprintf(stderr, "reposearch: %s: %.*s\n", box.caption.c_str(), static_cast<int>(line.size()),
+                             line.data());
+            else
+                std::fprintf(stderr, "reposearch: %.*s\n", static_cast<int>(line.size()), line.data());
+            first = false;
+        }
+    }
+}
+
 int UsageError(const char* what) {
     std::fprintf(stderr, "reposearch: %s\n%s", what, kUsage);
     return 2;
+}
+
+// Adds the lines of a text to the strings: LF or CR LF ends a line, and a
+// final line break adds no empty string.
+void AddLines(std::string_view text, std::vector<std::string>& strings) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t lf = text.find('\n', start);
+        if (lf == std::string_view::npos) {
+            strings.emplace_back(text.substr(start));
+            return;
+        }
+        std::size_t stop = lf > start && text[lf - 1] == '\r' ? lf - 1 : lf;
+        strings.emplace_back(text.substr(start, stop - start));
+        start = lf + 1;
+    }
+}
+
+// A string given as an argument: each line of it is a string, an empty one
+// included (as grep takes its patterns).
+void AddArgument(std::string_view text, std::vector<std::string>& strings) {
+    AddLines(text, strings);
+    if (text.empty() || text.back() == '\n') strings.emplace_back();
 }
 
 // Adds every line of a file (LF or CR LF ends) to the strings. False when it
@@ -106,21 +196,14 @@ bool ReadStringFile(const std::string& name, std::vector<std::string>& strings) 
     bool ok = !std::ferror(f);
     if (f != stdin) std::fclose(f);
     if (!ok) return false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t lf = text.find('\n', start);
-        std::size_t end = lf == std::string::npos ? text.size() : lf;
-        std::size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
-        strings.push_back(text.substr(start, stop - start));
-        start = end + 1;
-    }
+    AddLines(text, strings);
     return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quiet = false;
+    bool quiet = false, word = false, json = false;
     std::string log_name;
     bool log_given = false;
     std::string export_name;
@@ -146,19 +229,29 @@ int main(int argc, char** argv) {
             options_done = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
+        } else if (arg == "-w" || arg == "--word") {
+            word = true;
+        } else if (arg.size() > 2 && arg[1] != '-' && arg.find_first_not_of("qw", 1) == std::string::npos) {
+            quiet = quiet || arg.find('q') != std::string::npos;  // -qw and the like
+            word = word || arg.find('w') != std::string::npos;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "-h") {
+            std::printf("%s%s", kUsage, kShortHelp);
+            return 0;
+        } else if (arg == "--help") {
             std::printf("%s\n%s", kUsage, kHelp);
             return 0;
         } else if (arg == "--version") {
             std::printf("%s\n", kVersion);
             return 0;
-        } else if (arg == "-f" || arg == "--log") {
+        } else if (arg == "-f" || arg == "--file" || arg == "--log") {
             if (i + 1 >= argc) return UsageError((arg + " needs a file name").c_str());
-            if (arg == "-f") {
-                sources.push_back({true, argv[++i]});
-            } else {
+            if (arg == "--log") {
                 log_name = argv[++i];
                 log_given = true;
+            } else {
+                sources.push_back({true, argv[++i]});
             }
         } else if (arg.rfind("--log=", 0) == 0) {
             log_name = arg.substr(6);
@@ -169,12 +262,23 @@ int main(int argc, char** argv) {
     }
     if (!have_export) return UsageError("no export given");
     if (log_given && log_name.empty()) return UsageError("--log needs a file name");
+    const bool from_stdin = export_name == "-";
+    const bool log_to_stdout = (log_given && log_name == "-") || (from_stdin && !log_given);
+    if (json && log_to_stdout)
+        return UsageError(from_stdin ? "--json with - as the export needs --log FILE"
+                                     : "--json and --log - both want standard output");
 
     std::vector<std::string> strings;
+    bool stdin_taken = from_stdin;
     for (const Source& source : sources) {
         if (!source.is_file) {
-            strings.push_back(source.text);
-        } else if (!ReadStringFile(source.text, strings)) {
+            AddArgument(source.text, strings);
+            continue;
+        }
+        if (source.text == "-" && stdin_taken)
+            return UsageError("standard input is read only once");
+        stdin_taken = stdin_taken || source.text == "-";
+        if (!ReadStringFile(source.text, strings)) {
             std::fprintf(stderr, "reposearch: %s: cannot read search strings: %s\n",
                          source.text.c_str(), std::strerror(errno));
             return 2;
@@ -183,7 +287,8 @@ int main(int argc, char** argv) {
     if (strings.empty()) return UsageError("no search string given");
 
     RunInputs inputs;
-    inputs.srchfilename = export_name;
+    inputs.srchfilename = from_stdin ? "(standard input)" : export_name;
+    inputs.word = word;
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (strings[i].find('\0') != std::string::npos) {
             std::fprintf(stderr, "reposearch: search string %zu holds a zero byte\n", i + 1);
@@ -192,29 +297,46 @@ int main(int argc, char** argv) {
         // As the dialog's search field does: a to z only.
         for (char& c : strings[i])
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (i) inputs.srch_string.append("\r\n");
-        inputs.srch_string.append(strings[i]);
     }
+    inputs.strings = strings;
 
-    TerminalDisplay display;
-    if (log_given && log_name == "-") {
+    if (from_stdin) {
+#ifdef _WIN32
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
+        inputs.export_stream = stdin;
+    }
+    if (log_to_stdout) {
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
         inputs.log_stream = stdout;
-        display.summary_stream = stderr;
     } else if (log_given) {
         std::error_code ec;
-        if (std::filesystem::equivalent(log_name, export_name, ec)) {
+        if (!from_stdin && std::filesystem::equivalent(log_name, export_name, ec)) {
             std::fprintf(stderr, "reposearch: %s: the log would replace the export\n",
                          log_name.c_str());
             return 2;
         }
         inputs.logfilename = log_name;
     }
-    display.show_progress = !quiet && isatty(fileno(stderr));
 
+    JsonWriter json_writer(stdout);
+    if (json) {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        inputs.sink = &json_writer;
+        JsonBegin(json_writer, inputs.srchfilename, strings);
+    }
+
+    TerminalDisplay display;
+    display.show_progress = !quiet && isatty(fileno(stderr));
     RunResult result = Quelvar(display, inputs);
-    if (result.outcome != RunOutcome::Completed || !result.log_complete) return 2;
+    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
+    bool json_ok = !json || JsonEnd(json_writer, result);
+    ShowBoxes(display, completed, json ? nullptr : log_to_stdout ? stderr : stdout);
+    if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
+    if (!completed || !json_ok) return 2;
     return result.found ? 0 : 1;
 }

@@ -21,36 +21,91 @@ std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
     return static_cast<std::int64_t>(got);
 }
 
+// Code units of the converted bytes from the anchor up to `pos`, which must
+// still be in the buffer.
+void AdvanceUnits(LineReader& r, std::uint64_t pos) {
+    if (pos <= r.unit_anchor) return;
+    const char* at = r.buffer.data() + r.begin - static_cast<std::size_t>(r.position - r.unit_anchor);
+    r.units += Utf16Units(at, static_cast<std::size_t>(pos - r.unit_anchor));
+    r.unit_anchor = pos;
+}
+
+// Reads raw bytes of a UTF-16 export and converts them into dst. `filled`
+// tells whether the file gave all that was asked of it.
+std::int64_t ReadDecoded(LineReader& r, char* dst, std::size_t n, bool& filled) {
+    Utf16Decoder& d = r.decoder;
+    filled = false;
+    for (;;) {
+        std::size_t out = DecodeUtf16(d, dst, n, r.raw_at_end);
+        if (out > 0 || r.raw_at_end) return static_cast<std::int64_t>(out);
+        d.raw.erase(d.raw.begin(), d.raw.begin() + static_cast<std::ptrdiff_t>(d.raw_begin));
+        d.raw_begin = 0;
+        // Two bytes of UTF-16 give at most three of UTF-8.
+        const std::size_t chunk = n / 3 * 2 + 2, old = d.raw.size();
+        d.raw.resize(old + chunk);
+        std::int64_t got = r.read_block(r.file, reinterpret_cast<char*>(d.raw.data() + old), chunk);
+        d.raw.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+        if (got < 0) return -1;
+        if (got == 0) r.raw_at_end = true;
+        filled = got == static_cast<std::int64_t>(chunk);
+    }
+}
+
+// Once the first bytes are in: an export that starts with a UTF-16
+// byte-order mark is converted from here on, the bytes after the mark first.
+void CheckEncoding(LineReader& r) {
+    if (r.encoding_checked || r.end < 2) return;
+    r.encoding_checked = true;
+    if (r.position != 0 || r.begin != 0) return;
+    bool big_endian = false;
+    std::size_t mark = Utf16Bom(std::string_view(r.buffer.data(), r.end), big_endian);
+    if (!mark) return;
+    r.utf16 = true;
+    r.decoder.big_endian = big_endian;
+    r.decoder.raw.assign(r.buffer.begin() + static_cast<std::ptrdiff_t>(mark),
+                         r.buffer.begin() + static_cast<std::ptrdiff_t>(r.end));
+    r.end = 0;
+}
+
 // Reads more bytes after those not yet handed out, first moving them to the
 // front and growing the buffer when a line fills it. False when nothing more
 // could be read.
 bool Refill(LineReader& r) {
     if (r.at_end || r.read_error) return false;
     if (r.begin > 0) {
+        if (r.utf16) AdvanceUnits(r, r.position);  // those bytes leave the buffer
         std::memmove(r.buffer.data(), r.buffer.data() + r.begin, r.end - r.begin);
         r.end -= r.begin;
         r.begin = 0;
     }
-    // A small first block, so a small export costs little; the full block
-    // once the export proves larger; more when one line fills it.
-    if (r.buffer.size() < kBlockSize) {
-        if (r.filled_last_read || r.end == r.buffer.size()) r.buffer.resize(kBlockSize);
-    } else if (r.buffer.size() - r.end < kBlockSize / 2) {
-        r.buffer.resize(r.buffer.size() * 2);
+    for (;;) {
+        // A small first block, so a small export costs little; the full block
+        // once the export proves larger; more when one line fills it.
+        if (r.buffer.size() < kBlockSize) {
+            if (r.filled_last_read || r.end + 8 > r.buffer.size()) r.buffer.resize(kBlockSize);
+        } else if (r.buffer.size() - r.end < kBlockSize / 2) {
+            r.buffer.resize(r.buffer.size() * 2);
+        }
+        std::size_t wanted = r.buffer.size() - r.end;
+        std::int64_t got;
+        if (r.utf16) {
+            got = ReadDecoded(r, r.buffer.data() + r.end, wanted, r.filled_last_read);
+        } else {
+            got = r.read_block(r.file, r.buffer.data() + r.end, wanted);
+            r.filled_last_read = got == static_cast<std::int64_t>(wanted);
+        }
+        if (got < 0) {
+            r.read_error = true;
+            return false;
+        }
+        if (got == 0) {
+            r.at_end = true;
+            return false;
+        }
+        r.end += static_cast<std::size_t>(got);
+        CheckEncoding(r);
+        if (r.end > r.begin) return true;  // else the mark alone was read: read on
     }
-    std::size_t wanted = r.buffer.size() - r.end;
-    std::int64_t got = r.read_block(r.file, r.buffer.data() + r.end, wanted);
-    r.filled_last_read = got == static_cast<std::int64_t>(wanted);
-    if (got < 0) {
-        r.read_error = true;
-        return false;
-    }
-    if (got == 0) {
-        r.at_end = true;
-        return false;
-    }
-    r.end += static_cast<std::size_t>(got);
-    return true;
 }
 
 }  // namespace
@@ -95,6 +150,17 @@ bool ReadLine(LineReader& r, std::string_view& line) {
         line = std::string_view(start, n);
         return true;
     }
+}
+
+std::uint64_t FileOffset(LineReader& r, std::uint64_t pos) {
+    if (!r.utf16) return pos;
+    AdvanceUnits(r, pos);
+    std::uint64_t units = r.units;
+    if (pos < r.unit_anchor) {  // behind the anchor: count back
+        const char* at = r.buffer.data() + r.begin - static_cast<std::size_t>(r.position - pos);
+        units -= Utf16Units(at, static_cast<std::size_t>(r.unit_anchor - pos));
+    }
+    return 2 + 2 * units;
 }
 
 bool LineHolds(ByteStream& s, const LineReader& r, std::string_view line) {

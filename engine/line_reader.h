@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search.h"
+#include "utf16.h"
 
 // Lines are kept whole up to this length; a longer one comes in pieces of it.
 inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
@@ -24,6 +25,14 @@ struct LineReader {
     bool at_end = false;
     bool read_error = false;
     bool wide = false;  // SkipLines may use 32-byte vectors
+    // A UTF-16 export is converted as it is read: `position` and the buffer
+    // count UTF-8 bytes, FileOffset turns them back into the file's.
+    bool encoding_checked = false;
+    bool utf16 = false;
+    bool raw_at_end = false;  // the file itself is read to its end
+    Utf16Decoder decoder;
+    std::uint64_t unit_anchor = 0;  // a position whose code units are counted
+    std::uint64_t units = 0;        // code units before unit_anchor
 };
 
 // Prepares a reader over an open file; an empty read_block means fread.
@@ -32,6 +41,11 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block);
 // The next line, valid until the next call. False at the end of the export or
 // after a read error (then `read_error` is set).
 bool ReadLine(LineReader& reader, std::string_view& line);
+
+// Where `pos` (a position of the lines handed out, at or after the start of
+// the buffer) stands in the export file: the same number unless the export
+// is converted from UTF-16.
+std::uint64_t FileOffset(LineReader& reader, std::uint64_t pos);
 
 // Consumes the whole lines in the buffer that end before `limit` (a position
 // in the export), adding their number to `lines` and the number of those that

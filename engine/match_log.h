@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "search.h"
 
@@ -12,7 +14,11 @@ inline constexpr std::size_t kMaxSearchString = 999;
 
 // Builds the list from the search text. 1 on success, 0 when memory ran out
 // (the list is then empty).
-int BuildSrchStrings(RunState& run, std::string_view srch_string);
+int BuildSrchStrings(RunState& run, std::string_view srch_string, bool word = false);
+
+// The same from strings given one by one, each kept as it is (cut to
+// kMaxSearchString), empty ones included.
+int BuildSrchStrings(RunState& run, const std::vector<std::string>& strings, bool word = false);
 
 // Pushes one string at the front of the list. 1 on success, 0 when an
 // allocation failed (nothing added, nothing leaked).
@@ -20,17 +26,6 @@ int TryToAllocate(RunState& run, std::string_view pass_string);
 
 void DeAllocateEverything(RunState& run);
 
-// Counts the strings that occur in a data line and, when any did, writes the
-// line with its context to the log.
+// Counts the strings that occur in a data line and, when any did, reports
+// the line with its context to the log writer and the run's sink.
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number);
-
-// Writes a message to the log as whole CR LF lines: carriage returns are
-// dropped, every line feed ends a line, and text after the last one is ended.
-void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add);
-
-// Sends what the buffer holds to the file. Failures are remembered in `failed`.
-void FlushLog(LogStream& log);
-
-// Flushes and, when `close_file`, closes the file. Returns whether every byte
-// written so far reached it.
-bool CloseLog(LogStream& log, bool close_file);

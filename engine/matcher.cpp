@@ -99,9 +99,14 @@ void Scan(const Matcher& m, std::string_view text, std::size_t from, Found found
 
 }  // namespace
 
-void BuildMatcher(Matcher& m, SearchString* head) {
+void BuildMatcher(Matcher& m, SearchString* head, bool word) {
     m = Matcher{};
+    m.word = word;
+    std::uint32_t count = 0;
+    for (SearchString* s = head; s; s = s->next_string) ++count;
+    std::uint32_t order = count;  // the list holds the newest first
     for (SearchString* s = head; s; s = s->next_string) {
+        --order;
         std::string_view text = Text(s);
         // Lines are compared upper-cased and hold no line feed, so a string
         // with a to z or a line feed in it never matches.
@@ -109,6 +114,7 @@ void BuildMatcher(Matcher& m, SearchString* head) {
                         [](char c) { return (c >= 'a' && c <= 'z') || c == '\n'; }))
             continue;
         (text.empty() ? m.empties : m.needles).push_back(s);
+        (text.empty() ? m.empty_order : m.needle_order).push_back(order);
     }
     m.seen.assign(m.needles.size(), 0);
     if (m.needles.empty()) return;
@@ -225,22 +231,53 @@ void TuneMatcher(Matcher& m, std::string_view sample) {
     }
 }
 
+namespace {
+
+bool IsWordByte(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+// Whether the text from `start`, `length` bytes long, stands as a whole word.
+bool WholeWord(std::string_view line, std::size_t start, std::size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    return (start == 0 || !IsWordByte(p[start - 1])) &&
+           (start + length >= line.size() || !IsWordByte(p[start + length]));
+}
+
+// The empty string as a whole word: some place with no word byte on either
+// side of it.
+bool EmptyWordFits(std::string_view line) {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    if (n == 0 || !IsWordByte(p[0]) || !IsWordByte(p[n - 1])) return true;
+    for (std::size_t i = 1; i < n; ++i)
+        if (!IsWordByte(p[i - 1]) && !IsWordByte(p[i])) return true;
+    return false;
+}
+
+}  // namespace
+
 int MatchLine(Matcher& m, std::string_view line) {
-    int matches = 0;
-    for (SearchString* s : m.empties) {
-        ++s->matching_lines;
-        ++matches;
-    }
+    auto& found = m.found_by_order;
+    found.clear();
+    if (!m.empties.empty() && (!m.word || EmptyWordFits(line)))
+        for (std::size_t i = 0; i < m.empties.size(); ++i) found.emplace_back(m.empty_order[i], m.empties[i]);
     const std::uint64_t serial = ++m.line_serial;
-    Scan(m, line, 0, [&](std::uint32_t index, std::size_t) {
-        if (m.seen[index] != serial) {  // a line counts once per string
-            m.seen[index] = serial;
-            ++m.needles[index]->matching_lines;
-            ++matches;
-        }
+    Scan(m, line, 0, [&](std::uint32_t index, std::size_t start) {
+        if (m.seen[index] == serial) return false;  // a line counts once per string
+        if (m.word && !WholeWord(line, start, static_cast<std::size_t>(m.needles[index]->string_length - 1)))
+            return false;
+        m.seen[index] = serial;
+        found.emplace_back(m.needle_order[index], m.needles[index]);
         return false;
     });
-    return matches;
+    if (found.size() > 1) std::sort(found.begin(), found.end());
+    m.found.clear();
+    for (const auto& [order, s] : found) {
+        ++s->matching_lines;
+        m.found.push_back(s);
+    }
+    return static_cast<int>(found.size());
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct SearchString;
@@ -56,17 +57,27 @@ struct Matcher {
     std::array<std::vector<std::uint32_t>, 8> groups;  // needle indices by group
     std::vector<std::uint64_t> seen;  // per needle: the line it last matched
     std::uint64_t line_serial = 0;
+    // A string counts only where no letter, digit or "_" stands right before
+    // or after it (grep's -w).
+    bool word = false;
+    // Each string's place in the order given, for needles and empties.
+    std::vector<std::uint32_t> needle_order, empty_order;
+    // The strings the line last tested holds, in the order given.
+    std::vector<const SearchString*> found;
+    std::vector<std::pair<std::uint32_t, SearchString*>> found_by_order;  // scratch
 };
 
-// Builds the matcher over the list (throws std::bad_alloc when memory runs out).
-void BuildMatcher(Matcher& m, SearchString* head);
+// Builds the matcher over the list (throws std::bad_alloc when memory runs
+// out); `word` asks for whole words only.
+void BuildMatcher(Matcher& m, SearchString* head, bool word = false);
 
 // Picks the probes by how often bytes occur in a sample of the export.
 void TuneMatcher(Matcher& m, std::string_view sample);
 
-// Adds 1 to the count of every string that occurs in the line. Returns how
-// many did.
+// Adds 1 to the count of every string that occurs in the line and lists
+// them in `found`. Returns how many did.
 int MatchLine(Matcher& m, std::string_view line);
 
 // Where the first occurrence of any needle starts in text[from..], or npos.
+// Whole-word matching is not applied here: a place found is one to look at.
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from);

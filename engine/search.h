@@ -10,8 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "display.h"
+#include "log_writer.h"
 #include "matcher.h"
+#include "sink.h"
 
 // Where the current data line stands in the repository. Filled by the scanner,
 // read when a match is written.
@@ -40,16 +44,6 @@ struct SearchString {
     SearchString* next_string = nullptr;
 };
 
-// The log: bytes collect in `buffer` and go to `file` in large writes. With no
-// file the bytes simply stay in the buffer (tests, fuzzing). `failed` records
-// any write that did not go through, so an incomplete log is never reported as
-// complete.
-struct LogStream {
-    std::FILE* file = nullptr;
-    std::string buffer;
-    bool failed = false;
-};
-
 // The export scanner's levels and the element being read.
 struct ScannerState {
     int next_level = 1;          // 1 outside a table .. 4 inside an element
@@ -67,7 +61,16 @@ struct RunState {
     SearchString* next_srch_string = nullptr;
     Matcher matcher;  // built over the list by BuildSrchStrings
     LogStream output_file;
-    std::string context_line;  // scratch for building one match line
+    LogWriter log_writer{&output_file};  // every hit goes to the log
+    HitSink* sink = nullptr;   // and here too, when set
+    std::string folded_data;   // scratch: the data of a hit, upper-cased
+    // The line being scanned: its number and where it starts in the export.
+    std::uint64_t export_line = 0;
+    std::uint64_t line_offset = 0;
+
+    RunState() = default;
+    RunState(const RunState&) = delete;  // the log writer points into it
+    RunState& operator=(const RunState&) = delete;
 };
 
 // Reads up to n bytes of the export into dst: the count read, 0 at its end,
@@ -77,13 +80,19 @@ using ReadBlock = std::function<std::int64_t(std::FILE* file, char* dst, std::si
 // What the front end hands to a run.
 struct RunInputs {
     std::string srch_string;   // search strings separated by CR LF
+    // When set, the strings themselves, in place of srch_string: each one as
+    // it stands, empty ones included, and the header lists one per line.
+    std::optional<std::vector<std::string>> strings;
+    bool word = false;         // strings count only as whole words
     std::string srchfilename;  // the export
+    std::FILE* export_stream = nullptr;  // when set, read in place of srchfilename (not closed)
     std::string logfilename;   // empty: named after the export
     std::FILE* log_stream = nullptr;  // when set, the log goes here (not closed)
     std::string log_stream_name = "standard output";  // how messages name it
     std::function<std::time_t()> clock;  // empty: the system clock
     ReadBlock read_block;                // empty: fread
-    std::optional<std::uint64_t> export_size;  // unset: the file's own size
+    std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
+    HitSink* sink = nullptr;  // sees every hit besides the log
 };
 
 enum class RunOutcome {
@@ -94,8 +103,14 @@ enum class RunOutcome {
     ReadError,        // the export stopped at a read error
 };
 
+struct StringCount {
+    std::string text;
+    std::int64_t count = 0;
+};
+
 struct RunResult {
     RunOutcome outcome = RunOutcome::Completed;
+    std::vector<StringCount> counts;  // in the order given
     bool log_complete = false;  // every byte of the log reached its file
     bool found = false;         // some string matched some line
     std::uint64_t lines = 0;    // lines read

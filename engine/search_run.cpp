@@ -36,13 +36,14 @@ bool IsDirectory(const std::string& path) {
     return fs::is_directory(fs::path(path), ec);
 }
 
-// The export's size in bytes, or 0 when it has none to find (a pipe).
-std::uint64_t ExportSize(const std::string& path) {
+// The export's size in bytes, or none when it has none to find (a pipe).
+std::optional<std::uint64_t> ExportSize(const std::string& path) {
     std::error_code ec;
     fs::path p(path);
-    if (!fs::is_regular_file(p, ec)) return 0;
+    if (!fs::is_regular_file(p, ec)) return std::nullopt;
     std::uintmax_t size = fs::file_size(p, ec);
-    return ec ? 0 : static_cast<std::uint64_t>(size);
+    if (ec) return std::nullopt;
+    return static_cast<std::uint64_t>(size);
 }
 
 std::string Quoted(std::string_view text) {
@@ -155,12 +156,19 @@ std::uint64_t MatchFreeUpTo(MatchStream& s, Matcher& m, const LineReader& r) {
     return s.next == ByteStream::kNone ? s.scanned_to : s.next;
 }
 
-// Whether any string matched any line.
-bool AnyFound(const RunState& run) {
+// The strings with their counts, in the order given.
+std::vector<StringCount> Counts(const RunState& run) {
+    std::vector<StringCount> counts;
     for (const SearchString* s = run.next_srch_string; s; s = s->next_string)
-        if (s->matching_lines > 0) return true;
-    return false;
+        counts.push_back({std::string(s->allocated_string, static_cast<std::size_t>(s->string_length - 1)),
+                          s->matching_lines});
+    std::reverse(counts.begin(), counts.end());
+    return counts;
 }
+
+// When the export's size is unknown (a pipe), the lines processed are shown
+// about once a second; the clock is read after each stretch of this many bytes.
+constexpr std::uint64_t kClockStride = std::uint64_t{4} << 20;
 
 // The body of a run; Quelvar adds the out-of-memory guard around it.
 RunResult Search(Display& display, const RunInputs& in, RunState& run) {
@@ -170,7 +178,9 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     bool printed_time = false;
     std::uint64_t line_number = 0;
 
-    if (!BuildSrchStrings(run, in.srch_string)) {
+    run.sink = in.sink;
+    if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
+                     : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
                                "Out of Memory Error");
         result.outcome = RunOutcome::OutOfMemory;
@@ -210,37 +220,53 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     AddMsgToOutputFile(run.output_file,
                        "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
     AddMsgToOutputFile(run.output_file, "looking for:\n");
-    AddMsgToOutputFile(run.output_file, in.srch_string);
+    if (in.strings) {
+        for (const std::string& text : *in.strings) AddMsgToOutputFile(run.output_file, text + "\n");
+    } else {
+        AddMsgToOutputFile(run.output_file, in.srch_string);
+    }
     AddMsgToOutputFile(run.output_file, "\n");
 
-    FilePtr fptr(IsDirectory(in.srchfilename) ? nullptr : std::fopen(in.srchfilename.c_str(), "rb"),
+    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename)
+                     ? nullptr
+                     : std::fopen(in.srchfilename.c_str(), "rb"),
                  [](std::FILE* f) { return f ? std::fclose(f) : 0; });
-    if (!fptr) {
+    std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
+    if (!export_file) {
         std::string end_message = "Unable to open search file " + Quoted(in.srchfilename) +
                                   ".  Search aborted at " + AscTime(now()) + "\n";
         result.log_complete =
             ListEverything(display, run, logfilename, end_message, end_message, close_log);
+        result.counts = Counts(run);
         result.outcome = RunOutcome::ExportNotOpened;
         return result;
     }
 
-    display.SetProgressRange(0, 100);
-    std::uint64_t size = in.export_size ? *in.export_size : ExportSize(in.srchfilename);
+    std::optional<std::uint64_t> known_size = in.export_size;
+    if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
+    if (known_size) display.SetProgressRange(0, 100);
+    const std::uint64_t size = known_size.value_or(0);
 
     LineReader reader;
-    StartLineReader(reader, fptr.get(), in.read_block);
+    StartLineReader(reader, export_file, in.read_block);
     // The buffer is searched ahead for "<" (tags), zero bytes and the search
     // strings, so most lines need no look of their own.
     ByteStream tag_stream{'<'}, zero_stream{'\0'};
     MatchStream match_stream;
-    // The next position where the progress display may change.
+    // The next position where the progress display may change. The file's
+    // bytes of a UTF-16 export are at most two per byte read (plus the
+    // byte-order mark), so half the file position is reached first.
     auto next_update_at = [&]() -> std::uint64_t {
+        if (!known_size) return reader.position + kClockStride;
         if (size == 0 || prev_percent >= 100) return ByteStream::kNone;
         double at = static_cast<double>(size) * static_cast<double>(prev_percent + 1) / 100.0;
         double margin = static_cast<double>(size) / (1 << 20) + 64;  // float rounding
+        if (reader.utf16) at = at / 2 - 2;
         return at > margin ? static_cast<std::uint64_t>(at - margin) : 0;
     };
     std::uint64_t next_update = next_update_at();
+    bool utf16_seen = false;
+    std::time_t lines_shown_at = starttime;
     std::string_view line;
     for (;;) {
         // Lines before the next "<", and inside an element before the next
@@ -262,6 +288,12 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         }
         if (!ReadLine(reader, line)) break;
         ++line_number;
+        if (reader.utf16 && !utf16_seen) {  // known from the first block on
+            utf16_seen = true;
+            next_update = next_update_at();
+        }
+        run.export_line = line_number;
+        run.line_offset = FileOffset(reader, reader.line_start);
         LineFacts facts;
         facts.may_hold_tag = LineHolds(tag_stream, reader, line);
         facts.may_hold_zero = LineHolds(zero_stream, reader, line);
@@ -269,8 +301,16 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
                           LineMayMatch(match_stream, run.matcher, reader, line);
         ProcessStream(run, line, facts);
         if (reader.position < next_update) continue;  // the percentage cannot have changed
-        float float_percent =
-            static_cast<float>(100.0 * (static_cast<double>(reader.position) / static_cast<double>(size)));
+        if (!known_size) {
+            next_update = next_update_at();
+            std::time_t t = now();
+            if (t == lines_shown_at) continue;
+            lines_shown_at = t;
+            display.SetProgressText("Processed " + std::to_string(line_number) + " lines");
+            continue;
+        }
+        float float_percent = static_cast<float>(
+            100.0 * (static_cast<double>(FileOffset(reader, reader.position)) / static_cast<double>(size)));
         if (float_percent > 100.0f) float_percent = 100.0f;  // the file grew while read
         if (float_percent - static_cast<float>(prev_percent) < 1.0f) continue;
 
@@ -304,7 +344,8 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     } else {
         end_message = "\nEnding search of file " + Quoted(in.srchfilename) + " at " + AscTime(now());
     }
-    result.found = AnyFound(run);
+    result.counts = Counts(run);
+    for (const StringCount& c : result.counts) result.found = result.found || c.count > 0;
     result.log_complete =
         ListEverything(display, run, logfilename, end_message, box_reason, close_log);
     return result;

@@ -55,8 +55,17 @@ TEST_F(BadInput, ExportThatCannotBeOpened) {
         if (name == "folder.xml") testutil::fs::create_directory(dir / name);
         Outcome o = Run({"-q", dir / name, "X"});
         EXPECT_EQ(o.status, 2);
-        EXPECT_EQ(o.out.rfind("Unable to open search file '" + (dir / name) + "'.  Search aborted at ", 0), 0u);
-        ExpectWholeLog(dir / (name.substr(0, name.find('.')) + ".log"), o.out);
+        // A failure says everything on standard error, each line behind the name.
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err.rfind("reposearch: Result Summary: Unable to open search file '" + (dir / name) +
+                                  "'.  Search aborted at ",
+                              0),
+                  0u);
+        EXPECT_NE(o.err.find("\nreposearch: 'X' found 0 times\nreposearch: See full results in output file '"),
+                  std::string::npos)
+            << o.err;
+        std::string log = ReadFile(dir / (name.substr(0, name.find('.')) + ".log"));
+        EXPECT_NE(log.find("\r\n\r\nResult Summary:\r\n'X' found 0 times\r\n"), std::string::npos) << log;
     }
 }
 

@@ -1,0 +1,32 @@
+// Hits for other tools: JSON Lines, one record a line. "begin" names the
+// export and the strings, "match" stands for one matching data line, "end"
+// gives the outcome and the counts.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search.h"
+
+struct JsonWriter final : HitSink {
+    explicit JsonWriter(std::FILE* to) : out(to) {}
+    std::FILE* out;
+    std::string buffer;   // records not yet written
+    bool failed = false;  // some write did not go through
+    void OnHit(const Hit& hit) override;
+};
+
+void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector<std::string>& strings);
+
+// Writes the "end" record and flushes. Returns whether every record reached
+// the stream.
+bool JsonEnd(JsonWriter& json, const RunResult& result);
+
+// The name the "end" record gives an outcome.
+std::string_view OutcomeName(const RunResult& result);
+
+// A text as JSON: {"text": "..."} when it is valid UTF-8, else
+// {"bytes": "BASE64"}.
+void AppendJsonText(std::string& out, std::string_view text);

@@ -1,0 +1,115 @@
+// The log writer: messages as CR LF lines, and one context line per hit.
+#include "log_writer.h"
+
+#include <cstring>
+
+#include "search.h"
+
+namespace {
+
+// The buffer is handed to the file in writes of about this size.
+constexpr std::size_t kLogFlushSize = 1 << 20;
+
+void MaybeFlush(LogStream& log) {
+    if (log.file && log.buffer.size() >= kLogFlushSize) FlushLog(log);
+}
+
+// Appends text with its carriage returns dropped.
+void AppendWithoutCR(std::string& out, std::string_view text) {
+    while (!text.empty()) {
+        const void* cr = std::memchr(text.data(), '\r', text.size());
+        if (!cr) {
+            out.append(text);
+            return;
+        }
+        std::size_t n = static_cast<const char*>(cr) - text.data();
+        out.append(text.substr(0, n));
+        text.remove_prefix(n + 1);
+    }
+}
+
+// "%4lu": right-aligned in four columns, wider when it must be.
+void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    std::uint64_t v = static_cast<std::uint64_t>(value);
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (int pad = n; pad < 4; ++pad) out.push_back(' ');
+    while (n) out.push_back(digits[--n]);
+}
+
+}  // namespace
+
+void LogWriter::OnHit(const Hit& hit) {
+    const ScanContext& c = hit.context;
+    line.clear();
+    struct Label {
+        const char* text;
+        const std::string* value;
+    };
+    const Label labels[] = {
+        {"Library:", &c.current_library},       {"Form:", &c.current_form},
+        {"Global:", &c.current_global},         {"Entry:", &c.current_entryname},
+        {"Menubar:", &c.current_menubar},       {"Glyph:", &c.current_glyph},
+        {"Sourcetype:", &c.current_sourcetype}, {"Model:", &c.current_model},
+        {"Table:", &c.current_table},           {"Field:", &c.current_field},
+    };
+    for (const Label& label : labels) {
+        if (label.value->empty()) continue;
+        line.append(label.text);
+        line.append(*label.value);
+        line.append("  ");
+    }
+    if (!c.current_trigger.empty()) {
+        line.append("Trigger:");
+        line.append(c.current_trigger);
+        line.push_back('(');
+        AppendNumber(line, hit.element_line);
+        line.append(") ");
+    }
+    line.append(":: '");
+    line.append(hit.data);
+    line.append("'\n");
+    AddMsgToOutputFile(*log, line);
+}
+
+void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {
+    std::string& out = log.buffer;
+    bool open_line = false;  // text written since the last line end
+    while (!text_to_add.empty()) {
+        const void* lf = std::memchr(text_to_add.data(), '\n', text_to_add.size());
+        std::size_t n = lf ? static_cast<const char*>(lf) - text_to_add.data() : text_to_add.size();
+        std::size_t before = out.size();
+        AppendWithoutCR(out, text_to_add.substr(0, n));
+        if (lf) {
+            out.append("\r\n");
+            open_line = false;
+            text_to_add.remove_prefix(n + 1);
+        } else {
+            open_line = out.size() != before;
+            text_to_add = {};
+        }
+    }
+    if (open_line) out.append("\r\n");
+    MaybeFlush(log);
+}
+
+void FlushLog(LogStream& log) {
+    if (!log.file || log.buffer.empty()) return;
+    if (std::fwrite(log.buffer.data(), 1, log.buffer.size(), log.file) != log.buffer.size())
+        log.failed = true;
+    log.buffer.clear();
+}
+
+bool CloseLog(LogStream& log, bool close_file) {
+    if (log.file) {
+        FlushLog(log);
+        if (std::fflush(log.file) != 0 || std::ferror(log.file)) log.failed = true;
+        if (close_file && std::fclose(log.file) != 0) log.failed = true;
+        log.file = nullptr;
+    }
+    return !log.failed;
+}

@@ -1,0 +1,39 @@
+// The log: every message reaches it as whole CR LF lines, and the log writer
+// is the sink that turns each hit into one context line.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "sink.h"
+
+// Bytes collect in `buffer` and go to `file` in large writes. With no file the
+// bytes simply stay in the buffer (tests, fuzzing). `failed` records any
+// write that did not go through, so an incomplete log is never reported as
+// complete.
+struct LogStream {
+    std::FILE* file = nullptr;
+    std::string buffer;
+    bool failed = false;
+};
+
+// Writes a message to the log as whole CR LF lines: carriage returns are
+// dropped, every line feed ends a line, and text after the last one is ended.
+void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add);
+
+// Sends what the buffer holds to the file. Failures are remembered in `failed`.
+void FlushLog(LogStream& log);
+
+// Flushes and, when `close_file`, closes the file. Returns whether every byte
+// written so far reached it.
+bool CloseLog(LogStream& log, bool close_file);
+
+// One line per hit: the context fields that are set, the element and the
+// line's number in it, then the data.
+struct LogWriter final : HitSink {
+    explicit LogWriter(LogStream* to) : log(to) {}
+    LogStream* log;
+    std::string line;  // reused for every hit
+    void OnHit(const Hit& hit) override;
+};
