@@ -3,13 +3,15 @@ BUILD := build
 JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
-            mingw-w64 wine wine64 wine32:i386 xvfb xauth
+            mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
 FUZZ_SECONDS ?= 30
 
-.PHONY: all build sanitize windows windows-test run test deps bench fuzz clean
+PREFIX ?= /usr/local
+
+.PHONY: all build configure sanitize windows windows-test run test deps bench fuzz install clean
 
 all: build
 
@@ -31,6 +33,10 @@ $(BUILD)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 
 build: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Configures again, so that what deps installed (GoogleTest) is found.
+configure:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, built
 # with clang, and the fuzz targets.
@@ -65,11 +71,14 @@ windows-test: windows $(WIN64)/Makefile
 	  cd $(WIN64) && ctest --output-on-failure; \
 	fi
 
-run: build
+# Builds the program alone: no GoogleTest needed.
+run: $(BUILD)/Makefile
+	@cmake --build $(BUILD) -j $(JOBS) --target reposearch >/dev/null
 	@./$(BUILD)/reposearch $(SAMPLE) custno invoice_total "calc_discount(" ; \
 	status=$$?; echo "(exit status $$status; the log is samples/repository.log)"; [ $$status -le 1 ]
 
-test: deps build sanitize
+test: deps configure build sanitize
+	@[ -x $(BUILD)/tests/engine_tests ] || { echo "the tests were not built: is GoogleTest installed?"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 	$(MAKE) windows-test
@@ -91,6 +100,12 @@ bench:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release && cmake --build $(BUILD) -j $(JOBS)
 	./$(BUILD)/engine_bench --benchmark_min_time=0.2
 	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
+
+# The program and its manual page under PREFIX (/usr/local), staged in
+# DESTDIR when given.
+install: $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS) --target reposearch
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)

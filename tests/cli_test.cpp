@@ -137,4 +137,103 @@ TEST_F(CliTest, AwkwardPathsAndBytes) {
               std::string::npos);
 }
 
+TEST_F(CliTest, WholeWordsWithW) {
+    WriteFile(export_path, CrLf({"<TABLE XMLNS:UFORM>", "<OCC>", "<UFORM:UCODE>", "pcustno = custno_old",
+                                 "x = custno", "</UFORM:UCODE>", "</OCC>", "</TABLE>"}));
+    Outcome o = Cli({"-q", "-w", export_path, "custno"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.rfind("'CUSTNO' found 1 times\n", 0), 0u) << o.out;
+    std::string log = ReadFile(dir / "export.log");
+    EXPECT_EQ(log.find("PCUSTNO"), std::string::npos);
+    EXPECT_NE(log.find("Trigger:UCODE(   2) :: 'X = CUSTNO'"), std::string::npos);
+    EXPECT_EQ(Cli({"-qw", export_path, "custn"}).status, 1);
+    EXPECT_EQ(Cli({"-q", export_path, "custno"}).out.rfind("'CUSTNO' found 2 times\n", 0), 0u);
+}
+
+TEST_F(CliTest, EmptyStringsCountWhereverTheyStand) {
+    // Four data lines (the end tag's line is the fourth, empty); the empty
+    // string matches each of them.
+    for (std::vector<std::string> args : {std::vector<std::string>{""}, {"", "HELPER"}, {"HELPER", ""}}) {
+        args.insert(args.begin(), {"-q", export_path});
+        Outcome o = Cli(args);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_NE(o.out.find("'' found 4 times\n"), std::string::npos) << o.out;
+    }
+}
+
+TEST_F(CliTest, AStringWithLineBreaksIsSeveralStrings) {
+    Outcome o = Cli({"-q", export_path, "entry\r\nhelper", "end\nnothing"});
+    EXPECT_EQ(o.out.substr(0, o.out.find("\n\n")),
+              "'ENTRY' found 1 times\n'HELPER' found 1 times\n'END' found 1 times\n'NOTHING' found 0 times");
+    std::string log = ReadFile(dir / "export.log");
+    EXPECT_NE(log.find("looking for:\r\nENTRY\r\nHELPER\r\nEND\r\nNOTHING\r\n\r\n"), std::string::npos) << log;
+    // A final line break leaves an empty string behind, as in grep.
+    EXPECT_NE(Cli({"-q", export_path, "nothing\n"}).out.find("'' found 4 times"), std::string::npos);
+}
+
+TEST_F(CliTest, AFileOfStringsKeepsACarriageReturnWithoutALineFeed) {
+    std::string list = dir / "strings.txt";
+    WriteFile(list, "CALL\r\nEND\r");
+    Outcome o = Cli({"-q", "-f", list, export_path});
+    EXPECT_EQ(o.out.substr(0, o.out.find("\n\n")), "'CALL' found 1 times\n'END\r' found 0 times");
+}
+
+TEST_F(CliTest, StandardInputAsTheExport) {
+    const std::string exported = ReadFile(export_path);
+    // The log on standard output, the summary on standard error.
+    Outcome o = Cli({"-q", "-", "helper"}, exported);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.rfind("Starting search of file '(standard input)' on ", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("Entry:CALC  Trigger:USOURCE(   2) :: '  CALL HELPER()'\r\n"), std::string::npos);
+    EXPECT_EQ(o.err.rfind("'HELPER' found 1 times\n", 0), 0u) << o.err;
+    // The log in a file: the summary goes to standard output again.
+    o = Cli({"-q", "--log", dir / "piped.log", "-", "helper"}, exported);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.rfind("'HELPER' found 1 times\n", 0), 0u) << o.out;
+    EXPECT_NE(ReadFile(dir / "piped.log").find("CALL HELPER()"), std::string::npos);
+    // Standard input cannot hold both the export and strings.
+    EXPECT_EQ(Cli({"-q", "-", "-f", "-"}, exported).status, 2);
+    EXPECT_EQ(Cli({"-q", "--json", "-", "helper"}, exported).status, 2);
+}
+
+TEST_F(CliTest, JsonTakesThePlaceOfTheSummary) {
+    Outcome o = Cli({"-q", "--json", export_path, "helper"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out.rfind("{\"type\":\"begin\",", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("\"data\":{\"text\":\"  CALL HELPER()\"}"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("{\"type\":\"end\",\"data\":{\"outcome\":\"completed\",\"lines\":10,"), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "export.log").find("CALL HELPER()"), std::string::npos);
+    // A failed run still ends its records, and says why on standard error.
+    o = Cli({"-q", "--json", dir / "missing.xml", "helper"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.out.find("\"outcome\":\"export_not_opened\""), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.rfind("reposearch: Result Summary: Unable to open search file", 0), 0u) << o.err;
+    EXPECT_EQ(Cli({"-q", "--json", "--log", "-", export_path, "helper"}).status, 2);
+}
+
+TEST_F(CliTest, Utf16ExportsAreSearched) {
+    std::string text = ReadFile(export_path), utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string{c, '\0'};
+    std::string path = dir / "wide.xml";
+    WriteFile(path, utf16);
+    Outcome o = Cli({"-q", path, "helper"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(ReadFile(dir / "wide.log").find("Entry:CALC  Trigger:USOURCE(   2) :: '  CALL HELPER()'"),
+              std::string::npos);
+}
+
+TEST_F(CliTest, ShortAndLongHelp) {
+    Outcome shorter = Cli({"-h"}), longer = Cli({"--help"});
+    EXPECT_EQ(shorter.status, 0);
+    EXPECT_EQ(longer.status, 0);
+    EXPECT_EQ(shorter.out.rfind("usage: reposearch ", 0), 0u);
+    EXPECT_EQ(longer.out.rfind("usage: reposearch ", 0), 0u);
+    EXPECT_LT(shorter.out.size(), longer.out.size());
+    for (const char* option : {"--json", "-w", "--log", "-f"}) {
+        EXPECT_NE(shorter.out.find(option), std::string::npos) << option;
+        EXPECT_NE(longer.out.find(option), std::string::npos) << option;
+    }
+}
+
 }  // namespace

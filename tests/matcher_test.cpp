@@ -114,3 +114,63 @@ TEST(Matcher, FindAnyGivesTheFirstStartForAnyNumberOfStrings) {
 }
 
 }  // namespace
+
+namespace {
+
+// Builds the strings as given and tests one line: which strings it holds.
+std::vector<std::string> Holds(const std::vector<std::string>& strings, std::string_view line, bool word) {
+    RunState run;
+    EXPECT_EQ(BuildSrchStrings(run, strings, word), 1);
+    MatchLine(run.matcher, line);
+    std::vector<std::string> found;
+    for (const SearchString* s : run.matcher.found) found.emplace_back(s->allocated_string);
+    DeAllocateEverything(run);
+    return found;
+}
+
+using Found = std::vector<std::string>;
+
+TEST(WholeWords, OnlyWhereNoLetterDigitOrUnderscoreTouchesTheString) {
+    const std::vector<std::string> custno = {"CUSTNO"};
+    EXPECT_EQ(Holds(custno, "PCUSTNO = CUSTNO_OLD", true), Found{});
+    EXPECT_EQ(Holds(custno, "PCUSTNO = CUSTNO2", true), Found{});
+    EXPECT_EQ(Holds(custno, "PCUSTNO = CUSTNO_OLD", false), custno);
+    // A later occurrence counts when the first does not.
+    EXPECT_EQ(Holds(custno, "PCUSTNO(custno)", true), custno);
+    EXPECT_EQ(Holds(custno, "custno", true), custno);
+    EXPECT_EQ(Holds(custno, "\"CUSTNO\"", true), custno);
+    EXPECT_EQ(Holds(custno, "CUSTNO\xE9", true), custno);  // only ASCII is a word byte
+    // The string's own edges may be anything.
+    EXPECT_EQ(Holds({"CALC("}, "X = CALC( 1)", true), Found{"CALC("});
+    EXPECT_EQ(Holds({"CALC("}, "X = CALC(1)", true), Found{});
+    EXPECT_EQ(Holds({"CALC("}, "XCALC( 1)", true), Found{});
+}
+
+TEST(WholeWords, ManyStringsAndEveryMethodOfSearch) {
+    // Enough strings to go past the probes and the fingerprints.
+    for (std::size_t n : {1u, 6u, 40u}) {
+        std::vector<std::string> strings;
+        for (std::size_t i = 0; i < n; ++i) strings.push_back("AB" + std::to_string(i) + "X");
+        std::string hit = strings[n - 1];
+        EXPECT_EQ(Holds(strings, "Z" + hit + " " + hit + "Z", true), Found{}) << n;
+        EXPECT_EQ(Holds(strings, "Z" + hit + " (" + hit + ")", true), Found{hit}) << n;
+    }
+}
+
+TEST(WholeWords, TheEmptyStringNeedsAPlaceBetweenTwoOtherBytes) {
+    // As grep -w takes an empty pattern.
+    EXPECT_EQ(Holds({""}, "ABC", true), Found{});
+    EXPECT_EQ(Holds({""}, "A B", true), Found{});
+    EXPECT_EQ(Holds({""}, "A  B", true), Found{""});
+    EXPECT_EQ(Holds({""}, "(ABC", true), Found{""});
+    EXPECT_EQ(Holds({""}, "ABC;", true), Found{""});
+    EXPECT_EQ(Holds({""}, "ABC", false), Found{""});
+}
+
+TEST(MatchLine, ListsTheStringsFoundInTheOrderGiven) {
+    const std::vector<std::string> strings = {"ZED", "", "ALPHA", "MID", "NOWHERE", "ALPHA"};
+    EXPECT_EQ(Holds(strings, "alpha mid zed", false), (Found{"ZED", "", "ALPHA", "MID", "ALPHA"}));
+    EXPECT_EQ(Holds(strings, "mid", false), (Found{"", "MID"}));
+}
+
+}  // namespace

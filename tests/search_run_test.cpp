@@ -354,3 +354,47 @@ TEST_F(SearchRunTest, SkippingAheadWritesWhatLineByLineReadingWrites) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SearchRunTest, StringsGivenAsAListKeepEveryOneWhereverItStands) {
+    std::string path = dir / "export.xml";
+    WriteFile(path, kExport);
+    inputs.strings = std::vector<std::string>{"", "FOO", ""};
+    Run("", path);
+    std::string log = ReadFile(dir / "export.log");
+    // The header lists them one per line.
+    EXPECT_NE(log.find("looking for:\r\n\r\nFOO\r\n\r\n\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Result Summary:\r\n'' found 3 times\r\n'FOO' found 2 times\r\n'' found 3 times\r\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(SearchRunTest, AStreamOfUnknownSizeShowsTheLinesAboutOnceASecond) {
+    // 12 MiB of data lines from a pipe; the clock moves a second a reading.
+    std::string text = kExport.substr(0, kExport.find("call"));
+    std::string line(63, 'x');
+    line += "\n";
+    while (text.size() < (std::size_t{12} << 20)) text += line;
+    std::string path = dir / "stream.xml";
+    WriteFile(path, text);
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    inputs.export_stream = stream;
+    inputs.logfilename = dir / "stream.log";
+    clock.step = 1;
+    RunResult r = Run("NEVER", "(standard input)");
+    std::fclose(stream);
+    EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    std::vector<std::string> texts;
+    for (const std::string& c : display.calls) {
+        EXPECT_EQ(c.rfind("pos", 0), std::string::npos) << c;  // no percentage to show
+        EXPECT_EQ(c.rfind("range", 0), std::string::npos) << c;
+        if (c.rfind("text ", 0) == 0) texts.push_back(c);
+    }
+    // Once every 4 MiB or so while the clock moves on.
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind("text Processed ", 0), 0u);
+    EXPECT_NE(ReadFile(dir / "stream.log").find("Starting search of file '(standard input)'"), std::string::npos);
+}
+
+}  // namespace

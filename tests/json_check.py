@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""--json against the log on random exports: every match record stands for
+exactly one log line (same element, element line, context and data), its
+export_line and byte_offset point at that line, the counts are the summary's,
+and the log is byte for byte the same with and without --json.
+
+    json_check.py REPOSEARCH [ROUNDS]
+"""
+import base64
+import json
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+
+TABLES = {
+    "UXGROUP": ["ULABEL", "UBASE", "UFORM", "UCODE", "UDESCR"],
+    "USOURCE": ["USUB", "UVAR", "ULABEL", "USOURCE"],
+    "UXFIELD": ["ULABEL", "GRP", "UBASE", "UCODE"],
+    "UGLYPH": ["UCLABEL", "UCVAR", "UDATA"],
+}
+WORDS = ["custno", "pcustno", "custno_old", "calc", "x", "=", "(", ")", "<", "<>", "if", "\t",
+         "gr\xc3\xb6\xc3\x9fe", "caf\xe9", "\xff\xfe", "a\rb", "invoice_total", "", "  "]
+LABELS = [("library", "Library"), ("form", "Form"), ("global", "Global"), ("entry", "Entry"),
+          ("menubar", "Menubar"), ("glyph", "Glyph"), ("sourcetype", "Sourcetype"),
+          ("model", "Model"), ("table", "Table"), ("field", "Field")]
+STAMP = re.compile(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4}")
+
+
+def text(value):
+    return value["text"].encode("utf-8") if "text" in value else base64.b64decode(value["bytes"])
+
+
+def random_export(rng):
+    def data():
+        return " ".join(rng.choice(WORDS) for _ in range(rng.randint(0, 6)))
+    lines = []
+    for _ in range(rng.randint(1, 4)):
+        table = rng.choice(list(TABLES))
+        lines.append("<TABLE xmlns:%s>" % table)
+        for _ in range(rng.randint(1, 5)):
+            lines.append("<OCC>")
+            for _ in range(rng.randint(1, 6)):
+                element = rng.choice(TABLES[table])
+                if rng.random() < 0.5:
+                    lines.append("<%s:%s>%s</%s:%s>" % (table, element, data(), table, element))
+                else:
+                    lines.append("<%s:%s>%s" % (table, element, data()))
+                    lines.extend(data() for _ in range(rng.randint(0, 5)))
+                    lines.append("%s</%s:%s>" % (data(), table, element))
+            lines.append("</OCC>")
+        lines.append("</TABLE>")
+    ends = [rng.choice(["\r\n", "\n"]) for _ in lines]
+    return "".join(l + e for l, e in zip(lines, ends)).encode("latin-1")
+
+
+def log_line(match):
+    line = b""
+    for key, label in LABELS:
+        if key in match["context"]:
+            line += label.encode() + b":" + text(match["context"][key]) + b"  "
+    element = text(match["element"])
+    if element:
+        line += b"Trigger:" + element + b"(%4d) " % match["element_line"]
+    return line + b":: '" + text(match["data"]) + b"'"
+
+
+def check(binary, folder, rng, round_number):
+    export = os.path.join(folder, "export%d.xml" % round_number)
+    with open(export, "wb") as f:
+        f.write(random_export(rng))
+    strings = rng.sample(["custno", "calc", "<>", "x", "gr\xc3\xb6", "caf\xe9", "", "NONE", "a"],
+                         rng.randint(1, 4))
+    args = [s.encode("latin-1") for s in strings]
+    word = ["-w"] if rng.random() < 0.3 else []
+    plain_log, json_log = os.path.join(folder, "plain.log"), os.path.join(folder, "json.log")
+    subprocess.run([binary, "-q", "--log", plain_log] + word + [export] + args, check=False,
+                   stdout=subprocess.DEVNULL)
+    out = subprocess.run([binary, "-q", "--json", "--log", json_log] + word + [export] + args,
+                         stdout=subprocess.PIPE, check=False).stdout
+    with open(plain_log, "rb") as f:
+        plain = f.read()
+    with open(json_log, "rb") as f:
+        logged = f.read()
+    assert STAMP.sub(b"T", plain) == STAMP.sub(b"T", logged), "the log differs with --json"
+
+    records = [json.loads(line.decode("utf-8")) for line in out.split(b"\n") if line]
+    assert records[0]["type"] == "begin" and records[-1]["type"] == "end"
+    matches = [r["data"] for r in records[1:-1]]
+    assert all(r["type"] == "match" for r in records[1:-1])
+    body = logged.split(b"looking for:\r\n", 1)[1]
+    body = body.split(b"\r\n", len(strings) + 1)[-1]  # past the strings and the empty line
+    match_lines = body[:body.rfind(b"\r\nEnding search of file")].split(b"\r\n")
+    match_lines = [l for l in match_lines if l]
+    assert len(match_lines) == len(matches), (len(match_lines), len(matches))
+    with open(export, "rb") as f:
+        exported = f.read()
+    starts = [0] + [i + 1 for i, b in enumerate(exported) if b == 10]
+    for line, match in zip(match_lines, matches):
+        assert log_line(match) == line, (log_line(match), line)
+        assert starts[match["export_line"] - 1] == match["byte_offset"]
+        assert match["strings"], match
+    end = records[-1]["data"]
+    assert end["outcome"] == "completed"
+    assert end["lines"] == exported.count(b"\n") + (0 if exported.endswith(b"\n") else 1)
+    summary = logged.split(b"Result Summary:\r\n")[1]
+    counted = b"".join(b"'%s' found %d times\r\n" % (text(c["string"]), c["count"]) for c in end["counts"])
+    assert summary == counted, (summary, counted)
+
+
+def main():
+    binary = sys.argv[1]
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    rng = random.Random(1234)
+    with tempfile.TemporaryDirectory() as folder:
+        for i in range(rounds):
+            check(binary, folder, rng, i)
+    print("%d passed, 0 failed" % rounds)
+
+
+if __name__ == "__main__":
+    main()
