@@ -1,6 +1,7 @@
 // Runs a whole search through the engine: the input's first line holds the
-// search strings (separated by "|"), the rest is the export. The matches and
-// counts must be those of reading every line through the scanner alone.
+// search strings (separated by "|"; a leading "!" asks for whole words), the
+// rest is the export. The matches and counts must be those of reading every
+// line through the scanner alone, and the JSON writer must see every match.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 #include <unistd.h>
 
+#include "json_writer.h"
 #include "line_reader.h"
 #include "match_log.h"
 #include "scanner.h"
@@ -32,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::size_t lf = input.find('\n');
     std::string strings(input.substr(0, lf == std::string_view::npos ? input.size() : lf));
+    const bool word = !strings.empty() && strings[0] == '!';
+    if (word) strings.erase(0, 1);
     std::string_view exported = lf == std::string_view::npos ? std::string_view{} : input.substr(lf + 1);
     for (std::size_t bar; (bar = strings.find('|')) != std::string::npos;) strings.replace(bar, 1, "\r\n");
 
@@ -42,14 +46,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::FILE* log = std::tmpfile();
     if (!log) return 0;
+    std::FILE* json_file = std::tmpfile();
+    if (!json_file) {
+        std::fclose(log);
+        return 0;
+    }
+    JsonWriter json(json_file);
     RunInputs in;
     in.srch_string = strings;
+    in.word = word;
+    in.sink = &json;
     in.srchfilename = path;
     in.log_stream = log;
     in.clock = [] { return std::time_t{1796633400}; };
     QuietDisplay display;
     RunResult r = Quelvar(display, in);
     if (r.outcome != RunOutcome::Completed) __builtin_trap();
+    if (!JsonEnd(json, r)) __builtin_trap();
+    std::string records(static_cast<std::size_t>(std::ftell(json_file)), '\0');
+    std::rewind(json_file);
+    if (std::fread(records.data(), 1, records.size(), json_file) != records.size()) __builtin_trap();
+    std::fclose(json_file);
     std::string written(static_cast<std::size_t>(std::ftell(log)), '\0');
     std::rewind(log);
     if (std::fread(written.data(), 1, written.size(), log) != written.size()) __builtin_trap();
@@ -57,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same export line by line, nothing known of a line in advance.
     RunState run;
-    if (!BuildSrchStrings(run, strings)) __builtin_trap();
+    if (!BuildSrchStrings(run, strings, word)) __builtin_trap();
     std::FILE* again = std::fopen(path.c_str(), "rb");
     if (!again) return 0;
     LineReader reader;
@@ -80,6 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written.compare(end - matches.size(), matches.size(), matches) != 0 ||
         written.size() < summary.size() || written.compare(written.size() - summary.size(), summary.size(), summary) != 0)
         __builtin_trap();
+    // One match record per match line of the log.
+    std::size_t match_lines = 0, match_records = 0;
+    for (std::size_t at = 0; (at = matches.find("\r\n", at)) != std::string::npos; at += 2) ++match_lines;
+    for (std::size_t at = 0; (at = records.find("{\"type\":\"match\"", at)) != std::string::npos; ++at)
+        ++match_records;
+    if (match_lines != match_records) __builtin_trap();
     DeAllocateEverything(run);
     return 0;
 }

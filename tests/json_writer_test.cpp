@@ -53,8 +53,10 @@ TEST(JsonRecords, BeginMatchAndEndOfARun) {
     std::rewind(out);
     ASSERT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
     std::fclose(out);
+    std::string escaped;  // Windows paths hold backslashes
+    for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
     EXPECT_EQ(text,
-              "{\"type\":\"begin\",\"data\":{\"export\":{\"text\":\"" + path +
+              "{\"type\":\"begin\",\"data\":{\"export\":{\"text\":\"" + escaped +
                   "\"},\"strings\":[{\"text\":\"Y\"},{\"text\":\"CUSTNO\"},{\"text\":\"NONE\"}]}}\n"
                   "{\"type\":\"match\",\"data\":{\"export_line\":6,\"byte_offset\":123,"
                   "\"element\":{\"text\":\"USOURCE\"},\"element_line\":1,"
