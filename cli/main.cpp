@@ -1,6 +1,9 @@
 // reposearch on the command line: the same search as the dialog, with the
 // strings and the export given as arguments, for scripts and other programs.
 #include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cwchar>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,11 +20,13 @@
 #endif
 
 #include "../engine/json_writer.h"
+#include "../engine/paths.h"
 #include "../engine/search.h"
+#include "version.h"
 
 namespace {
 
-constexpr const char* kVersion = "reposearch 1.0.0";
+constexpr const char* kVersion = "reposearch " REPOSEARCH_VERSION;
 
 constexpr const char* kUsage =
     "usage: reposearch [-qw] [--json] [--log FILE] [-f FILE]... EXPORT [STRING]...\n";
@@ -185,7 +190,7 @@ void AddArgument(std::string_view text, std::vector<std::string>& strings) {
 // Adds every line of a file (LF or CR LF ends) to the strings. False when it
 // cannot be read.
 bool ReadStringFile(const std::string& name, std::vector<std::string>& strings) {
-    std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+    std::FILE* f = name == "-" ? stdin : OpenFile(name, "rb");
     if (!f) return false;
 #ifdef _WIN32
     if (f == stdin) _setmode(_fileno(stdin), _O_BINARY);
@@ -200,9 +205,11 @@ bool ReadStringFile(const std::string& name, std::vector<std::string>& strings) 
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The program, over its arguments: `args` as UTF-8 (paths and options),
+// `bytes` the same arguments as the search compares them (on Windows, in the
+// ANSI code page, as the dialog's search field holds them).
+int Main(const std::vector<std::string>& args, const std::vector<std::string>& bytes) {
+    const int argc = static_cast<int>(args.size());
     bool quiet = false, word = false, json = false;
     std::string log_name;
     bool log_given = false;
@@ -217,13 +224,13 @@ int main(int argc, char** argv) {
     bool options_done = false;
 
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string& arg = args[i];
         if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
             if (!have_export) {
                 export_name = arg;
                 have_export = true;
             } else {
-                sources.push_back({false, arg});
+                sources.push_back({false, bytes[i]});
             }
         } else if (arg == "--") {
             options_done = true;
@@ -248,10 +255,10 @@ int main(int argc, char** argv) {
         } else if (arg == "-f" || arg == "--file" || arg == "--log") {
             if (i + 1 >= argc) return UsageError((arg + " needs a file name").c_str());
             if (arg == "--log") {
-                log_name = argv[++i];
+                log_name = args[++i];
                 log_given = true;
             } else {
-                sources.push_back({true, argv[++i]});
+                sources.push_back({true, args[++i]});
             }
         } else if (arg.rfind("--log=", 0) == 0) {
             log_name = arg.substr(6);
@@ -313,7 +320,7 @@ int main(int argc, char** argv) {
         inputs.log_stream = stdout;
     } else if (log_given) {
         std::error_code ec;
-        if (!from_stdin && std::filesystem::equivalent(log_name, export_name, ec)) {
+        if (!from_stdin && std::filesystem::equivalent(PathOf(log_name), PathOf(export_name), ec)) {
             std::fprintf(stderr, "reposearch: %s: the log would replace the export\n",
                          log_name.c_str());
             return 2;
@@ -340,3 +347,36 @@ int main(int argc, char** argv) {
     if (!completed || !json_ok) return 2;
     return result.found ? 0 : 1;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over in UTF-16, so that paths in any script
+// arrive whole.
+int wmain(int argc, wchar_t** argv) {
+    std::setlocale(LC_CTYPE, "");  // the ANSI code page, for the strings
+    std::vector<std::string> args, bytes;
+    for (int i = 0; i < argc; ++i) {
+        args.push_back(Utf8Of(std::filesystem::path(argv[i])));
+        std::string ansi;
+        std::mbstate_t state{};
+        char buffer[MB_LEN_MAX];
+        for (const wchar_t* w = argv[i]; *w; ++w) {
+            std::size_t n = std::wcrtomb(buffer, *w, &state);
+            if (n == static_cast<std::size_t>(-1)) {
+                ansi.push_back('?');  // not in the code page
+                state = {};
+            } else {
+                ansi.append(buffer, n);
+            }
+        }
+        bytes.push_back(ansi);
+    }
+    return Main(args, bytes);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    return Main(args, args);
+}
+#endif

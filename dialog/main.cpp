@@ -11,10 +11,33 @@
 
 namespace {
 
+// Paths travel as UTF-8 and reach the file system through the wide calls.
+std::string Utf8(const wchar_t* text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// Text for the screen. A box's text names paths in UTF-8 beside search
+// strings in the ANSI code page: UTF-8 where all of it reads as such, else
+// the code page.
+std::wstring Wide(std::string_view text) {
+    UINT page = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0) > 0 || text.empty()
+                    ? CP_UTF8
+                    : CP_ACP;
+    int n = MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
 // The dialog's fields as last typed, and whether each holds text.
 struct DialogState {
-    std::string srch_string;   // at most 2,047 characters
-    std::string srchfilename;  // at most 259 characters
+    std::string srch_string;   // at most 2,047 characters, in the ANSI code page
+    std::string srchfilename;  // at most 259 characters, as UTF-8
     int HaveSearchParm = 0;
     int HavePathParm = 0;
 } dialog_state;
@@ -45,7 +68,7 @@ struct DialogDisplay final : Display {
         SetDlgItemTextA(dialog, TIME_LEFT, std::string(text).c_str());
     }
     void ShowMessageBox(std::string_view text, std::string_view caption) override {
-        MessageBoxA(dialog, std::string(text).c_str(), std::string(caption).c_str(), MB_OK);
+        MessageBoxW(dialog, Wide(text).c_str(), Wide(caption).c_str(), MB_OK);
     }
 };
 
@@ -75,36 +98,36 @@ int EntryFieldMessages(HWND hDlg, WPARAM wParam, int lFieldID) {
         dialog_state.srch_string = text;
         dialog_state.HaveSearchParm = text[0] != '\0';
     } else {
-        char text[260];
-        GetDlgItemTextA(hDlg, SRCHFILENAME, text, sizeof text);
-        dialog_state.srchfilename = text;
-        dialog_state.HavePathParm = text[0] != '\0';
+        wchar_t text[261];
+        GetDlgItemTextW(hDlg, SRCHFILENAME, text, 260);
+        dialog_state.srchfilename = Utf8(text);
+        dialog_state.HavePathParm = text[0] != L'\0';
     }
     return 1;
 }
 
 // Runs the open-file dialog, preset to "*.xml". Returns whether a file was
 // picked; when the user cancels, the buffer is left as it was.
-bool GetFileName(char* buffer, DWORD buflen) {
-    std::string file = "*.xml";
-    file.resize(buflen, '\0');
-    char filter[] = "XML files,*.*,";
-    for (char& c : filter)
-        if (c == ',') c = '\0';  // the list ends in two terminators
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+bool GetFileName(wchar_t* buffer, DWORD buflen) {
+    std::wstring file = L"*.xml";
+    file.resize(buflen, L'\0');
+    wchar_t filter[] = L"XML files,*.*,";
+    for (wchar_t& c : filter)
+        if (c == L',') c = L'\0';  // the list ends in two terminators
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = GetActiveWindow();
-    ofn.hInstance = GetModuleHandleA(nullptr);
+    ofn.hInstance = GetModuleHandleW(nullptr);
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = buflen;
     ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 0;
-    ofn.lpstrTitle = "Open";
-    ofn.lpstrDefExt = "xml";
+    ofn.lpstrTitle = L"Open";
+    ofn.lpstrDefExt = L"xml";
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER |
                 OFN_NODEREFERENCELINKS | OFN_EXTENSIONDIFFERENT;
-    if (!GetOpenFileNameA(&ofn)) return false;
-    lstrcpynA(buffer, file.c_str(), static_cast<int>(buflen));
+    if (!GetOpenFileNameW(&ofn)) return false;
+    lstrcpynW(buffer, file.c_str(), static_cast<int>(buflen));
     return true;
 }
 
@@ -136,10 +159,9 @@ INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM) {
             EntryFieldMessages(hwndDlg, wParam, SRCH_STRINGS);
             break;
         case BROWSE_BUTTON: {
-            char path[260];
-            lstrcpynA(path, dialog_state.srchfilename.c_str(), sizeof path);
+            wchar_t path[260] = L"";
             // Setting the field raises EN_CHANGE, which takes the path in.
-            if (GetFileName(path, 259)) SetDlgItemTextA(hwndDlg, SRCHFILENAME, path);
+            if (GetFileName(path, 259)) SetDlgItemTextW(hwndDlg, SRCHFILENAME, path);
             break;
         }
         case SRCHFILENAME:
@@ -157,7 +179,9 @@ INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
+// The dialog is a Unicode window, so its path field holds any characters;
+// the search field's text is still read in the ANSI code page.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return static_cast<int>(
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(SEARCH_DIALOG), nullptr, DialogFunc, 0));
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(SEARCH_DIALOG), nullptr, DialogFunc, 0));
 }

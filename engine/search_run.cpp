@@ -10,6 +10,7 @@
 
 #include "line_reader.h"
 #include "match_log.h"
+#include "paths.h"
 #include "scanner.h"
 #include "search.h"
 
@@ -28,18 +29,18 @@ bool IsSeparator(char c) {
 // Same file on disk: names that differ in case or run through links count.
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
-    return fs::equivalent(fs::path(a), fs::path(b), ec) && !ec;
+    return fs::equivalent(PathOf(a), PathOf(b), ec) && !ec;
 }
 
 bool IsDirectory(const std::string& path) {
     std::error_code ec;
-    return fs::is_directory(fs::path(path), ec);
+    return fs::is_directory(PathOf(path), ec);
 }
 
 // The export's size in bytes, or none when it has none to find (a pipe).
 std::optional<std::uint64_t> ExportSize(const std::string& path) {
     std::error_code ec;
-    fs::path p(path);
+    fs::path p = PathOf(path);
     if (!fs::is_regular_file(p, ec)) return std::nullopt;
     std::uintmax_t size = fs::file_size(p, ec);
     if (ec) return std::nullopt;
@@ -206,7 +207,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         run.output_file.file = in.log_stream;
     } else if (!SameFile(logfilename, in.srchfilename) && !IsDirectory(logfilename)) {
         // From here the log belongs to run.output_file, which closes it.
-        run.output_file.file = std::fopen(logfilename.c_str(), "wb");
+        run.output_file.file = OpenFile(logfilename, "wb");
     }
     if (!run.output_file.file) {
         display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +
@@ -229,7 +230,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename)
                      ? nullptr
-                     : std::fopen(in.srchfilename.c_str(), "rb"),
+                     : OpenFile(in.srchfilename, "rb"),
                  [](std::FILE* f) { return f ? std::fclose(f) : 0; });
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {

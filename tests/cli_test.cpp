@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "test_util.h"
+#include "version.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ TEST_F(CliTest, UsageErrorsGiveTwo) {
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("missing.txt"), std::string::npos);
     EXPECT_EQ(Cli({"--help"}).status, 0);
-    EXPECT_EQ(Cli({"--version"}).out, "reposearch 1.0.0\n");
+    EXPECT_EQ(Cli({"--version"}).out, "reposearch " REPOSEARCH_VERSION "\n");
     // "--" lets a string start with a dash.
     EXPECT_EQ(Cli({"-q", "--", export_path, "-X"}).status, 1);
 }

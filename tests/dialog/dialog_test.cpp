@@ -1,8 +1,10 @@
 // Drives the real dialog program as a user would: typing into its fields,
 // Return, Browse, OK, Cancel and the close box, answering its message boxes.
 // Runs under Windows or wine, in a virtual display on Linux.
+#define _WIN32_WINNT 0x0A00  // the per-window DPI calls
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <chrono>
 #include <fstream>
@@ -170,6 +172,150 @@ TEST_F(DialogTest, OkSearchesWritesTheLogAndShowsTheSummary) {
         << log;
     EXPECT_NE(log.find("Result Summary:\r\n'HELPER' found 1 times\r\n'NONE' found 0 times\r\n"),
               std::string::npos);
+}
+
+// A folder whose name the ANSI code page cannot hold: Cyrillic and CJK.
+const std::wstring kOddFolder = L"\u041e\u0442\u0447\u0451\u0442\u044b \u62a5\u544a";
+
+std::wstring Wide(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+std::wstring WideText(HWND w) {
+    wchar_t buffer[8192];
+    SendMessageW(w, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+bool WriteWide(const std::wstring& path, const std::string& bytes) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+    return written == bytes.size();
+}
+
+std::string ReadWide(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "";
+    std::string out;
+    char block[4096];
+    DWORD got = 0;
+    while (::ReadFile(f, block, sizeof block, &got, nullptr) && got) out.append(block, got);
+    CloseHandle(f);
+    return out;
+}
+
+const std::string kSmallExport =
+    "<TABLE XMLNS:USOURCE>\r\n<OCC>\r\n<USOURCE:ULABEL>calc</USOURCE:ULABEL>\r\n"
+    "<USOURCE:USOURCE>\r\nentry calc\r\n  call helper()\r\n</USOURCE:USOURCE>\r\n</OCC>\r\n";
+
+// The dialog with an export in a folder of any script.
+class WidePathTest : public DialogTest {
+protected:
+    std::wstring folder, export_path, log_path;
+    void SetUp() override {
+        DialogTest::SetUp();
+        folder = Wide(dir) + L"\\" + kOddFolder;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        export_path = folder + L"\\\u0434\u0430\u043d\u043d\u044b\u0435.xml";
+        log_path = folder + L"\\\u0434\u0430\u043d\u043d\u044b\u0435.log";
+        ASSERT_TRUE(WriteWide(export_path, kSmallExport));
+    }
+    void TypeWide(int id, const std::wstring& text) {
+        for (wchar_t c : text) SendMessageW(Item(id), WM_CHAR, c, 0);
+    }
+    // OK, then the summary: it must name the log, which must hold the hit.
+    void SearchAndExpectTheLog() {
+        PostMessageW(Item(IDOK), BM_CLICK, 0, 0);
+        HWND box = WaitForWindow("Result Summary", process.dwProcessId);
+        ASSERT_NE(box, nullptr);
+        std::wstring summary = WideText(GetDlgItem(box, 0xFFFF));
+        EXPECT_NE(summary.find(L"See full results in output file '" + log_path + L"'"), std::wstring::npos);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(ExitCode(), 1u);
+        std::string log = ReadWide(log_path);
+        EXPECT_NE(log.find("\r\nEntry:CALC  Trigger:USOURCE(   2) :: '  CALL HELPER()'\r\n"), std::string::npos)
+            << log;
+        // The log names the export in UTF-8.
+        int n = WideCharToMultiByte(CP_UTF8, 0, export_path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(static_cast<std::size_t>(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, export_path.c_str(), -1, utf8.data(), n, nullptr, nullptr);
+        utf8.resize(utf8.size() - 1);
+        EXPECT_EQ(log.rfind("Starting search of file '" + utf8 + "' on ", 0), 0u) << log;
+    }
+};
+
+TEST_F(WidePathTest, ATypedPathInAnyScript) {
+    Type(SRCH_STRINGS, "helper");
+    TypeWide(SRCHFILENAME, export_path);
+    EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
+    SearchAndExpectTheLog();
+}
+
+TEST_F(WidePathTest, APathInAnyScriptPickedWithBrowse) {
+    Type(SRCH_STRINGS, "helper");
+    PostMessageW(Item(BROWSE_BUTTON), BM_CLICK, 0, 0);
+    HWND open = WaitForWindow("Open", process.dwProcessId);
+    ASSERT_NE(open, nullptr);
+    // The file name box of the open-file dialog (cmb13), then its Open button.
+    SetDlgItemTextW(open, 0x47C, export_path.c_str());
+    PostMessageW(open, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && WideText(Item(SRCHFILENAME)) != export_path; ++i) Sleep(50);
+    EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
+    EXPECT_TRUE(OkEnabled());
+    SearchAndExpectTheLog();
+}
+
+TEST_F(WidePathTest, TheCommandLineTakesAPathInAnyScript) {
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
+    std::wstring command = L"\"" + exe + L"\" -q \"" + export_path + L"\" helper";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION cli{};
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &si, &cli));
+    ASSERT_EQ(WaitForSingleObject(cli.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(cli.hProcess, &code);
+    CloseHandle(cli.hProcess);
+    CloseHandle(cli.hThread);
+    EXPECT_EQ(code, 0u);
+    EXPECT_NE(ReadWide(log_path).find("Trigger:USOURCE(   2) :: '  CALL HELPER()'"), std::string::npos);
+}
+
+// The manifest in effect: the common controls of version 6 loaded (the themed
+// ones), and the dialog aware of each monitor's scaling.
+TEST_F(DialogTest, TheManifestGivesThemedControlsAndDpiAwareness) {
+    DPI_AWARENESS_CONTEXT context = GetWindowDpiAwarenessContext(dialog);
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(context), DPI_AWARENESS_PER_MONITOR_AWARE);
+
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    ASSERT_TRUE(EnumProcessModules(process.hProcess, modules, sizeof modules, &bytes));
+    std::wstring comctl;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE); ++i) {
+        wchar_t name[MAX_PATH];
+        if (!GetModuleFileNameExW(process.hProcess, modules[i], name, MAX_PATH)) continue;
+        std::wstring path = name;
+        std::wstring base = path.substr(path.find_last_of(L"\\/") + 1);
+        for (wchar_t& c : base) c = static_cast<wchar_t>(towlower(c));
+        if (base == L"comctl32.dll") comctl = path;
+    }
+    ASSERT_FALSE(comctl.empty());
+    // Version 6 is the side-by-side assembly the manifest names; without it
+    // the system folder's version 5 is loaded.
+    for (wchar_t& c : comctl) c = static_cast<wchar_t>(towlower(c));
+    EXPECT_NE(comctl.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos)
+        << "comctl32 loaded from " << std::string(comctl.begin(), comctl.end());
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(ExitCode(), 0u);
 }
 
 }  // namespace
