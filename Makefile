@@ -3,15 +3,18 @@ BUILD := build
 JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
-            mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db
+            mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db \
+            icoutils zip unzip file
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
 FUZZ_SECONDS ?= 30
 
 PREFIX ?= /usr/local
+# The version is set in CMakeLists.txt alone.
+VERSION := $(shell grep -o 'reposearch VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all build configure sanitize windows windows-test run test deps bench fuzz install clean
+.PHONY: all build configure sanitize windows windows-test run test deps bench fuzz install dist clean
 
 all: build
 
@@ -70,6 +73,10 @@ windows-test: windows $(WIN64)/Makefile
 	  echo "note: this machine cannot run 32-bit programs; testing the 64-bit Windows build only"; \
 	  cd $(WIN64) && ctest --output-on-failure; \
 	fi
+	tests/windows_resources_check.sh $(WIN32) $(VERSION)
+	tests/windows_resources_check.sh $(WIN64) $(VERSION)
+	$(MAKE) dist
+	tests/dist_check.sh $(VERSION)
 
 # Builds the program alone: no GoogleTest needed.
 run: $(BUILD)/Makefile
@@ -107,5 +114,24 @@ install: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS) --target reposearch
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
+# What we hand out, in dist/: the two 32-bit Windows programs with a README
+# and the license in a zip, and the Linux program (its C++ runtime linked in)
+# with its manual page in a tarball.
+DIST := $(BUILD)/dist
+dist: windows
+	cmake -S . -B $(DIST)/linux-build -DCMAKE_BUILD_TYPE=Release -DREPOSEARCH_TESTS=OFF \
+	  -DREPOSEARCH_STATIC_RUNTIME=ON >/dev/null
+	cmake --build $(DIST)/linux-build -j $(JOBS) --target reposearch
+	rm -rf $(DIST)/win32 $(DIST)/linux && mkdir -p dist $(DIST)/win32/reposearch-$(VERSION) $(DIST)/linux
+	cp $(WIN32)/reposearch.exe $(WIN32)/reposearch-cli.exe $(DIST)/win32/reposearch-$(VERSION)/
+	sed 's/@VERSION@/$(VERSION)/; s/$$/\r/' docs/README-windows.txt > $(DIST)/win32/reposearch-$(VERSION)/README.txt
+	sed 's/$$/\r/' LICENSE > $(DIST)/win32/reposearch-$(VERSION)/LICENSE.txt
+	rm -f dist/reposearch-$(VERSION)-win32.zip
+	cd $(DIST)/win32 && zip -q -r -X -D ../../../dist/reposearch-$(VERSION)-win32.zip reposearch-$(VERSION)
+	DESTDIR=$(CURDIR)/$(DIST)/linux cmake --install $(DIST)/linux-build --prefix /reposearch-$(VERSION) >/dev/null
+	cp README.md LICENSE $(DIST)/linux/reposearch-$(VERSION)/
+	tar -czf dist/reposearch-$(VERSION)-linux-x86_64.tar.gz -C $(DIST)/linux --owner=0 --group=0 reposearch-$(VERSION)
+	@ls -l dist/reposearch-$(VERSION)-*
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) dist
