@@ -1,28 +1,64 @@
 #!/bin/bash
-# Takes docs/dialog.png: the dialog mid-search under Xvfb and wine, typed into
-# with xdotool, the search slowed with cpulimit so the remaining time shows.
-# Needs make build, build/win64 (make windows-test), xvfb, xdotool,
-# cpulimit and imagemagick.
+# Takes the README's pictures under Xvfb and wine, typed into with xdotool:
+#   docs/dialog.png      the dialog mid-search (slowed with cpulimit, so the
+#                        remaining time shows)
+#   docs/summary.png     the result summary box
+#   docs/dialog-200.png  the dialog on a screen scaled to 200%
+# Needs make build, build/win64 (make windows-test), xvfb, xdotool, cpulimit,
+# imagemagick, x11-utils and Wine's fonts (fonts-wine: the caption buttons).
 set -u
 cd "$(dirname "$0")/.."
-export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+export WINEDEBUG=-all
 [ -f build/shot.xml ] || build/make_export 1 1024 build/shot.xml
-Xvfb :77 -screen 0 800x600x24 & xvfb=$!
-sleep 2
-export DISPLAY=:77
-/usr/lib/wine/wine64 explorer /desktop=shot,700x560 build/win64/reposearch.exe & wine=$!
-for i in $(seq 1 60); do xdotool search --name "Search for specified string" >/dev/null 2>&1 && break; sleep 0.5; done
-win=$(xdotool search --name "Search for specified string" | head -1)
-xdotool windowactivate --sync "$win"; xdotool windowfocus --sync "$win"
-sleep 1
-xdotool type --delay 30 "calc_discount"; xdotool key Return
-xdotool type --delay 30 "invoice_total"; xdotool key Return
-xdotool type --delay 30 "cust_balance"; xdotool key Tab
-xdotool type --delay 20 "Z:$(pwd | tr / '\\')\\build\\shot.xml"
+exe=build/win64/reposearch.exe
+
+# start_dialog DISPLAY PREFIX DPI WIDTHxHEIGHT: Xvfb, a wine desktop, the dialog.
+start_dialog() {
+  export DISPLAY=$1 WINEPREFIX=$PWD/$2
+  Xvfb "$DISPLAY" -screen 0 "${4}x24" & xvfb=$!
+  sleep 2
+  /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$3" /f >/dev/null 2>&1
+  # Wine draws the caption buttons with its Marlett font, which it does not
+  # find in its data folder here: the prefix's font folder has it.
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  /usr/lib/wine/wine64 explorer /desktop=shot,"$4" "$exe" & wine=$!
+  for i in $(seq 1 60); do xdotool search --name "Search for specified string" >/dev/null 2>&1 && break; sleep 0.5; done
+  win=$(xdotool search --name "Search for specified string" | head -1)
+  xdotool windowactivate --sync "$win"; xdotool windowfocus --sync "$win"
+  sleep 1
+  xdotool type --delay 30 "calc_discount"; xdotool key Return
+  xdotool type --delay 30 "invoice_total"; xdotool key Return
+  xdotool type --delay 30 "cust_balance"; xdotool key Tab
+  xdotool type --delay 20 "Z:$(pwd | tr / '\\')\\build\\shot.xml"
+}
+stop_dialog() {
+  kill "$wine" 2>/dev/null; pkill -f reposearch.exe; pkill cpulimit; /usr/lib/wine/wineserver -k; kill "$xvfb"
+  sleep 1
+}
+# crop_window NAME OUT: the window's own rectangle from a shot of the screen.
+crop_window() {
+  local id info x y w h
+  id=$(xdotool search --name "$1" | tail -1)
+  info=$(xwininfo -id "$id")
+  x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info"); y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  w=$(sed -n 's/.*Width: *//p' <<<"$info"); h=$(sed -n 's/.*Height: *//p' <<<"$info")
+  import -window root build/shot.png
+  convert build/shot.png -crop "${w}x${h}+${x}+${y}" +repage "$2"
+}
+
+start_dialog :77 build/wineprefix 96 800x600
 cpulimit -p "$(pgrep -f 'win64/reposearch.exe' | grep -v explorer | tail -1)" -l 3 -b >/dev/null 2>&1
 sleep 1
 xdotool key Return
 sleep 40
-import -window root -crop 700x560+50+20 build/shot.png
-convert build/shot.png +repage -crop 412x342+94+89 +repage docs/dialog.png
-kill "$wine"; pkill -f reposearch.exe; pkill cpulimit; kill "$xvfb"
+crop_window "Search for specified string" docs/dialog.png
+pkill cpulimit
+for i in $(seq 1 120); do xdotool search --name "Result Summary" >/dev/null 2>&1 && break; sleep 1; done
+sleep 1
+crop_window "Result Summary" docs/summary.png
+stop_dialog
+
+start_dialog :78 build/wineprefix-200 192 1600x1200
+sleep 1
+crop_window "Search for specified string" docs/dialog-200.png
+stop_dialog
