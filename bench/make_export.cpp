@@ -1,10 +1,18 @@
 // Writes a seeded synthetic repository export of a given size, in the export's
-// layout with source-like data and CR LF line ends, for the benchmarks.
-//   make_export SEED SIZE_MB OUT
+// layout with CR LF line ends, for the benchmarks.
+//   make_export SEED SIZE_MB OUT [long|dense]
+// long (the default): long source lines, a quarter of the lines holding a tag.
 // Ten marker identifiers (see kTargets) each stand in about 0.5% of the data
 // lines, so searching for all ten matches about 5%; kRare stands in about 0.3%.
+// dense: as real exports mostly are, one element a line (every column of an
+// occurrence is an element), about half the lines holding a tag, lines of
+// about 35 bytes, occurrences of 3 to 15 lines, "<>" in some data. Ten rare
+// markers (kDenseTargets) stand in about 0.07% of the lines each, kRare in
+// about 0.05%. Common strings ("=", "IF", "CALL", ...) hit about half the
+// data lines.
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -55,13 +63,61 @@ std::string SourceLine() {
     return line;
 }
 
+const char* kDenseTargets[] = {"zq_alpha", "zq_bravo", "zq_charlie", "zq_delta", "zq_echo",
+                               "zq_foxtrot", "zq_golf", "zq_hotel", "zq_india", "zq_juliet"};
+const char* kColumns[] = {"UTYPE", "ULEN", "UINTERFACE", "USHORTHAND", "UPOS", "UCOLOR", "UFLAGS",
+                          "UWIDGET", "UHELP", "UDATE"};
+const char* kValues[] = {"N", "C", "10", "0", "1", "D", "Y", "EDITBOX", "Text", "255", "x", "S8"};
+
+// A short line of code or text, with a rare marker now and then.
+std::string DenseData() {
+    std::string line;
+    switch (Pick(6)) {
+    case 0: line = "if (" + Identifier() + " <> " + kValues[Pick(12)] + ")"; break;
+    case 1: line = Identifier() + " = " + Identifier(); break;
+    case 2: line = "call " + Identifier() + "()"; break;
+    case 3: line = Identifier() + " " + Identifier(); break;
+    case 4: line = kValues[Pick(12)]; break;
+    default: line = std::string(kWords[Pick(32)]) + " " + Identifier(); break;
+    }
+    if (Pick(3) == 0) line += "   ; " + Identifier() + " " + Identifier();
+    int roll = Pick(10000);
+    if (roll < 100) line += " " + Cased(kDenseTargets[roll / 10]);
+    else if (roll < 108) line += " " + Cased(kRare);
+    return line;
+}
+
+// One occurrence of 3 to 15 lines: context elements, one-line columns, and
+// now and then a short element of several lines.
+void DenseOccurrence(const std::string& t, unsigned long long occ, const std::function<void(const std::string&)>& put) {
+    const std::string p = "<" + t + ":", e = "</" + t + ":";
+    put("<OCC>");
+    put("  " + p + "ULABEL>" + Identifier() + "_" + std::to_string(occ) + e + "ULABEL>");
+    int lines = 1 + Pick(12);
+    for (int l = 0; l < lines;) {
+        if (Pick(3) == 0) {
+            int body = 3 + Pick(8);
+            put("  " + p + "UCODE>" + DenseData());
+            for (int b = 0; b < body; ++b) put(std::string(4 + 2 * Pick(3), ' ') + DenseData());
+            put("    " + DenseData() + e + "UCODE>");
+            l += body + 2;
+        } else {
+            std::string c = kColumns[Pick(10)];
+            put("  " + p + c + ">" + (Pick(3) ? std::string(kValues[Pick(12)]) : DenseData()) + e + c + ">");
+            ++l;
+        }
+    }
+    put("</OCC>");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: make_export SEED SIZE_MB OUT\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: make_export SEED SIZE_MB OUT [long|dense]\n");
         return 2;
     }
+    const bool dense = argc == 5 && std::string(argv[4]) == "dense";
     rng.seed(std::strtoull(argv[1], nullptr, 10));
     const unsigned long long limit = std::strtoull(argv[2], nullptr, 10) << 20;
     std::FILE* out = std::fopen(argv[3], "wb");
@@ -76,7 +132,15 @@ int main(int argc, char** argv) {
         std::string t = kTables[Pick(7)];
         put("<TABLE xmlns:" + t + "=\"urn:repository:" + t + "\">");
         int occs = 20 + Pick(40);
-        for (int o = 0; o < occs; ++o, ++occ) {
+        for (int o = 0; o < occs && dense; ++o, ++occ) {
+            DenseOccurrence(t, occ, put);
+            if (buf.size() > (1 << 20)) {
+                std::fwrite(buf.data(), 1, buf.size(), out);
+                written += buf.size();
+                buf.clear();
+            }
+        }
+        for (int o = 0; o < occs && !dense; ++o, ++occ) {
             std::string p = "<" + t + ":";
             std::string e = "</" + t + ":";
             put("  <OCC>");

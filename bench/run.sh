@@ -1,79 +1,100 @@
 #!/usr/bin/env bash
-# Times reposearch against rg and grep on seeded synthetic exports:
+# Times reposearch against rg on seeded synthetic exports of both shapes:
 #   bench/run.sh [SIZE_MB] [RUNS]
-# Prints medians, MB/s, the ratio to rg and peak memory.
+# long:  long source lines, a quarter of the lines holding a tag;
+# dense: one element a line, about half the lines holding a tag (real exports
+#        are closer to this one).
+# Each workload runs against the better of rg and rg --no-mmap with the same
+# strings, interleaved; prints medians, MB/s, the ratio and peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size=${1:-${BENCH_SIZE_MB:-1024}}
 runs=${2:-${BENCH_RUNS:-5}}
 dir=build/bench
 mkdir -p "$dir"
-export_file=$dir/export-$size.xml
-
 [ -x build/make_export ] || { echo "build first (make bench)"; exit 2; }
-if [ ! -f "$export_file" ]; then
-  echo "generating a $size MB export ..."
-  build/make_export 1 "$size" "$export_file"
-fi
-bytes=$(stat -c %s "$export_file")
-mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
 
+# The strings of each workload, by shape.
 printf '%s\n' calc_discount invoice_total cust_balance ship_date vat_rate price_list \
-  order_state credit_limit stock_level pay_terms > "$dir/strings10.txt"
-printf '%s\n' route_code > "$dir/strings1.txt"
-# 1,000 and 10,000 strings: the ten markers among made-up identifiers that
-# never occur in the export.
-for n in 1000 10000; do
-  { cat "$dir/strings10.txt"
-    awk -v n=$((n - 10)) 'BEGIN { srand(7); split("bq,zv,kx,jw,qf,vy,xm,wz,fj,yk", s, ",")
-      for (i = 0; i < n; i++) { w = ""; for (j = 0; j < 3 + int(rand() * 3); j++) w = w s[1 + int(rand() * 10)]
-        print w "_" (i % 97) } }'; } > "$dir/strings$n.txt"
+  order_state credit_limit stock_level pay_terms > "$dir/long-rare10.txt"
+printf '%s\n' zq_alpha zq_bravo zq_charlie zq_delta zq_echo zq_foxtrot zq_golf zq_hotel \
+  zq_india zq_juliet > "$dir/dense-rare10.txt"
+for shape in long dense; do
+  printf '%s\n' route_code > "$dir/$shape-rare1.txt"
+  # Eight common strings, a 1- and a 2-character one among them.
+  printf '%s\n' '=' if call cust _no acct item message > "$dir/$shape-common8.txt"
+  # 1,000 and 10,000: the ten rare ones among made-up identifiers that never occur.
+  for n in 1000 10000; do
+    { cat "$dir/$shape-rare10.txt"
+      awk -v n=$((n - 10)) 'BEGIN { srand(7); split("bq,zv,kx,jw,qf,vy,xm,wz,fj,yk", s, ",")
+        for (i = 0; i < n; i++) { w = ""; for (j = 0; j < 3 + int(rand() * 3); j++) w = w s[1 + int(rand() * 10)]
+          print w "_" (i % 97) } }'; } > "$dir/$shape-many$n.txt"
+  done
 done
-
-cat "$export_file" > /dev/null  # warm the page cache
 
 # time_one NAME COMMAND...: appends "seconds peak_kb" to $dir/NAME.times
 time_one() {
   local name=$1; shift
-  # Not to /dev/null: grep stops at the first match when it writes there.
   /usr/bin/time -f "%e %M" -o "$dir/time.out" "$@" > "$dir/stdout.txt" 2>&1 || true
   cat "$dir/time.out" >> "$dir/$name.times"
 }
-
+# rg writing its line numbered hits to a file, as reposearch writes its log.
+rg_to_file() { local out=$1; shift; rg "$@" > "$out" || true; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+med() { cut -d' ' -f1 "$dir/$1.times" | median; }
+peak() { cut -d' ' -f2 "$dir/$1.times" | sort -n | tail -1; }
+better() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN { print (a < b ? a : b) }'; }
 
 rm -f "$dir"/*.times
-for ((i = 0; i < runs; i++)); do
-  for case in 10 1; do
-    time_one "reposearch$case" build/reposearch -q --log "$dir/log$case.log" -f "$dir/strings$case.txt" "$export_file"
-    time_one "rg$case" rg -F -i -c -f "$dir/strings$case.txt" "$export_file"
-    time_one "rg_read$case" rg --no-mmap -F -i -c -f "$dir/strings$case.txt" "$export_file"
-    time_one "grep$case" grep -F -i -c -f "$dir/strings$case.txt" "$export_file"
+for shape in long dense; do
+  export_file=$dir/export-$shape-$size.xml
+  if [ ! -f "$export_file" ]; then
+    echo "generating a $size MB $shape export ..."
+    build/make_export 1 "$size" "$export_file" "$shape"
+  fi
+  cat "$export_file" > /dev/null  # warm the page cache
+  for ((i = 0; i < runs; i++)); do
+    for w in rare10 rare1; do
+      time_one "$shape-reposearch-$w" build/reposearch -q --log "$dir/$shape-$w.log" -f "$dir/$shape-$w.txt" "$export_file"
+      time_one "$shape-rg-$w" rg -F -i -c -f "$dir/$shape-$w.txt" "$export_file"
+      time_one "$shape-rgread-$w" rg --no-mmap -F -i -c -f "$dir/$shape-$w.txt" "$export_file"
+    done
+    time_one "$shape-reposearch-common8" build/reposearch -q --log "$dir/$shape-common8.log" -f "$dir/$shape-common8.txt" "$export_file"
+    time_one "$shape-rg-common8" bash -c "$(declare -f rg_to_file); rg_to_file $dir/rg-hits.txt -F -i -n -f $dir/$shape-common8.txt $export_file"
+    time_one "$shape-rgread-common8" bash -c "$(declare -f rg_to_file); rg_to_file $dir/rg-hits.txt --no-mmap -F -i -n -f $dir/$shape-common8.txt $export_file"
+    time_one "$shape-reposearch-many1000" build/reposearch -q --log "$dir/$shape-many1000.log" -f "$dir/$shape-many1000.txt" "$export_file"
   done
-  time_one reposearch1000 build/reposearch -q --log "$dir/log1000.log" -f "$dir/strings1000.txt" "$export_file"
+  time_one "$shape-reposearch-many10000" build/reposearch -q --log "$dir/$shape-many10000.log" -f "$dir/$shape-many10000.txt" "$export_file"
 done
-time_one reposearch10000 build/reposearch -q --log "$dir/log10000.log" -f "$dir/strings10000.txt" "$export_file"
 
 echo
-echo "export: $mb MB, $(wc -l < "$export_file") lines; $runs runs each, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-printf '%-28s %9s %9s %9s %11s\n' "command" "seconds" "MB/s" "vs rg" "peak MiB"
-row() {  # row LABEL NAME RG_NAME
-  local t m r
-  t=$(cut -d' ' -f1 "$dir/$2.times" | median)
-  m=$(cut -d' ' -f2 "$dir/$2.times" | sort -n | tail -1)
-  r=$( [ -n "$3" ] && awk -v a="$t" -v b="$(cut -d' ' -f1 "$dir/$3.times" | median)" 'BEGIN { printf "%.2f", a / b }' || echo "")
-  printf '%-28s %9s %9.0f %9s %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print b / s }')" "$r" "$(awk -v k="$m" 'BEGIN { print k / 1024 }')"
-}
-row "reposearch, 10 strings" reposearch10 rg10
-row "rg -F -i -c, 10 strings" rg10 rg10
-row "rg --no-mmap, 10 strings" rg_read10 rg10
-row "grep -F -i -c, 10 strings" grep10 rg10
-row "reposearch, 1 string" reposearch1 rg1
-row "rg -F -i -c, 1 string" rg1 rg1
-row "rg --no-mmap, 1 string" rg_read1 rg1
-row "grep -F -i -c, 1 string" grep1 rg1
-row "reposearch, 1,000 strings" reposearch1000 rg10
-row "reposearch, 10,000 strings" reposearch10000 rg10
-echo "(1,000 and 10,000 strings: 'vs rg' is against rg with the 10 strings)"
-echo "(rg maps the export into memory; how long that takes depends on the state of the"
-echo " page cache, so rg's own time can vary severalfold between runs: rg --no-mmap reads it.)"
+echo "$runs runs each, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+for shape in long dense; do
+  export_file=$dir/export-$shape-$size.xml
+  bytes=$(stat -c %s "$export_file")
+  mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+  lines=$(wc -l < "$export_file")
+  tagged=$(grep -c '<' "$export_file" || true)
+  hits=$(grep -c ' :: ' "$dir/$shape-common8.log" || true)
+  echo
+  echo "$shape export: $mb MB, $lines lines, $((100 * tagged / lines))% holding a tag; the 8 common strings hit $hits lines"
+  printf '%-34s %9s %9s %9s %9s %11s\n' "workload" "seconds" "MB/s" "rg s" "ratio" "peak MiB"
+  row() {  # row LABEL WORKLOAD [BASE_SECONDS]
+    local t base r
+    t=$(med "$shape-reposearch-$2")
+    base=${3:-$(better "$shape-rg-$2" "$shape-rgread-$2")}
+    r=$(awk -v a="$t" -v b="$base" 'BEGIN { printf "%.2f", a / b }')
+    printf '%-34s %9s %9.0f %9s %9s %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print b / s }')" \
+      "$base" "$r" "$(awk -v k="$(peak "$shape-reposearch-$2")" 'BEGIN { print k / 1024 }')"
+  }
+  row "10 rare strings (rg -c)" rare10
+  row "1 rare string (rg -c)" rare1
+  row "8 common strings (rg -n > file)" common8
+  ten=$(med "$shape-reposearch-rare10")
+  row "1,000 strings (vs 10 strings)" many1000 "$ten"
+  row "10,000 strings (vs 10 strings)" many10000 "$ten"
+done
+echo
+echo "(rg s: the better of rg and rg --no-mmap with the same strings; rg maps the export into"
+echo " memory, and how long that takes depends on the page cache. 1,000 and 10,000 strings are"
+echo " held against reposearch's own time for the ten rare strings.)"

@@ -139,7 +139,13 @@ bool ReadLine(LineReader& r, std::string_view& line) {
         }
         scanned = limit;
         bool overlong = lf || avail >= kMaxLineLength + 2;
-        if (!overlong && Refill(r)) continue;
+        if (!overlong) {
+            const bool was_utf16 = r.utf16;
+            const bool more = Refill(r);
+            // A byte-order mark seen: the buffer now holds other bytes.
+            if (r.utf16 != was_utf16) scanned = 0;
+            if (more || r.utf16 != was_utf16) continue;
+        }
         if (avail == 0) return false;
         // An overlong line goes out in pieces; the last line may lack a line end.
         std::size_t n = overlong || avail > kMaxLineLength ? kMaxLineLength : avail;

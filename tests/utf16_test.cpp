@@ -163,17 +163,34 @@ TEST_F(Utf16Run, ProgressCountsTheFilesBytesAndEndsAtAHundred) {
     EXPECT_EQ(plain.back(), "pos 100");
 }
 
-TEST(Utf16Reader, TheMarkAloneIsAnEmptyExport) {
-    testutil::TempDir dir;
-    std::string path = dir / "mark.xml";
-    WriteFile(path, "\xFF\xFE");
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+// Lines of an export read through the reader, `step` bytes a read.
+std::vector<std::string> Lines(const std::string& bytes, std::size_t step) {
+    std::size_t offset = 0;
     LineReader reader;
-    StartLineReader(reader, f, {});
+    StartLineReader(reader, nullptr, [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
+        std::size_t take = std::min({n, step, bytes.size() - offset});
+        std::memcpy(dst, bytes.data() + offset, take);
+        offset += take;
+        return static_cast<std::int64_t>(take);
+    });
+    std::vector<std::string> lines;
     std::string_view line;
-    EXPECT_FALSE(ReadLine(reader, line));
+    while (ReadLine(reader, line)) lines.emplace_back(line);
     EXPECT_FALSE(reader.read_error);
-    std::fclose(f);
+    EXPECT_EQ(reader.begin, reader.end);
+    return lines;
+}
+
+TEST(Utf16Reader, TheMarkAloneOrWithAnOddByteInShortReads) {
+    // A mark that arrives in two reads once left the reader handing out a
+    // byte it had already given to the conversion.
+    for (std::size_t step : {1u, 2u, 3u, 1000u}) {
+        EXPECT_EQ(Lines("\xFF\xFE", step), std::vector<std::string>{}) << step;
+        EXPECT_EQ(Lines("\xFE\xFF", step), std::vector<std::string>{}) << step;
+        EXPECT_EQ(Lines(std::string("\xFF\xFE\n", 3), step), std::vector<std::string>{"\xEF\xBF\xBD"}) << step;
+        EXPECT_EQ(Lines(std::string("\xFF\xFE\n\0A\0", 6), step), (std::vector<std::string>{"", "A"})) << step;
+        EXPECT_EQ(Lines(std::string("\xFF\n", 2), step), (std::vector<std::string>{"\xFF"})) << step;
+    }
 }
 
 }  // namespace
