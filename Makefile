@@ -98,8 +98,10 @@ fuzz: deps sanitize
 	  $(SANITIZE)/$${t}_fuzz -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=2048 \
 	    $(SANITIZE)/fuzz-$$t fuzz/corpus/$$t || exit 1; done
 
-# Speed against rg and grep on a synthetic export (BENCH_SIZE_MB, BENCH_RUNS),
-# after the micro-benchmarks of the matcher and the scanner.
+# Speed against rg on synthetic exports of both shapes (BENCH_SIZE_MB each,
+# BENCH_RUNS runs), after the micro-benchmarks of the matcher and the scanner.
+BENCH_SIZE_MB ?= 1024
+BENCH_RUNS ?= 5
 bench:
 	@command -v rg >/dev/null && [ -x /usr/bin/time ] && dpkg -s libbenchmark-dev >/dev/null 2>&1 || { \
 	  [ "$$(id -u)" = 0 ] && apt-get update -qq && \

@@ -83,8 +83,8 @@ for shape in long dense; do
     local t base r
     t=$(med "$shape-reposearch-$2")
     base=${3:-$(better "$shape-rg-$2" "$shape-rgread-$2")}
-    r=$(awk -v a="$t" -v b="$base" 'BEGIN { printf "%.2f", a / b }')
-    printf '%-34s %9s %9.0f %9s %9s %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print b / s }')" \
+    r=$(awk -v a="$t" -v b="$base" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+    printf '%-34s %9s %9.0f %9s %9s %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print (s > 0 ? b / s : 0) }')" \
       "$base" "$r" "$(awk -v k="$(peak "$shape-reposearch-$2")" 'BEGIN { print k / 1024 }')"
   }
   row "10 rare strings (rg -c)" rare10
