@@ -9,9 +9,6 @@
 
 namespace {
 
-// What a line may hold and still count as empty.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
 constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
 
@@ -67,6 +64,110 @@ void CheckEncoding(LineReader& r) {
     r.end = 0;
 }
 
+// The marks of 64 bytes.
+struct Chunk {
+    std::uint64_t lf = 0;
+    std::uint64_t tag = 0;
+    std::uint64_t zero = 0;
+    std::uint64_t filled = 0;
+};
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+inline Chunk Classify(const char* p) {
+    typedef char Bytes __attribute__((vector_size(16)));  // as the builtin takes it
+    Chunk c;
+    for (int k = 0; k < 4; ++k) {
+        Bytes v;
+        std::memcpy(&v, p + 16 * k, sizeof v);
+        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));  // tab, LF, VT, FF, CR
+        const int shift = 16 * k;
+        c.lf |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '\n'))) << shift;
+        c.tag |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '<'))) << shift;
+        c.zero |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == 0))) << shift;
+        c.filled |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128(~blank)) << shift;
+    }
+    return c;
+}
+#else
+inline Chunk Classify(const char* p) {
+    Chunk c;
+    for (int i = 0; i < 64; ++i) {
+        std::uint64_t bit = std::uint64_t{1} << i;
+        if (p[i] == '\n') c.lf |= bit;
+        else if (!IsBlank(p[i])) c.filled |= bit;
+        if (p[i] == '<') c.tag |= bit;
+        if (p[i] == '\0') c.zero |= bit;
+    }
+    return c;
+}
+#endif
+
+#ifdef REPOSEARCH_X86
+__attribute__((target("avx2"))) inline Chunk ClassifyWide(const char* p) {
+    typedef char Bytes __attribute__((vector_size(32)));  // as the builtin takes it
+    Chunk c;
+    for (int k = 0; k < 2; ++k) {
+        Bytes v;
+        std::memcpy(&v, p + 32 * k, sizeof v);
+        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));
+        const int shift = 32 * k;
+        auto mask = [](Bytes b) { return std::uint64_t{static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(b))}; };
+        c.lf |= mask((Bytes)(v == '\n')) << shift;
+        c.tag |= mask((Bytes)(v == '<')) << shift;
+        c.zero |= mask((Bytes)(v == 0)) << shift;
+        c.filled |= mask(~blank) << shift;
+    }
+    return c;
+}
+#endif
+
+// Marks buffer[from, end) (from a multiple of 64), the last bytes padded
+// with blanks.
+template <Chunk (*Classify)(const char*)>
+[[gnu::always_inline]] inline void MarkWith(LineReader& r, std::size_t from) {
+    Marks& m = r.marks;
+    const char* p = r.buffer.data();
+    for (std::size_t at = from; at < r.end; at += 64) {
+        Chunk c;
+        if (at + 64 <= r.end) {
+            c = Classify(p + at);
+        } else {
+            char tail[64];
+            std::memset(tail, ' ', sizeof tail);
+            std::memcpy(tail, p + at, r.end - at);
+            c = Classify(tail);
+        }
+        const std::size_t w = at >> 6;
+        m.lf[w] = c.lf;
+        m.tag[w] = c.tag;
+        m.zero[w] = c.zero;
+        m.filled[w] = c.filled;
+    }
+}
+
+#ifdef REPOSEARCH_X86
+__attribute__((target("avx2"), flatten)) void MarkWide(LineReader& r, std::size_t from) {
+    MarkWith<ClassifyWide>(r, from);
+}
+#endif
+
+// Marks the bytes from `from` to the end of what was read; the words past
+// them are cleared.
+void Mark(LineReader& r, std::size_t from) {
+    Marks& m = r.marks;
+    const std::size_t words = r.buffer.size() / 64 + 2;
+    if (m.lf.size() < words)
+        for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled}) v->resize(words);
+    from &= ~std::size_t{63};
+    const std::size_t first_clear = (r.end + 63) / 64;
+    for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled})
+        std::fill(v->begin() + static_cast<std::ptrdiff_t>(first_clear), v->begin() + static_cast<std::ptrdiff_t>(std::min(words, first_clear + 2)), 0);
+#ifdef REPOSEARCH_X86
+    if (r.wide) return MarkWide(r, from);
+#endif
+    MarkWith<Classify>(r, from);
+}
+
 // Reads more bytes after those not yet handed out, first moving them to the
 // front and growing the buffer when a line fills it. False when nothing more
 // could be read.
@@ -77,7 +178,9 @@ bool Refill(LineReader& r) {
         std::memmove(r.buffer.data(), r.buffer.data() + r.begin, r.end - r.begin);
         r.end -= r.begin;
         r.begin = 0;
+        Mark(r, 0);  // they stay the last line when nothing more comes
     }
+    std::size_t mark_from = r.end;  // the bytes before are marked
     for (;;) {
         // A small first block, so a small export costs little; the full block
         // once the export proves larger; more when one line fills it.
@@ -86,6 +189,7 @@ bool Refill(LineReader& r) {
         } else if (r.buffer.size() - r.end < kBlockSize / 2) {
             r.buffer.resize(r.buffer.size() * 2);
         }
+        mark_from = std::min(mark_from, r.end);
         std::size_t wanted = r.buffer.size() - r.end;
         std::int64_t got;
         if (r.utf16) {
@@ -104,7 +208,11 @@ bool Refill(LineReader& r) {
         }
         r.end += static_cast<std::size_t>(got);
         CheckEncoding(r);
-        if (r.end > r.begin) return true;  // else the mark alone was read: read on
+        if (r.end > r.begin) {
+            Mark(r, mark_from);
+            return true;
+        }
+        // Else the byte-order mark alone was read: read on.
     }
 }
 
@@ -116,6 +224,7 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block) 
     reader.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
     reader.buffer.resize(kFirstBlockSize);
     reader.wide = HasAvx2();
+    Mark(reader, 0);
 }
 
 bool ReadLine(LineReader& r, std::string_view& line) {
@@ -125,9 +234,10 @@ bool ReadLine(LineReader& r, std::string_view& line) {
         // A whole line is at most kMaxLineLength bytes before its CR LF.
         std::size_t limit = avail < kMaxLineLength + 2 ? avail : kMaxLineLength + 2;
         const char* start = r.buffer.data() + r.begin;
-        const void* lf = std::memchr(start + scanned, '\n', limit - scanned);
+        const std::size_t at = NextMark(r.marks.lf.data(), r.begin + scanned, r.begin + limit) - r.begin;
+        const bool lf = at < limit;
         if (lf) {
-            std::size_t n = static_cast<const char*>(lf) - start;
+            std::size_t n = at;
             if (n <= kMaxLineLength || start[n - 1] == '\r') {
                 r.begin += n + 1;
                 r.line_start = r.position;
@@ -158,8 +268,7 @@ bool ReadLine(LineReader& r, std::string_view& line) {
     }
 }
 
-std::uint64_t FileOffset(LineReader& r, std::uint64_t pos) {
-    if (!r.utf16) return pos;
+std::uint64_t FileOffsetOfUtf16(LineReader& r, std::uint64_t pos) {
     AdvanceUnits(r, pos);
     std::uint64_t units = r.units;
     if (pos < r.unit_anchor) {  // behind the anchor: count back
@@ -169,98 +278,13 @@ std::uint64_t FileOffset(LineReader& r, std::uint64_t pos) {
     return 2 + 2 * units;
 }
 
-bool LineHolds(ByteStream& s, const LineReader& r, std::string_view line) {
-    const std::uint64_t a = r.line_start;
-    const std::uint64_t b = a + line.size();
-    if (s.next >= a) {
-        if (s.next != ByteStream::kNone) return s.next < b;
-        if (s.scanned_to >= b) return false;
-    }
-    // Search from this line to the end of what the buffer holds.
-    const char* from = line.data();
-    const char* to = r.buffer.data() + r.end;
-    const void* hit = std::memchr(from, s.byte, static_cast<std::size_t>(to - from));
-    s.next = hit ? a + static_cast<std::uint64_t>(static_cast<const char*>(hit) - from) : ByteStream::kNone;
-    s.scanned_to = a + static_cast<std::uint64_t>(to - from);
-    return s.next < b;
-}
-
-std::uint64_t FreeUpTo(ByteStream& s, const LineReader& r) {
-    if (s.next != ByteStream::kNone && s.next >= r.position) return s.next;
-    // The occurrence found last was consumed: search on from the lines ahead.
-    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
-    std::uint64_t from = r.position;
-    if (s.next == ByteStream::kNone && s.scanned_to > from) from = s.scanned_to;
-    if (from < buffered_end) {
-        const char* p = r.buffer.data() + r.begin + (from - r.position);
-        const void* hit = std::memchr(p, s.byte, static_cast<std::size_t>(buffered_end - from));
-        s.next = hit ? from + static_cast<std::uint64_t>(static_cast<const char*>(hit) - p) : ByteStream::kNone;
-        s.scanned_to = buffered_end;
-    } else {
-        s.next = ByteStream::kNone;
-        s.scanned_to = from;
-    }
-    return s.next == ByteStream::kNone ? s.scanned_to : s.next;
-}
-
 namespace {
 
-// Line ends and bytes other than blanks in 64 bytes, one bit a byte. Blanks
-// are the bytes IsBlank takes plus the line feed itself.
-struct Chunk {
-    std::uint64_t lf = 0;
-    std::uint64_t filled = 0;
-};
-
-#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-inline Chunk Classify(const char* p) {
-    typedef char Bytes __attribute__((vector_size(16)));  // as the builtin takes it
-    Chunk c;
-    for (int k = 0; k < 4; ++k) {
-        Bytes v;
-        std::memcpy(&v, p + 16 * k, sizeof v);
-        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));  // tab, LF, VT, FF, CR
-        auto lf = static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '\n')));
-        auto filled = static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128(~blank));
-        c.lf |= lf << (16 * k);
-        c.filled |= filled << (16 * k);
-    }
-    return c;
-}
-#else
-inline Chunk Classify(const char* p) {
-    Chunk c;
-    for (int i = 0; i < 64; ++i) {
-        std::uint64_t bit = std::uint64_t{1} << i;
-        if (p[i] == '\n') c.lf |= bit;
-        else if (!IsBlank(p[i])) c.filled |= bit;
-    }
-    return c;
-}
-#endif
-
-#ifdef REPOSEARCH_X86
-__attribute__((target("avx2"))) inline Chunk ClassifyWide(const char* p) {
-    typedef char Bytes __attribute__((vector_size(32)));  // as the builtin takes it
-    Chunk c;
-    for (int k = 0; k < 2; ++k) {
-        Bytes v;
-        std::memcpy(&v, p + 32 * k, sizeof v);
-        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));
-        auto lf = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256((Bytes)(v == '\n')));
-        auto filled = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(~blank));
-        c.lf |= std::uint64_t{lf} << (32 * k);
-        c.filled |= std::uint64_t{filled} << (32 * k);
-    }
-    return c;
-}
-#endif
-
-template <Chunk (*Classify)(const char*)>
 [[gnu::always_inline]] inline void CountLines(LineReader& r, std::size_t room, std::uint64_t& lines,
                                               std::int64_t& filled) {
     const char* const start = r.buffer.data() + r.begin;
-    const std::size_t in_buffer = r.end - r.begin;  // room <= in_buffer
+    const std::uint64_t* const lf_marks = r.marks.lf.data();
+    const std::uint64_t* const filled_marks = r.marks.filled.data();
     std::size_t next_line = 0;  // offset one past the last line end counted
     std::uint64_t line_count = 0;
     std::int64_t filled_count = 0;
@@ -271,20 +295,13 @@ template <Chunk (*Classify)(const char*)>
     // on into the next 64 bytes.
     bool carry = false;
     for (std::size_t base = 0; base < room; base += 64) {
-        Chunk c;
-        if (base + 64 <= in_buffer) {
-            c = Classify(start + base);
-        } else {  // the buffer's last bytes, padded with blanks
-            char tail[64];
-            std::memset(tail, ' ', sizeof tail);
-            std::memcpy(tail, start + base, in_buffer - base);
-            c = Classify(tail);
-        }
-        if (room - base < 64) c.lf &= (std::uint64_t{1} << (room - base)) - 1;
+        std::uint64_t lf = MarksAt(lf_marks, r.begin + base);
+        const std::uint64_t full = MarksAt(filled_marks, r.begin + base);
+        if (room - base < 64) lf &= (std::uint64_t{1} << (room - base)) - 1;
         if (base + 64 - next_line > kMaxLineLength) {
             // A line here may be overlong, and ReadLine cuts those up: count
             // the lines before it one at a time, and stop.
-            for (std::uint64_t lf = c.lf; lf; lf &= lf - 1) {
+            for (; lf; lf &= lf - 1) {
                 const std::size_t e = base + static_cast<std::size_t>(std::countr_zero(lf));
                 if (e - next_line > kMaxLineLength) break;
                 ++line_count;
@@ -295,16 +312,16 @@ template <Chunk (*Classify)(const char*)>
         }
         // No branch on whether the 64 bytes end a line: about half do not,
         // and a guess wrong half the time costs more than the sums.
-        const std::uint64_t other = ~c.lf;
-        std::uint64_t sum = c.filled + other;
+        const std::uint64_t other = ~lf;
+        std::uint64_t sum = full + other;
         bool carry_out = sum < other;
         sum += carry;
         carry_out = carry_out || (carry && sum == 0);
         carry = carry_out;
-        line_count += static_cast<std::uint64_t>(std::popcount(c.lf));
-        filled_count += std::popcount(sum & c.lf);
-        const std::size_t after_last = base + 64 - static_cast<std::size_t>(std::countl_zero(c.lf | 1));
-        next_line = c.lf ? after_last : next_line;
+        line_count += static_cast<std::uint64_t>(std::popcount(lf));
+        filled_count += std::popcount(sum & lf);
+        const std::size_t after_last = base + 64 - static_cast<std::size_t>(std::countl_zero(lf | 1));
+        next_line = lf ? after_last : next_line;
     }
     lines += line_count;
     filled += filled_count;
@@ -313,10 +330,10 @@ template <Chunk (*Classify)(const char*)>
 }
 
 #ifdef REPOSEARCH_X86
-__attribute__((target("avx2,popcnt"), flatten)) void CountLinesWide(LineReader& r, std::size_t room,
-                                                                    std::uint64_t& lines,
-                                                                    std::int64_t& filled) {
-    CountLines<ClassifyWide>(r, room, lines, filled);
+// The same with the processor's bit count instruction.
+__attribute__((target("popcnt"), flatten)) void CountLinesWide(LineReader& r, std::size_t room,
+                                                               std::uint64_t& lines, std::int64_t& filled) {
+    CountLines(r, room, lines, filled);
 }
 #endif
 
@@ -329,5 +346,5 @@ void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::in
 #ifdef REPOSEARCH_X86
     if (r.wide) return CountLinesWide(r, room, lines, filled);
 #endif
-    CountLines<Classify>(r, room, lines, filled);
+    CountLines(r, room, lines, filled);
 }

@@ -1,8 +1,10 @@
-// Splits the export into lines: large reads into one reusable buffer, line
-// ends found with memchr. A CR LF pair or a lone LF ends a line and is not
+// Splits the export into lines: large reads into one reusable buffer, each
+// block marked once, 64 bytes at a time, for line ends, "<", zero bytes and
+// bytes other than blanks. A CR LF pair or a lone LF ends a line and is not
 // part of it; every other byte, Ctrl-Z and zero bytes included, is data.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,42 @@
 
 // Lines are kept whole up to this length; a longer one comes in pieces of it.
 inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
+
+// What a line may hold and still count as empty: trailing blanks are not
+// part of a line's data, and a line of blanks alone is no line of data. The
+// marks take the same bytes (space and tab to carriage return).
+inline bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One bit a byte of the buffer: bit j of word i stands for byte 64 i + j.
+// Bits past the bytes read are clear, and one clear word more follows them.
+struct Marks {
+    std::vector<std::uint64_t> lf;      // line feeds
+    std::vector<std::uint64_t> tag;     // "<"
+    std::vector<std::uint64_t> zero;    // zero bytes
+    std::vector<std::uint64_t> filled;  // bytes other than blanks and line feeds
+};
+
+// The 64 marks from bit `at` on.
+inline std::uint64_t MarksAt(const std::uint64_t* words, std::size_t at) {
+    const std::size_t w = at >> 6, s = at & 63;
+    return s ? (words[w] >> s) | (words[w + 1] << (64 - s)) : words[w];
+}
+
+// The first marked bit in [from, to), or `to`.
+inline std::size_t NextMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
+    while (from < to) {
+        if (std::uint64_t bits = words[from >> 6] >> (from & 63)) {
+            const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
+            return at < to ? at : to;
+        }
+        from = (from | 63) + 1;
+    }
+    return to;
+}
+
+inline bool AnyMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
+    return NextMark(words, from, to) < to;
+}
 
 struct LineReader {
     std::FILE* file = nullptr;
@@ -24,7 +62,8 @@ struct LineReader {
     bool filled_last_read = false;  // the export has more than one block
     bool at_end = false;
     bool read_error = false;
-    bool wide = false;  // SkipLines may use 32-byte vectors
+    bool wide = false;  // blocks may be marked with 32-byte vectors
+    Marks marks;        // of buffer[0, end)
     // A UTF-16 export is converted as it is read: `position` and the buffer
     // count UTF-8 bytes, FileOffset turns them back into the file's.
     bool encoding_checked = false;
@@ -45,27 +84,25 @@ bool ReadLine(LineReader& reader, std::string_view& line);
 // Where `pos` (a position of the lines handed out, at or after the start of
 // the buffer) stands in the export file: the same number unless the export
 // is converted from UTF-16.
-std::uint64_t FileOffset(LineReader& reader, std::uint64_t pos);
+std::uint64_t FileOffsetOfUtf16(LineReader& reader, std::uint64_t pos);
+inline std::uint64_t FileOffset(LineReader& reader, std::uint64_t pos) {
+    return reader.utf16 ? FileOffsetOfUtf16(reader, pos) : pos;
+}
+
+// Where `pos`, a position of the export from the reader's position on, stands
+// in the buffer.
+inline std::size_t BufferOffset(const LineReader& reader, std::uint64_t pos) {
+    return reader.begin + static_cast<std::size_t>(pos - reader.position);
+}
+
+// The position of the first marked byte from the reader's position on, or
+// the end of what the buffer holds.
+inline std::uint64_t NextMarked(const LineReader& reader, const std::vector<std::uint64_t>& marks) {
+    return reader.position + (NextMark(marks.data(), reader.begin, reader.end) - reader.begin);
+}
 
 // Consumes the whole lines in the buffer that end before `limit` (a position
 // in the export), adding their number to `lines` and the number of those that
 // hold more than blanks to `filled`. For stretches of lines that can change
 // nothing but counts.
 void SkipLines(LineReader& reader, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled);
-
-// Tells whether one byte value occurs in the lines handed out, searching the
-// buffer ahead once with memchr instead of every line on its own.
-struct ByteStream {
-    unsigned char byte = 0;
-    std::uint64_t next = 0;        // where it next occurs, or kNone
-    std::uint64_t scanned_to = 0;  // the buffer was searched up to here
-    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
-};
-
-// Whether the stream's byte occurs in `line`, the line ReadLine just gave.
-bool LineHolds(ByteStream& stream, const LineReader& reader, std::string_view line);
-
-// How far the lines from the reader's position on are known to be free of
-// the byte: its next occurrence, or the end of the buffer. Searches the
-// buffer ahead again once the occurrence found last was consumed.
-std::uint64_t FreeUpTo(ByteStream& stream, const LineReader& reader);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "line_reader.h"
 #include "match_log.h"
 #include "matcher.h"
 
@@ -41,18 +42,65 @@ constexpr std::string_view end_level2 = "</OCC>";
 
 constexpr std::size_t npos = std::string_view::npos;
 
+// The bytes that end an element's name in its start tag.
+constexpr std::array<bool, 256> kEndsName = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : std::string_view(" \t\r\n\v\f/")) t[c] = true;
+    return t;
+}();
+
+// Upper-cases the letters a to z of eight bytes at once: a byte gets its
+// high bit added at or above "a" and again above "z", and only for a to z do
+// the two differ; bytes with the high bit set are left alone.
+inline std::uint64_t FoldWord(std::uint64_t x) {
+    constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
+    const std::uint64_t low7 = x & ~high;
+    const std::uint64_t from_a = low7 + ones * (0x80 - 'a');
+    const std::uint64_t past_z = low7 + ones * (0x80 - 'z' - 1);
+    return x - (((from_a ^ past_z) & ~x & high) >> 2);
+}
+
+inline std::uint64_t Load8(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Whether `tag` stands at p (its "<" there), letters compared as upper case.
+// The caller knows tag.size() bytes are there.
+bool TagAt(const char* p, std::string_view tag) {
+    const std::size_t n = tag.size();
+    if (n < 8) {
+        std::size_t j = 1;
+        while (j < n && Fold(p[j]) == static_cast<unsigned char>(tag[j])) ++j;
+        return j == n;
+    }
+    for (std::size_t j = 0; j + 8 < n; j += 8)
+        if (FoldWord(Load8(p + j)) != Load8(tag.data() + j)) return false;
+    return FoldWord(Load8(p + n - 8)) == Load8(tag.data() + n - 8);
+}
+
 // The first place where `tag` (upper case, starting with "<") stands in the
-// line, letters compared as upper case.
-std::size_t FindTag(std::string_view line, std::string_view tag) {
+// line, letters compared as upper case. The "<" are taken from the marks
+// when there are some.
+std::size_t FindTag(std::string_view line, std::string_view tag, const LineFacts& facts) {
+    if (line.size() < tag.size()) return npos;
+    const std::size_t last = line.size() - tag.size();  // the last place it may start
+    if (facts.tag_marks) {
+        const std::size_t base = static_cast<std::size_t>(line.data() - facts.marks_base);
+        for (std::size_t at = base, to = base + last + 1;; ++at) {
+            at = NextMark(facts.tag_marks, at, to);
+            if (at == to) return npos;
+            if (TagAt(facts.marks_base + at, tag)) return at - base;
+        }
+    }
     const char* p = line.data();
-    const char* end = p + line.size();
-    while (static_cast<std::size_t>(end - p) >= tag.size()) {
-        const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p) - tag.size() + 1);
+    const char* end = p + last + 1;
+    while (p < end) {
+        const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
         if (!lt) return npos;
         p = static_cast<const char*>(lt);
-        std::size_t j = 1;
-        while (j < tag.size() && Fold(p[j]) == static_cast<unsigned char>(tag[j])) ++j;
-        if (j == tag.size()) return static_cast<std::size_t>(p - line.data());
+        if (TagAt(p, tag)) return static_cast<std::size_t>(p - line.data());
         ++p;
     }
     return npos;
@@ -64,29 +112,31 @@ void AssignFolded(std::string& out, std::string_view text) {
 }
 
 
-// The context field a context name fills, or none.
-std::string* ContextField(ScanContext& c, std::string_view name) {
-    struct Entry {
-        std::string_view name;
-        std::string ScanContext::*field;
-    };
-    static constexpr Entry kFields[] = {
-        {"FORMNAME", &ScanContext::current_form},
-        {"MODELNAME", &ScanContext::current_model},
-        {"TABLENAME", &ScanContext::current_table},
-        {"FIELDNAME", &ScanContext::current_field},
-        {"FORMDESC", &ScanContext::current_formdesc},
-        {"FIELDDESC", &ScanContext::current_fielddesc},
-        {"SOURCETYPE", &ScanContext::current_sourcetype},
-        {"LIBRARYNAME", &ScanContext::current_library},
-        {"GLOBALNAME", &ScanContext::current_global},
-        {"ENTRYNAME", &ScanContext::current_entryname},
-        {"MENUBARNAME", &ScanContext::current_menubar},
-        {"GLYPHNAME", &ScanContext::current_glyph},
-    };
-    for (const Entry& e : kFields)
-        if (e.name == name) return &(c.*e.field);
-    return nullptr;
+// The context fields, by the context names of the tables' maps.
+struct ContextName {
+    std::string_view name;
+    std::string ScanContext::*field;
+};
+constexpr ContextName kContextFields[] = {
+    {"FORMNAME", &ScanContext::current_form},
+    {"MODELNAME", &ScanContext::current_model},
+    {"TABLENAME", &ScanContext::current_table},
+    {"FIELDNAME", &ScanContext::current_field},
+    {"FORMDESC", &ScanContext::current_formdesc},
+    {"FIELDDESC", &ScanContext::current_fielddesc},
+    {"SOURCETYPE", &ScanContext::current_sourcetype},
+    {"LIBRARYNAME", &ScanContext::current_library},
+    {"GLOBALNAME", &ScanContext::current_global},
+    {"ENTRYNAME", &ScanContext::current_entryname},
+    {"MENUBARNAME", &ScanContext::current_menubar},
+    {"GLYPHNAME", &ScanContext::current_glyph},
+};
+
+// The index of the context field a context name fills, or -1.
+int ContextField(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kContextFields); ++i)
+        if (kContextFields[i].name == name) return static_cast<int>(i);
+    return -1;
 }
 
 void ClearContext(ScanContext& c) {
@@ -98,21 +148,39 @@ void ClearContext(ScanContext& c) {
         f->clear();
 }
 
-// Whether the current element names context in its table's map. When it
-// does, `*field` is the field it fills, or null when its context name is none
-// of the known ones (or cannot be delimited): such a value is dropped.
-bool IsContextElement(RunState& run, std::string** field) {
-    std::string_view map = kTables[run.scanner.selected_row].context_map4;
-    std::string_view name = run.scanner.selected_level4;
+// Whether element `name` names context in table `row`'s map, and the field
+// it fills (-1 when its context name is none of the known ones or cannot be
+// delimited: such a value is dropped). The name is looked for anywhere in
+// the map, as text.
+bool LookUpContext(int row, std::string_view name, int& field) {
+    std::string_view map = kTables[row].context_map4;
     std::size_t at = map.find(name);
+    field = -1;
     if (at == npos) return false;
-    *field = nullptr;
     std::size_t start = at + name.size() + 1;  // one past the "="
     if (start > map.size()) return true;
     std::size_t comma = map.find(',', start);
     if (comma == npos) return true;
-    *field = ContextField(run.context, map.substr(start, comma - start));
+    field = ContextField(map.substr(start, comma - start));
     return true;
+}
+
+// Whether the current element names context; `*field` as LookUpContext
+// gives it, as the context field itself or null. Answers are kept by row and
+// name.
+bool IsContextElement(RunState& run, std::string** field) {
+    ScannerState& s = run.scanner;
+    const std::string& name = s.selected_level4;
+    std::size_t hash = static_cast<std::size_t>(s.selected_row) * 31 + name.size();
+    for (char ch : name) hash = hash * 131 + static_cast<unsigned char>(ch);
+    ScannerState::ContextEntry& entry = s.context_cache[hash % s.context_cache.size()];
+    if (entry.row != s.selected_row || entry.name != name) {
+        entry.row = s.selected_row;
+        entry.name = name;
+        entry.context = LookUpContext(s.selected_row, name, entry.field);
+    }
+    *field = entry.field < 0 ? nullptr : &(run.context.*kContextFields[entry.field].field);
+    return entry.context;
 }
 
 void EndElement(ScannerState& s) {
@@ -136,10 +204,6 @@ bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     return context;
 }
 
-bool IsTrailingSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 }  // namespace
 
 void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts) {
@@ -152,7 +216,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         if (const void* nul = std::memchr(input.data(), '\0', input.size()))
             input = input.substr(0, static_cast<const char*>(nul) - input.data());
     }
-    while (!input.empty() && IsTrailingSpace(input.back())) input.remove_suffix(1);
+    while (!input.empty() && IsBlank(input.back())) input.remove_suffix(1);
     if (input.empty()) return;
     std::string_view line = input;
 
@@ -171,7 +235,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         case 1: {
             bool opened = false;
             for (int row : kRowOrder) {
-                if (FindTag(line, kTables[row].level1) != npos) {
+                if (FindTag(line, kTables[row].level1, facts) != npos) {
                     s.selected_row = row;
                     s.selected_level1 = kTables[row].level1;
                     s.selected_level3 = kTables[row].level3;
@@ -185,11 +249,11 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         }
         case 2: {
             std::size_t at;
-            if ((at = FindTag(line, level2)) != npos) {
+            if ((at = FindTag(line, level2, facts)) != npos) {
                 line.remove_prefix(at + level2.size());
                 ClearContext(c);
                 s.next_level = 3;
-            } else if ((at = FindTag(line, end_level1)) != npos) {
+            } else if ((at = FindTag(line, end_level1, facts)) != npos) {
                 s.selected_level1 = {};
                 line.remove_prefix(at + end_level1.size());
                 s.next_level = 1;
@@ -200,15 +264,18 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         }
         case 3: {
             std::size_t at;
-            if ((at = FindTag(line, s.selected_level3)) != npos) {
+            if ((at = FindTag(line, s.selected_level3, facts)) != npos) {
                 std::string_view rest = line.substr(at + s.selected_level3.size());
-                std::size_t close = rest.find('>');
-                if (close == npos) {  // no name can be delimited: nothing opens
+                std::size_t close = 0;
+                while (close < rest.size() && rest[close] != '>') ++close;
+                if (close == rest.size()) {  // no name can be delimited: nothing opens
                     line = {};
                     break;
                 }
                 std::string_view tag = rest.substr(0, close);
-                std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n\v\f/"));
+                std::size_t name_end = 0;
+                while (name_end < tag.size() && !kEndsName[static_cast<unsigned char>(tag[name_end])]) ++name_end;
+                std::string_view name = tag.substr(0, name_end);
                 AssignFolded(s.selected_level4, name);
                 c.current_trigger = s.selected_level4;
                 c.trigger_line = 0;
@@ -224,7 +291,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                     c.trigger_line = 1;
                     if (!CloseElement(run, {}, facts.may_match)) line = {};
                 }
-            } else if ((at = FindTag(line, end_level2)) != npos) {
+            } else if ((at = FindTag(line, end_level2, facts)) != npos) {
                 line.remove_prefix(at + end_level2.size());
                 s.next_level = 2;
             } else {
@@ -234,7 +301,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         }
         default: {  // 4: inside an element
             ++c.trigger_line;
-            std::size_t at = FindTag(line, s.end_level4);
+            std::size_t at = FindTag(line, s.end_level4, facts);
             if (at == npos) {
                 if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
                 line = {};

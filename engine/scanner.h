@@ -2,6 +2,7 @@
 // keeps the context, and hands each searched data line to the match test.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "search.h"
@@ -13,6 +14,10 @@ struct LineFacts {
     bool may_hold_tag = true;    // a "<"
     bool may_hold_zero = true;   // a zero byte
     bool may_match = true;       // a byte some search string needs
+    // When set, the "<" marks of the buffer that starts at marks_base and
+    // holds the line: tags are found from them, not by searching the line.
+    const std::uint64_t* tag_marks = nullptr;
+    const char* marks_base = nullptr;
 };
 
 // Handles one line of the export (without its line end).

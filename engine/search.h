@@ -2,6 +2,7 @@
 // strings, the log stream and the scanner's levels, plus the run's entry points.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -52,6 +53,15 @@ struct ScannerState {
     std::string_view selected_level3;  // element prefix of the current table
     std::string selected_level4;       // name of the current element
     std::string end_level4;            // its end tag
+    // Whether an element names context, by table row and element name, for
+    // names met before: a table has few element names, met over and over.
+    struct ContextEntry {
+        int row = -1;
+        std::string name;
+        bool context = false;
+        int field = -1;  // the context field it fills, -1 for none
+    };
+    std::array<ContextEntry, 128> context_cache;
 };
 
 // Everything one run changes; a fresh RunState is a clean start.

@@ -1,5 +1,5 @@
-// One complete search: builds the strings, names and opens the log, reads the
-// export line by line through the scanner, shows progress and the summary.
+// One complete search: builds the strings, names and opens the log, has the
+// pipeline read the export, and writes the ending and the summary.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -8,10 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "line_reader.h"
 #include "match_log.h"
 #include "paths.h"
-#include "scanner.h"
+#include "pipeline.h"
 #include "search.h"
 
 namespace {
@@ -111,52 +110,6 @@ namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Where the next search string occurs in the buffer, searched ahead of the
-// lines like a ByteStream.
-struct MatchStream {
-    std::uint64_t next = 0;
-    std::uint64_t scanned_to = 0;
-    bool tuned = false;
-};
-
-// Searches the buffer for the strings from `a` (a line start, at `from` in
-// the buffer) to its end.
-void SearchAhead(MatchStream& s, Matcher& m, const LineReader& r, std::uint64_t a, const char* from) {
-    std::string_view ahead(from, static_cast<std::size_t>(r.buffer.data() + r.end - from));
-    if (!s.tuned) {  // the first block read tells which bytes are rare
-        TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
-        s.tuned = true;
-    }
-    std::size_t at = FindAny(m, ahead, 0);
-    s.next = at == std::string_view::npos ? ByteStream::kNone : a + at;
-    s.scanned_to = a + ahead.size();
-}
-
-// Whether some search string may occur in `line`, the line just read.
-bool LineMayMatch(MatchStream& s, Matcher& m, const LineReader& r, std::string_view line) {
-    if (m.needles.empty()) return false;
-    const std::uint64_t a = r.line_start;
-    const std::uint64_t b = a + line.size();
-    if (s.next >= a) {
-        if (s.next != ByteStream::kNone) return s.next < b;
-        if (s.scanned_to >= b) return false;
-    }
-    SearchAhead(s, m, r, a, line.data());
-    return s.next < b;
-}
-
-// How far the lines from the reader's position on are known to hold no
-// search string, searching ahead once the occurrence found last was consumed.
-// After a refill the search starts over at the position, so a string that
-// the old buffer end cut is not missed.
-std::uint64_t MatchFreeUpTo(MatchStream& s, Matcher& m, const LineReader& r) {
-    if (s.next != ByteStream::kNone && s.next >= r.position) return s.next;
-    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
-    if (s.next != ByteStream::kNone || s.scanned_to < buffered_end)
-        SearchAhead(s, m, r, r.position, r.buffer.data() + r.begin);
-    return s.next == ByteStream::kNone ? s.scanned_to : s.next;
-}
-
 // The strings with their counts, in the order given.
 std::vector<StringCount> Counts(const RunState& run) {
     std::vector<StringCount> counts;
@@ -167,17 +120,10 @@ std::vector<StringCount> Counts(const RunState& run) {
     return counts;
 }
 
-// When the export's size is unknown (a pipe), the lines processed are shown
-// about once a second; the clock is read after each stretch of this many bytes.
-constexpr std::uint64_t kClockStride = std::uint64_t{4} << 20;
-
 // The body of a run; Quelvar adds the out-of-memory guard around it.
 RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     RunResult result;
-    auto now = in.clock ? in.clock : std::function<std::time_t()>([] { return std::time(nullptr); });
-    std::int64_t prev_percent = 0;
-    bool printed_time = false;
-    std::uint64_t line_number = 0;
+    const Clock now = in.clock ? in.clock : Clock([] { return std::time(nullptr); });
 
     run.sink = in.sink;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
@@ -245,93 +191,11 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     std::optional<std::uint64_t> known_size = in.export_size;
     if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
-    if (known_size) display.SetProgressRange(0, 100);
-    const std::uint64_t size = known_size.value_or(0);
-
+    Progress progress;
+    StartProgress(progress, display, known_size, starttime);
     LineReader reader;
     StartLineReader(reader, export_file, in.read_block);
-    // The buffer is searched ahead for "<" (tags), zero bytes and the search
-    // strings, so most lines need no look of their own.
-    ByteStream tag_stream{'<'}, zero_stream{'\0'};
-    MatchStream match_stream;
-    // The next position where the progress display may change. The file's
-    // bytes of a UTF-16 export are at most two per byte read (plus the
-    // byte-order mark), so half the file position is reached first.
-    auto next_update_at = [&]() -> std::uint64_t {
-        if (!known_size) return reader.position + kClockStride;
-        if (size == 0 || prev_percent >= 100) return ByteStream::kNone;
-        double at = static_cast<double>(size) * static_cast<double>(prev_percent + 1) / 100.0;
-        double margin = static_cast<double>(size) / (1 << 20) + 64;  // float rounding
-        if (reader.utf16) at = at / 2 - 2;
-        return at > margin ? static_cast<std::uint64_t>(at - margin) : 0;
-    };
-    std::uint64_t next_update = next_update_at();
-    bool utf16_seen = false;
-    std::time_t lines_shown_at = starttime;
-    std::string_view line;
-    for (;;) {
-        // Lines before the next "<", and inside an element before the next
-        // zero byte and the next possible match, change nothing but counts.
-        if (line_number > 0) {
-            std::uint64_t limit = std::min(FreeUpTo(tag_stream, reader), next_update);
-            bool data = run.scanner.next_level == 4;
-            if (data && run.matcher.empties.empty() && !run.matcher.needles.empty()) {
-                limit = std::min({limit, FreeUpTo(zero_stream, reader),
-                                  MatchFreeUpTo(match_stream, run.matcher, reader)});
-            } else if (data && !run.matcher.empties.empty()) {
-                limit = 0;  // every data line matches
-            } else if (data) {
-                limit = std::min(limit, FreeUpTo(zero_stream, reader));
-            }
-            std::int64_t filled = 0;
-            SkipLines(reader, limit, line_number, filled);
-            if (data) run.context.trigger_line += filled;
-        }
-        if (!ReadLine(reader, line)) break;
-        ++line_number;
-        if (reader.utf16 && !utf16_seen) {  // known from the first block on
-            utf16_seen = true;
-            next_update = next_update_at();
-        }
-        run.export_line = line_number;
-        run.line_offset = FileOffset(reader, reader.line_start);
-        LineFacts facts;
-        facts.may_hold_tag = LineHolds(tag_stream, reader, line);
-        facts.may_hold_zero = LineHolds(zero_stream, reader, line);
-        facts.may_match = !run.matcher.empties.empty() ||
-                          LineMayMatch(match_stream, run.matcher, reader, line);
-        ProcessStream(run, line, facts);
-        if (reader.position < next_update) continue;  // the percentage cannot have changed
-        if (!known_size) {
-            next_update = next_update_at();
-            std::time_t t = now();
-            if (t == lines_shown_at) continue;
-            lines_shown_at = t;
-            display.SetProgressText("Processed " + std::to_string(line_number) + " lines");
-            continue;
-        }
-        float float_percent = static_cast<float>(
-            100.0 * (static_cast<double>(FileOffset(reader, reader.position)) / static_cast<double>(size)));
-        if (float_percent > 100.0f) float_percent = 100.0f;  // the file grew while read
-        if (float_percent - static_cast<float>(prev_percent) < 1.0f) continue;
-
-        display.SetProgressText("Processed " + std::to_string(line_number) + " lines");
-        std::time_t currtime = now();
-        std::int64_t percent = static_cast<std::int64_t>(float_percent);
-        auto est_time =
-            static_cast<std::int64_t>(100.0 * std::difftime(currtime, starttime) / float_percent);
-        auto remaining_time = static_cast<std::int64_t>(
-            std::difftime(static_cast<std::time_t>(starttime + est_time), currtime));
-        if (remaining_time < 0) remaining_time = 0;  // a clock set back
-        if (remaining_time >= 30 || printed_time) {
-            printed_time = true;
-            display.SetTimeLeft("Estimated time remaining: " + std::to_string(remaining_time / 60) +
-                                " min " + std::to_string(remaining_time % 60) + " sec");
-        }
-        prev_percent = percent;
-        next_update = next_update_at();
-        display.SetProgressPos(static_cast<int>(percent));
-    }
+    std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
     fptr.reset();
     result.lines = line_number;
 

@@ -23,10 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LineReader reader;
     StartLineReader(reader, nullptr, from_memory);
     std::string_view line;
-    ByteStream tag{'<'};
     while (ReadLine(reader, line)) {
+        // What the reader's marks tell, as the run uses them.
         LineFacts facts;
-        facts.may_hold_tag = LineHolds(tag, reader, line);
+        const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data());
+        facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, a + line.size());
+        facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, a + line.size());
+        facts.tag_marks = reader.marks.tag.data();
+        facts.marks_base = reader.buffer.data();
         ProcessStream(run, line, facts);
         if (run.output_file.buffer.size() > (1 << 20)) run.output_file.buffer.clear();
     }

@@ -1,0 +1,126 @@
+// The reading loop of a run.
+#include "pipeline.h"
+
+#include <algorithm>
+
+#include "scanner.h"
+
+namespace {
+
+constexpr std::uint64_t kNone = ~std::uint64_t{0};
+
+// Where something next occurs in the export, found ahead of the lines over
+// the whole buffer at once and kept until the lines pass it, so that it is
+// not looked for line by line. `find(from)` gives the first place at or
+// after buffer offset `from` where it occurs, or the end of the buffer.
+struct Lookahead {
+    std::uint64_t next = kNone;    // where it next occurs, or kNone
+    std::uint64_t scanned_to = 0;  // the buffer was searched up to here
+};
+
+// Searches from `a`, a line start at or after the start of the buffer.
+template <class Find>
+void SearchAhead(Lookahead& s, const LineReader& r, std::uint64_t a, const Find& find) {
+    const std::size_t from = BufferOffset(r, a), at = find(from);
+    s.next = at < r.end ? a + (at - from) : kNone;
+    s.scanned_to = a + (r.end - from);
+}
+
+// Whether it occurs in `line`, the line ReadLine just gave.
+template <class Find>
+bool LineHolds(Lookahead& s, const LineReader& r, std::string_view line, const Find& find) {
+    const std::uint64_t a = r.line_start, b = a + line.size();
+    if (s.next >= a) {
+        if (s.next != kNone) return s.next < b;
+        if (s.scanned_to >= b) return false;
+    }
+    SearchAhead(s, r, a, find);
+    return s.next < b;
+}
+
+// How far the lines from the reader's position on are known to be free of
+// it. After a refill the search starts over at the position, so a search
+// string that the old end of the buffer cut is not missed.
+template <class Find>
+std::uint64_t FreeUpTo(Lookahead& s, const LineReader& r, const Find& find) {
+    if (s.next != kNone && s.next >= r.position) return s.next;
+    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
+    if (s.next != kNone || s.scanned_to < buffered_end) SearchAhead(s, r, r.position, find);
+    return s.next == kNone ? s.scanned_to : s.next;
+}
+
+// What the run looks ahead for: zero bytes (by their marks) and the search
+// strings.
+struct Ahead {
+    Lookahead zero, match;
+    bool tuned = false;  // the matcher has seen a sample of the export
+};
+
+auto ZeroFinder(const LineReader& r) {
+    return [&r](std::size_t from) { return NextMark(r.marks.zero.data(), from, r.end); };
+}
+
+auto MatchFinder(Matcher& m, const LineReader& r, bool& tuned) {
+    return [&m, &r, &tuned](std::size_t from) {
+        std::string_view ahead(r.buffer.data() + from, r.end - from);
+        if (!tuned) {  // the first block read tells which bytes are rare
+            TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
+            tuned = true;
+        }
+        const std::size_t at = FindAny(m, ahead, 0);
+        return at == std::string_view::npos ? r.end : from + at;
+    };
+}
+
+// How far the lines from the reader's position on can change nothing but
+// counts: none holds a "<", and inside an element none holds a zero byte
+// (which cuts the line) or a possible match.
+std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reader) {
+    Matcher& m = run.matcher;
+    std::uint64_t limit = NextMarked(reader, reader.marks.tag);
+    if (run.scanner.next_level != 4) return limit;
+    if (!m.empties.empty()) return 0;  // every data line matches
+    limit = std::min(limit, FreeUpTo(ahead.zero, reader, ZeroFinder(reader)));
+    if (!m.needles.empty()) limit = std::min(limit, FreeUpTo(ahead.match, reader, MatchFinder(m, reader, ahead.tuned)));
+    return limit;
+}
+
+}  // namespace
+
+std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, Display& display,
+                         const Clock& now) {
+    std::uint64_t line_number = 0;
+    Ahead ahead;
+    std::uint64_t next_update = NextUpdateAt(progress, reader.position);
+    std::string_view line;
+    for (;;) {
+        if (line_number > 0) {
+            const std::uint64_t limit = std::min(CountOnlyUpTo(run, ahead, reader), next_update);
+            std::int64_t filled = 0;
+            SkipLines(reader, limit, line_number, filled);
+            if (run.scanner.next_level == 4) run.context.trigger_line += filled;
+        }
+        if (!ReadLine(reader, line)) break;
+        ++line_number;
+        if (reader.utf16 && !progress.utf16) {  // known from the first block on
+            progress.utf16 = true;
+            next_update = NextUpdateAt(progress, reader.position);
+        }
+        run.export_line = line_number;
+        run.line_offset = FileOffset(reader, reader.line_start);
+        LineFacts facts;
+        const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data());
+        facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, a + line.size());
+        facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, a + line.size());
+        facts.may_match = !run.matcher.empties.empty() ||
+                          (!run.matcher.needles.empty() &&
+                           LineHolds(ahead.match, reader, line, MatchFinder(run.matcher, reader, ahead.tuned)));
+        facts.tag_marks = reader.marks.tag.data();
+        facts.marks_base = reader.buffer.data();
+        ProcessStream(run, line, facts);
+        if (reader.position < next_update) continue;  // the display cannot have changed
+        UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
+        next_update = NextUpdateAt(progress, reader.position);
+    }
+    return line_number;
+}
