@@ -3,7 +3,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "cpu.h"
 
@@ -103,38 +108,40 @@ inline Chunk Classify(const char* p) {
 #endif
 
 #ifdef REPOSEARCH_X86
+typedef char Bytes32 __attribute__((vector_size(32)));  // as the builtin takes it
+
+__attribute__((target("avx2"), always_inline)) inline std::uint64_t Bits32(Bytes32 b) {
+    return std::uint64_t{static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(b))};
+}
+
 __attribute__((target("avx2"))) inline Chunk ClassifyWide(const char* p) {
-    typedef char Bytes __attribute__((vector_size(32)));  // as the builtin takes it
     Chunk c;
     for (int k = 0; k < 2; ++k) {
-        Bytes v;
+        Bytes32 v;
         std::memcpy(&v, p + 32 * k, sizeof v);
-        Bytes blank = (Bytes)((v == ' ') | ((v > 8) & (v < 14)));
+        Bytes32 blank = (Bytes32)((v == ' ') | ((v > 8) & (v < 14)));
         const int shift = 32 * k;
-        auto mask = [](Bytes b) { return std::uint64_t{static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(b))}; };
-        c.lf |= mask((Bytes)(v == '\n')) << shift;
-        c.tag |= mask((Bytes)(v == '<')) << shift;
-        c.zero |= mask((Bytes)(v == 0)) << shift;
-        c.filled |= mask(~blank) << shift;
+        c.lf |= Bits32((Bytes32)(v == '\n')) << shift;
+        c.tag |= Bits32((Bytes32)(v == '<')) << shift;
+        c.zero |= Bits32((Bytes32)(v == 0)) << shift;
+        c.filled |= Bits32(~blank) << shift;
     }
     return c;
 }
 #endif
 
-// Marks buffer[from, end) (from a multiple of 64), the last bytes padded
-// with blanks.
+// Marks p[from, to) (from a multiple of 64), the last bytes padded with
+// blanks.
 template <Chunk (*Classify)(const char*)>
-[[gnu::always_inline]] inline void MarkWith(LineReader& r, std::size_t from) {
-    Marks& m = r.marks;
-    const char* p = r.buffer.data();
-    for (std::size_t at = from; at < r.end; at += 64) {
+[[gnu::always_inline]] inline void MarkWith(const char* p, std::size_t from, std::size_t to, Marks& m) {
+    for (std::size_t at = from; at < to; at += 64) {
         Chunk c;
-        if (at + 64 <= r.end) {
+        if (at + 64 <= to) {
             c = Classify(p + at);
         } else {
             char tail[64];
             std::memset(tail, ' ', sizeof tail);
-            std::memcpy(tail, p + at, r.end - at);
+            std::memcpy(tail, p + at, to - at);
             c = Classify(tail);
         }
         const std::size_t w = at >> 6;
@@ -146,26 +153,184 @@ template <Chunk (*Classify)(const char*)>
 }
 
 #ifdef REPOSEARCH_X86
-__attribute__((target("avx2"), flatten)) void MarkWide(LineReader& r, std::size_t from) {
-    MarkWith<ClassifyWide>(r, from);
+__attribute__((target("avx2"), flatten)) void MarkWide(const char* p, std::size_t from, std::size_t to, Marks& m) {
+    MarkWith<ClassifyWide>(p, from, to, m);
 }
 #endif
 
-// Marks the bytes from `from` to the end of what was read; the words past
-// them are cleared.
-void Mark(LineReader& r, std::size_t from) {
-    Marks& m = r.marks;
-    const std::size_t words = r.buffer.size() / 64 + 2;
-    if (m.lf.size() < words)
-        for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled}) v->resize(words);
+void MarkRange(const char* p, std::size_t from, std::size_t to, Marks& m, bool wide) {
     from &= ~std::size_t{63};
-    const std::size_t first_clear = (r.end + 63) / 64;
-    for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled})
-        std::fill(v->begin() + static_cast<std::ptrdiff_t>(first_clear), v->begin() + static_cast<std::ptrdiff_t>(std::min(words, first_clear + 2)), 0);
 #ifdef REPOSEARCH_X86
-    if (r.wide) return MarkWide(r, from);
+    if (wide) return MarkWide(p, from, to, m);
 #endif
-    MarkWith<Classify>(r, from);
+    (void)wide;
+    MarkWith<Classify>(p, from, to, m);
+}
+
+// Makes room for the marks of a buffer of `size` bytes.
+void SizeMarks(Marks& m, std::size_t size) {
+    const std::size_t words = size / 64 + 2;
+    if (m.lf.size() < words)
+        for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled, &m.match}) v->resize(words);
+}
+
+// Clears the two words after the marks of bytes up to `end`.
+void ClearMarksAfter(Marks& m, std::size_t end) {
+    const std::size_t first_clear = (end + 63) / 64;
+    for (auto* v : {&m.lf, &m.tag, &m.zero, &m.filled, &m.match}) (*v)[first_clear] = (*v)[first_clear + 1] = 0;
+}
+
+// Marks where the search strings start in p[from, to), taking the text up
+// to `end` (at or after `to`) for the strings that run on past `to`.
+void MarkMatches(const Matcher& matcher, const char* p, std::size_t from, std::size_t to, std::size_t end,
+                 Marks& m) {
+    std::uint64_t* words = m.match.data();
+    for (std::size_t w = from >> 6; w < (to + 63) >> 6; ++w) words[w] = 0;
+    const std::string_view text(p + from, end - from);
+    for (std::size_t at = 0; (at = FindAny(matcher, text, at)) != std::string_view::npos && from + at < to; ++at)
+        words[(from + at) >> 6] |= std::uint64_t{1} << ((from + at) & 63);
+}
+
+// Marks buffer[from, end) and where the strings start in buffer[0, end).
+void Mark(LineReader& r, std::size_t from) {
+    SizeMarks(r.marks, r.buffer.size());
+    ClearMarksAfter(r.marks, r.end);
+    MarkRange(r.buffer.data(), from, r.end, r.marks, r.wide);
+    if (!r.matcher) return;
+    if (!r.tuned && r.end > 0) {  // the first bytes read tell which are rare
+        TuneMatcher(*r.matcher, std::string_view(r.buffer.data(), std::min(r.end, std::size_t{1} << 18)));
+        r.tuned = true;
+    }
+    MarkMatches(*r.matcher, r.buffer.data(), 0, r.end, r.end, r.marks);
+}
+
+}  // namespace
+
+// The second thread: reads the next block, and marks it, while the lines of
+// the one before are scanned. The block's bytes go after kFront bytes of
+// room, where the line the block before ends in is put in front of them.
+struct ReadAhead {
+    static constexpr std::size_t kFront = std::size_t{64} << 10;
+    std::vector<char> buffer;
+    Marks marks;
+    std::int64_t got = 0;
+    bool wanted = false, ready = false, quit = false;
+    bool out_of_memory = false;  // the block could not be read
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread thread;
+
+    ~ReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        changed.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+namespace {
+
+void ReadAheadLoop(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, const Matcher* matcher, bool wide) {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(a.mutex);
+            a.changed.wait(lock, [&] { return a.wanted || a.quit; });
+            if (a.quit) return;
+            a.wanted = false;
+        }
+        std::int64_t got = 0;
+        bool out_of_memory = false;
+        try {
+            const std::size_t size = ReadAhead::kFront + kBlockSize;
+            if (a.buffer.size() < size) a.buffer.resize(size);
+            SizeMarks(a.marks, a.buffer.size());
+            got = read_block(file, a.buffer.data() + ReadAhead::kFront, kBlockSize);
+            if (got > 0) {
+                const std::size_t end = ReadAhead::kFront + static_cast<std::size_t>(got);
+                ClearMarksAfter(a.marks, end);
+                MarkRange(a.buffer.data(), ReadAhead::kFront, end, a.marks, wide);
+                if (matcher) MarkMatches(*matcher, a.buffer.data(), ReadAhead::kFront, end, end, a.marks);
+            }
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;  // the run ends on the main thread
+        }
+        {
+            std::lock_guard<std::mutex> lock(a.mutex);
+            a.got = got;
+            a.out_of_memory = out_of_memory;
+            a.ready = true;
+        }
+        a.changed.notify_all();
+    }
+}
+
+void AskForBlock(ReadAhead& a) {
+    {
+        std::lock_guard<std::mutex> lock(a.mutex);
+        a.wanted = true;
+    }
+    a.changed.notify_all();
+}
+
+// Starts reading ahead once the export is known not to need converting; on
+// one thread when a thread cannot start.
+void StartReadAhead(LineReader& r) {
+    if (!r.allow_read_ahead || r.read_ahead || r.utf16 || !r.encoding_checked || r.at_end || r.read_error) return;
+    try {
+        auto a = std::make_shared<ReadAhead>();
+        a->thread = std::thread(ReadAheadLoop, std::ref(*a), r.file, std::cref(r.read_block), r.matcher, r.wide);
+        r.read_ahead = std::move(a);
+        AskForBlock(*r.read_ahead);
+    } catch (const std::system_error&) {
+        r.allow_read_ahead = false;
+    }
+}
+
+// Refill with a block read ahead: the bytes not yet handed out are put in
+// front of it, and it becomes the buffer.
+bool RefillFromAhead(LineReader& r) {
+    ReadAhead& a = *r.read_ahead;
+    {
+        std::unique_lock<std::mutex> lock(a.mutex);
+        a.changed.wait(lock, [&] { return a.ready; });
+        a.ready = false;
+    }
+    if (a.out_of_memory) throw std::bad_alloc();
+    if (a.got < 0) {
+        r.read_error = true;
+        return false;
+    }
+    if (a.got == 0) {
+        r.at_end = true;
+        return false;
+    }
+    const std::size_t got = static_cast<std::size_t>(a.got), rest = r.end - r.begin;
+    r.filled_last_read = got == kBlockSize;
+    if (rest <= ReadAhead::kFront) {
+        const std::size_t begin = ReadAhead::kFront - rest;
+        if (rest > 0) std::memcpy(a.buffer.data() + begin, r.buffer.data() + r.begin, rest);
+        std::swap(r.buffer, a.buffer);
+        std::swap(r.marks, a.marks);
+        r.begin = begin;
+        r.end = ReadAhead::kFront + got;
+        if (rest > 0) {
+            MarkRange(r.buffer.data(), begin, ReadAhead::kFront, r.marks, r.wide);
+            if (r.matcher) MarkMatches(*r.matcher, r.buffer.data(), begin, ReadAhead::kFront, r.end, r.marks);
+        }
+    } else {  // a long line: the block goes after it, in a buffer grown for it
+        std::memmove(r.buffer.data(), r.buffer.data() + r.begin, rest);
+        r.begin = 0;
+        std::size_t size = std::max(r.buffer.size(), kBlockSize);
+        while (size - rest < got + kBlockSize / 2) size *= 2;
+        r.buffer.resize(size);
+        std::memcpy(r.buffer.data() + rest, a.buffer.data() + ReadAhead::kFront, got);
+        r.end = rest + got;
+        Mark(r, 0);
+    }
+    AskForBlock(a);
+    return true;
 }
 
 // Reads more bytes after those not yet handed out, first moving them to the
@@ -173,6 +338,7 @@ void Mark(LineReader& r, std::size_t from) {
 // could be read.
 bool Refill(LineReader& r) {
     if (r.at_end || r.read_error) return false;
+    if (r.read_ahead) return RefillFromAhead(r);
     if (r.begin > 0) {
         if (r.utf16) AdvanceUnits(r, r.position);  // those bytes leave the buffer
         std::memmove(r.buffer.data(), r.buffer.data() + r.begin, r.end - r.begin);
@@ -210,6 +376,7 @@ bool Refill(LineReader& r) {
         CheckEncoding(r);
         if (r.end > r.begin) {
             Mark(r, mark_from);
+            StartReadAhead(r);
             return true;
         }
         // Else the byte-order mark alone was read: read on.
@@ -218,10 +385,13 @@ bool Refill(LineReader& r) {
 
 }  // namespace
 
-void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block) {
+void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block, Matcher* matcher,
+                     bool read_ahead) {
     reader = LineReader{};
     reader.file = file;
     reader.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
+    if (matcher && !matcher->needles.empty()) reader.matcher = matcher;
+    reader.allow_read_ahead = read_ahead;
     reader.buffer.resize(kFirstBlockSize);
     reader.wide = HasAvx2();
     Mark(reader, 0);

@@ -4,11 +4,13 @@
 // part of it; every other byte, Ctrl-Z and zero bytes included, is data.
 #pragma once
 
-#include <bit>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
+#include "marks.h"
+#include "matcher.h"
 #include "search.h"
 #include "utf16.h"
 
@@ -20,36 +22,7 @@ inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
 // marks take the same bytes (space and tab to carriage return).
 inline bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// One bit a byte of the buffer: bit j of word i stands for byte 64 i + j.
-// Bits past the bytes read are clear, and one clear word more follows them.
-struct Marks {
-    std::vector<std::uint64_t> lf;      // line feeds
-    std::vector<std::uint64_t> tag;     // "<"
-    std::vector<std::uint64_t> zero;    // zero bytes
-    std::vector<std::uint64_t> filled;  // bytes other than blanks and line feeds
-};
-
-// The 64 marks from bit `at` on.
-inline std::uint64_t MarksAt(const std::uint64_t* words, std::size_t at) {
-    const std::size_t w = at >> 6, s = at & 63;
-    return s ? (words[w] >> s) | (words[w + 1] << (64 - s)) : words[w];
-}
-
-// The first marked bit in [from, to), or `to`.
-inline std::size_t NextMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
-    while (from < to) {
-        if (std::uint64_t bits = words[from >> 6] >> (from & 63)) {
-            const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
-            return at < to ? at : to;
-        }
-        from = (from | 63) + 1;
-    }
-    return to;
-}
-
-inline bool AnyMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
-    return NextMark(words, from, to) < to;
-}
+struct ReadAhead;
 
 struct LineReader {
     std::FILE* file = nullptr;
@@ -63,7 +36,13 @@ struct LineReader {
     bool at_end = false;
     bool read_error = false;
     bool wide = false;  // blocks may be marked with 32-byte vectors
-    Marks marks;        // of buffer[0, end)
+    Marks marks;        // of buffer[begin, end)
+    Matcher* matcher = nullptr;  // when set, its strings are marked
+    bool tuned = false;          // the matcher has seen the first block
+    // A second thread reads and marks the next block ahead, once the export
+    // proves not to be UTF-16; `read_block` is then called on that thread.
+    bool allow_read_ahead = false;
+    std::shared_ptr<ReadAhead> read_ahead;
     // A UTF-16 export is converted as it is read: `position` and the buffer
     // count UTF-8 bytes, FileOffset turns them back into the file's.
     bool encoding_checked = false;
@@ -75,7 +54,10 @@ struct LineReader {
 };
 
 // Prepares a reader over an open file; an empty read_block means fread.
-void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block);
+// With a matcher, the blocks are marked where its strings start; with
+// `read_ahead`, the next block is read on a second thread where one starts.
+void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block, Matcher* matcher = nullptr,
+                     bool read_ahead = false);
 
 // The next line, valid until the next call. False at the end of the export or
 // after a read error (then `read_error` is set).

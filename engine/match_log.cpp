@@ -79,7 +79,10 @@ void DeAllocateEverything(RunState& run) {
 }
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
-    if (MatchLine(run.matcher, string_to_test) == 0) return;
+    const int found = run.match_marks ? MatchLineAt(run.matcher, string_to_test, run.match_marks,
+                                                    static_cast<std::size_t>(string_to_test.data() - run.marks_base))
+                                      : MatchLine(run.matcher, string_to_test);
+    if (found == 0) return;
     // The scanner hands data as read; the sinks see it upper-cased.
     std::string& data = run.folded_data;
     data.resize(string_to_test.size());

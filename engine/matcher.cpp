@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "cpu.h"
+#include "marks.h"
 #include "search.h"
 
 namespace {
@@ -257,13 +258,18 @@ bool EmptyWordFits(std::string_view line) {
 
 }  // namespace
 
-int MatchLine(Matcher& m, std::string_view line) {
+namespace {
+
+// MatchLine with the places to test given by `places(found)`, which calls
+// found(index, start) for the needles at each place it knows of.
+template <class Places>
+int MatchLineBy(Matcher& m, std::string_view line, Places places) {
     auto& found = m.found_by_order;
     found.clear();
     if (!m.empties.empty() && (!m.word || EmptyWordFits(line)))
         for (std::size_t i = 0; i < m.empties.size(); ++i) found.emplace_back(m.empty_order[i], m.empties[i]);
     const std::uint64_t serial = ++m.line_serial;
-    Scan(m, line, 0, [&](std::uint32_t index, std::size_t start) {
+    places([&](std::uint32_t index, std::size_t start) {
         if (m.seen[index] == serial) return false;  // a line counts once per string
         if (m.word && !WholeWord(line, start, static_cast<std::size_t>(m.needles[index]->string_length - 1)))
             return false;
@@ -278,6 +284,31 @@ int MatchLine(Matcher& m, std::string_view line) {
         m.found.push_back(s);
     }
     return static_cast<int>(found.size());
+}
+
+}  // namespace
+
+int MatchLine(Matcher& m, std::string_view line) {
+    return MatchLineBy(m, line, [&](auto found) { Scan(m, line, 0, found); });
+}
+
+int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, std::size_t at) {
+    return MatchLineBy(m, line, [&](auto found) {
+        const std::size_t w = m.window, n = line.size();
+        if (m.needles.empty() || n < w) return;
+        const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+        for (std::size_t from = at, to = at + n - w + 1;; ++from) {
+            from = NextMark(marks, from, to);
+            if (from == to) return;
+            const std::size_t start = from - at;
+            const std::uint32_t key = w == 1 ? kFold[p[start]] : PairKey(kFold[p[start + w - 2]], kFold[p[start + w - 1]]);
+            for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
+                const std::uint32_t index = m.bucket[b];
+                const std::string_view needle = Text(m.needles[index]);
+                if (needle.size() <= n - start && EqualFolded(p + start, needle)) found(index, start);
+            }
+        }
+    });
 }
 
 namespace {

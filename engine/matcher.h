@@ -78,6 +78,10 @@ void TuneMatcher(Matcher& m, std::string_view sample);
 // them in `found`. Returns how many did.
 int MatchLine(Matcher& m, std::string_view line);
 
+// MatchLine when `marks` (one bit a byte, the line's first byte at bit `at`)
+// mark every place where a needle starts: only those places are tested.
+int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, std::size_t at);
+
 // Where the first occurrence of any needle starts in text[from..], or npos.
 // Whole-word matching is not applied here: a place found is one to look at.
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from);

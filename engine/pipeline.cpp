@@ -49,39 +49,26 @@ std::uint64_t FreeUpTo(Lookahead& s, const LineReader& r, const Find& find) {
     return s.next == kNone ? s.scanned_to : s.next;
 }
 
-// What the run looks ahead for: zero bytes (by their marks) and the search
-// strings.
+// What the run looks ahead for: zero bytes and the places where a search
+// string starts, both by their marks.
 struct Ahead {
     Lookahead zero, match;
-    bool tuned = false;  // the matcher has seen a sample of the export
 };
 
-auto ZeroFinder(const LineReader& r) {
-    return [&r](std::size_t from) { return NextMark(r.marks.zero.data(), from, r.end); };
-}
-
-auto MatchFinder(Matcher& m, const LineReader& r, bool& tuned) {
-    return [&m, &r, &tuned](std::size_t from) {
-        std::string_view ahead(r.buffer.data() + from, r.end - from);
-        if (!tuned) {  // the first block read tells which bytes are rare
-            TuneMatcher(m, ahead.substr(0, std::size_t{1} << 18));
-            tuned = true;
-        }
-        const std::size_t at = FindAny(m, ahead, 0);
-        return at == std::string_view::npos ? r.end : from + at;
-    };
+auto MarksFinder(const LineReader& r, const std::vector<std::uint64_t>& marks) {
+    return [&r, &marks](std::size_t from) { return NextMark(marks.data(), from, r.end); };
 }
 
 // How far the lines from the reader's position on can change nothing but
 // counts: none holds a "<", and inside an element none holds a zero byte
 // (which cuts the line) or a possible match.
 std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reader) {
-    Matcher& m = run.matcher;
+    const Matcher& m = run.matcher;
     std::uint64_t limit = NextMarked(reader, reader.marks.tag);
     if (run.scanner.next_level != 4) return limit;
     if (!m.empties.empty()) return 0;  // every data line matches
-    limit = std::min(limit, FreeUpTo(ahead.zero, reader, ZeroFinder(reader)));
-    if (!m.needles.empty()) limit = std::min(limit, FreeUpTo(ahead.match, reader, MatchFinder(m, reader, ahead.tuned)));
+    limit = std::min(limit, FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)));
+    if (reader.matcher) limit = std::min(limit, FreeUpTo(ahead.match, reader, MarksFinder(reader, reader.marks.match)));
     return limit;
 }
 
@@ -113,14 +100,16 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
         facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, a + line.size());
         facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, a + line.size());
         facts.may_match = !run.matcher.empties.empty() ||
-                          (!run.matcher.needles.empty() &&
-                           LineHolds(ahead.match, reader, line, MatchFinder(run.matcher, reader, ahead.tuned)));
+                          (reader.matcher && AnyMark(reader.marks.match.data(), a, a + line.size()));
         facts.tag_marks = reader.marks.tag.data();
         facts.marks_base = reader.buffer.data();
+        run.match_marks = reader.matcher ? reader.marks.match.data() : nullptr;
+        run.marks_base = reader.buffer.data();
         ProcessStream(run, line, facts);
         if (reader.position < next_update) continue;  // the display cannot have changed
         UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
         next_update = NextUpdateAt(progress, reader.position);
     }
+    run.match_marks = nullptr;  // they go with the buffer
     return line_number;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "line_reader.h"
+#include "marks.h"
 #include "match_log.h"
 #include "matcher.h"
 

@@ -77,6 +77,10 @@ struct RunState {
     // The line being scanned: its number and where it starts in the export.
     std::uint64_t export_line = 0;
     std::uint64_t line_offset = 0;
+    // When set, where the search strings start in the buffer that begins at
+    // marks_base and holds the line: a hit is then only tested there.
+    const std::uint64_t* match_marks = nullptr;
+    const char* marks_base = nullptr;
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
@@ -103,6 +107,7 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
+    bool single_thread = false;  // no second thread reading ahead
 };
 
 enum class RunOutcome {

@@ -194,7 +194,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     Progress progress;
     StartProgress(progress, display, known_size, starttime);
     LineReader reader;
-    StartLineReader(reader, export_file, in.read_block);
+    StartLineReader(reader, export_file, in.read_block, &run.matcher, !in.single_thread);
     std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
     fptr.reset();
     result.lines = line_number;

@@ -4,16 +4,17 @@
 // line through the scanner alone, and the JSON writer must see every match.
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 #include <unistd.h>
 
 #include "json_writer.h"
-#include "line_reader.h"
 #include "match_log.h"
 #include "scanner.h"
 #include "search.h"
+#include "utf16.h"
 
 namespace {
 
@@ -53,6 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     JsonWriter json(json_file);
     RunInputs in;
+    // The export comes in short reads, so blocks end anywhere, on one thread
+    // or with a second one reading ahead.
+    const std::size_t step = 1 + size % 61;
+    in.single_thread = (size / 61) % 2 == 1;
+    std::size_t offset = 0;
+    in.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
+        std::size_t take = std::min({n, exported.size() - offset, step + offset % 7});
+        if (take == 0) return 0;
+        std::memcpy(dst, exported.data() + offset, take);
+        offset += take;
+        return static_cast<std::int64_t>(take);
+    };
     in.srch_string = strings;
     in.word = word;
     in.sink = &json;
@@ -72,16 +85,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::fread(written.data(), 1, written.size(), log) != written.size()) __builtin_trap();
     std::fclose(log);
 
-    // The same export line by line, nothing known of a line in advance.
+    // The same export line by line, nothing known of a line in advance, the
+    // lines split here: a line feed ends one, a carriage return before it is
+    // dropped.
+    // A UTF-16 export is converted whole first, as the reader converts it.
+    std::string converted;
+    bool big_endian = false;
+    if (std::size_t mark = Utf16Bom(exported, big_endian)) {
+        Utf16Decoder d;
+        d.big_endian = big_endian;
+        d.raw.assign(exported.begin() + static_cast<std::ptrdiff_t>(mark), exported.end());
+        converted.resize(d.raw.size() * 2 + 8);
+        converted.resize(DecodeUtf16(d, converted.data(), converted.size(), true));
+        exported = converted;
+    }
     RunState run;
     if (!BuildSrchStrings(run, strings, word)) __builtin_trap();
-    std::FILE* again = std::fopen(path.c_str(), "rb");
-    if (!again) return 0;
-    LineReader reader;
-    StartLineReader(reader, again, {});
-    std::string_view line;
-    while (ReadLine(reader, line)) ProcessStream(run, line);
-    std::fclose(again);
+    for (std::size_t at = 0; at < exported.size();) {
+        std::size_t lf = exported.find('\n', at);
+        std::size_t end = lf == std::string_view::npos ? exported.size() : lf;
+        std::string_view line = exported.substr(at, end - at);
+        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ProcessStream(run, line);
+        at = lf == std::string_view::npos ? exported.size() : lf + 1;
+    }
     std::vector<const SearchString*> typed;
     for (const SearchString* s = run.next_srch_string; s; s = s->next_string) typed.insert(typed.begin(), s);
     std::string summary = "Result Summary:\r\n";

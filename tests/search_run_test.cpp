@@ -310,46 +310,96 @@ std::string RandomExport(std::mt19937& rng, std::size_t bytes, const std::vector
     return out + "</EXPORT>\r\n";
 }
 
-// What reading every line through the scanner, with nothing known of it in
-// advance, writes for the matches.
-std::string LineByLine(const std::string& strings, const std::string& path) {
+// What handing every line to the scanner on its own, with nothing known of
+// it in advance, writes for the matches. The lines are split here, not by
+// the reader: a line feed ends a line, a carriage return before it is
+// dropped.
+std::string LineByLine(const std::string& strings, const std::string& text) {
     RunState run;
     EXPECT_EQ(BuildSrchStrings(run, strings), 1);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    LineReader reader;
-    StartLineReader(reader, f, {});
-    std::string_view line;
-    while (ReadLine(reader, line)) ProcessStream(run, line);
-    std::fclose(f);
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t lf = text.find('\n', at);
+        std::size_t end = lf == std::string::npos ? text.size() : lf;
+        std::string_view line(text.data() + at, end - at);
+        if (lf != std::string::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ProcessStream(run, line);
+        at = lf == std::string::npos ? text.size() : lf + 1;
+    }
     std::string matches = run.output_file.buffer;
     DeAllocateEverything(run);
     return matches;
 }
 
-// The run skips lines in bulk, searches ahead of the lines and tests only
-// some lines for tags; none of that may change a byte of the log.
+// The match lines of a log: from after the header to the ending message.
+std::string MatchLines(const std::string& log, const std::string& list) {
+    std::size_t body = log.find("looking for:\r\n") + 14 + list.size() + 4;
+    std::size_t end = log.find("\r\nEnding search of file");
+    if (end == std::string::npos || body > end) return "(no ending: " + log + ")";
+    return log.substr(body, end - body);
+}
+
+std::string Joined(const std::vector<std::string>& strings) {
+    std::string list;
+    for (const std::string& s : strings) list += (list.empty() ? "" : "\r\n") + s;
+    return list;
+}
+
+// The run skips lines in bulk, marks the blocks it reads (on a second thread
+// or not) and tests only some lines for tags; none of that may change a byte
+// of the log.
 TEST_F(SearchRunTest, SkippingAheadWritesWhatLineByLineReadingWrites) {
     std::mt19937 rng(11);
     const std::vector<std::vector<std::string>> sets = {
         {"CUST_NO"}, {"X<Y", "ENDIF", "CALL"}, {"CALC_DISCOUNT", "INVOICE_TOTAL", "CUST_BALANCE", "SHIP_DATE",
-        "VAT_RATE", "PRICE_LIST", "ORDER_STATE", "CREDIT_LIMIT", "STOCK_LEVEL", "PAY_TERMS"}};
-    for (int round = 0; round < 6; ++round) {
+        "VAT_RATE", "PRICE_LIST", "ORDER_STATE", "CREDIT_LIMIT", "STOCK_LEVEL", "PAY_TERMS"},
+        {"=", "IF", "CALL", "CUST", "_NO", "ACCT", "ITEM", "MESSAGE"}};
+    for (int round = 0; round < 8; ++round) {
         std::vector<std::string> strings = sets[round % sets.size()];
-        if (round >= 3)  // many strings: the byte-pair search
+        if (round >= 4)  // many strings: the byte-pair search
             for (int i = 0; i < 40; ++i) strings.push_back("MADE_UP_" + std::to_string(i));
-        std::string list;
-        for (const std::string& s : strings) list += (list.empty() ? "" : "\r\n") + s;
-        std::string path = dir / ("random" + std::to_string(round) + ".xml");
-        WriteFile(path, RandomExport(rng, (round % 2 ? 600u : 40u) << 10, strings));
-        inputs.logfilename = dir / ("random" + std::to_string(round) + ".log");
-        ASSERT_EQ(Run(list, path).outcome, RunOutcome::Completed);
-        std::string log = ReadFile(inputs.logfilename);
-        std::size_t body = log.find("looking for:\r\n") + 14 + list.size() + 4;
-        std::size_t end = log.find("\r\nEnding search of file");
-        ASSERT_NE(end, std::string::npos);
-        std::string expected = LineByLine(list, path);
+        const std::string list = Joined(strings);
+        const std::string path = dir / ("random" + std::to_string(round) + ".xml");
+        const std::string text = RandomExport(rng, (round % 2 ? 900u : 40u) << 10, strings);
+        WriteFile(path, text);
+        const std::string expected = LineByLine(list, text);
         EXPECT_GT(expected.size(), 0u);
-        EXPECT_TRUE(log.substr(body, end - body) == expected) << "round " << round;
+        for (bool single : {false, true}) {
+            inputs.single_thread = single;
+            inputs.logfilename = dir / ("random" + std::to_string(round) + ".log");
+            ASSERT_EQ(Run(list, path).outcome, RunOutcome::Completed);
+            EXPECT_TRUE(MatchLines(ReadFile(inputs.logfilename), list) == expected)
+                << "round " << round << (single ? ", one thread" : ", two threads");
+        }
+    }
+}
+
+// The export arrives in reads of every size from one byte up, so a block
+// ends at every offset of it, on one thread and on two.
+TEST_F(SearchRunTest, BlocksMayEndAnywhere) {
+    std::mt19937 rng(29);
+    const std::vector<std::string> strings = {"IF", "CALL", "X<Y", "=", "CUST_NO"};
+    const std::string list = Joined(strings);
+    const std::string text = RandomExport(rng, 1500, strings);
+    const std::string path = dir / "small.xml";
+    WriteFile(path, text);
+    const std::string expected = LineByLine(list, text);
+    ASSERT_GT(expected.size(), 0u);
+    inputs.logfilename = dir / "small.log";
+    for (std::size_t first = 1; first <= text.size(); ++first) {
+        for (bool single : {false, true}) {
+            std::size_t offset = 0, reads = 0;
+            inputs.single_thread = single;
+            // The first read ends at `first`, the others are short too.
+            inputs.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
+                std::size_t take = std::min({n, text.size() - offset, reads++ == 0 ? first : 1 + (first * 7 + reads) % 300});
+                std::memcpy(dst, text.data() + offset, take);
+                offset += take;
+                return static_cast<std::int64_t>(take);
+            };
+            ASSERT_EQ(Run(list, path).outcome, RunOutcome::Completed);
+            ASSERT_TRUE(MatchLines(ReadFile(inputs.logfilename), list) == expected)
+                << "first read " << first << (single ? ", one thread" : ", two threads");
+        }
     }
 }
 
