@@ -397,7 +397,7 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block, 
     Mark(reader, 0);
 }
 
-bool ReadLine(LineReader& r, std::string_view& line) {
+bool ReadLineSlowly(LineReader& r, std::string_view& line) {
     std::size_t scanned = 0;  // bytes after `begin` known to hold no line feed
     for (;;) {
         std::size_t avail = r.end - r.begin;

@@ -61,7 +61,20 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block, 
 
 // The next line, valid until the next call. False at the end of the export or
 // after a read error (then `read_error` is set).
-bool ReadLine(LineReader& reader, std::string_view& line);
+bool ReadLineSlowly(LineReader& reader, std::string_view& line);
+inline bool ReadLine(LineReader& r, std::string_view& line) {
+    // The common line: whole in the buffer and not overlong.
+    const std::size_t lf = NextMark(r.marks.lf.data(), r.begin, r.end);
+    std::size_t n = lf - r.begin;
+    if (lf == r.end || n > kMaxLineLength) return ReadLineSlowly(r, line);
+    const char* start = r.buffer.data() + r.begin;
+    r.begin = lf + 1;
+    r.line_start = r.position;
+    r.position += n + 1;
+    if (n > 0 && start[n - 1] == '\r') --n;
+    line = std::string_view(start, n);
+    return true;
+}
 
 // Where `pos` (a position of the lines handed out, at or after the start of
 // the buffer) stands in the export file: the same number unless the export

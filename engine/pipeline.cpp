@@ -64,7 +64,11 @@ auto MarksFinder(const LineReader& r, const std::vector<std::uint64_t>& marks) {
 // (which cuts the line) or a possible match.
 std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reader) {
     const Matcher& m = run.matcher;
-    std::uint64_t limit = NextMarked(reader, reader.marks.tag);
+    const std::uint64_t* lf = reader.marks.lf.data();
+    const std::size_t tag = NextMark(reader.marks.tag.data(), reader.begin, reader.end);
+    // The next line holds a "<" (the common case): nothing to count ahead.
+    if (NextMark(lf, reader.begin, tag) == tag && tag < reader.end) return reader.position;
+    std::uint64_t limit = reader.position + (tag - reader.begin);
     if (run.scanner.next_level != 4) return limit;
     if (!m.empties.empty()) return 0;  // every data line matches
     limit = std::min(limit, FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)));

@@ -69,7 +69,7 @@ inline std::uint64_t Load8(const char* p) {
 
 // Whether `tag` stands at p (its "<" there), letters compared as upper case.
 // The caller knows tag.size() bytes are there.
-bool TagAt(const char* p, std::string_view tag) {
+[[gnu::always_inline]] inline bool TagAt(const char* p, std::string_view tag) {
     const std::size_t n = tag.size();
     if (n < 8) {
         std::size_t j = 1;
@@ -166,12 +166,11 @@ bool LookUpContext(int row, std::string_view name, int& field) {
     return true;
 }
 
-// Whether the current element names context; `*field` as LookUpContext
-// gives it, as the context field itself or null. Answers are kept by row and
-// name.
-bool IsContextElement(RunState& run, std::string** field) {
+// Whether element `name` of the current table names context; `*field` as
+// LookUpContext gives it, as the context field itself or null. Answers are
+// kept by row and name.
+bool ElementNamesContext(RunState& run, std::string_view name, std::string** field) {
     ScannerState& s = run.scanner;
-    const std::string& name = s.selected_level4;
     std::size_t hash = static_cast<std::size_t>(s.selected_row) * 31 + name.size();
     for (char ch : name) hash = hash * 131 + static_cast<unsigned char>(ch);
     ScannerState::ContextEntry& entry = s.context_cache[hash % s.context_cache.size()];
@@ -195,7 +194,7 @@ void EndElement(ScannerState& s) {
 // of the line goes on being scanned.
 bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     std::string* field = nullptr;
-    bool context = IsContextElement(run, &field);
+    bool context = ElementNamesContext(run, run.scanner.selected_level4, &field);
     if (context) {
         if (field) AssignFolded(*field, dataline);
     } else if (may_match) {
@@ -203,6 +202,57 @@ bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     }
     EndElement(run.scanner);
     return context;
+}
+
+// Whether `text` holds the end tag of the element `folded_name` of the
+// current table at `at` ("<" there), letters compared as upper case.
+bool EndTagAt(const char* p, std::size_t room, std::string_view level3, std::string_view folded_name) {
+    const std::size_t n = 2 + (level3.size() - 1) + folded_name.size() + 1;
+    if (room < n || p[1] != '/') return false;
+    const char* q = p + 2;
+    for (std::size_t j = 1; j < level3.size(); ++j, ++q)
+        if (Fold(*q) != static_cast<unsigned char>(level3[j])) return false;
+    for (char c : folded_name) {
+        if (Fold(*q) != static_cast<unsigned char>(c)) return false;
+        ++q;
+    }
+    return *q == '>';
+}
+
+// The element that the start tag `tag` (its name `name`) opens, when its end
+// tag follows on the same line: handled whole here, leaving the state as
+// opening it, one line of data and closing it would. `after` is the text
+// after the start tag; `line` becomes what is left to scan. False, with
+// nothing changed, when the element goes on past the line (or the tag closes
+// itself).
+bool ClosesOnTheSameLine(RunState& run, std::string_view after, std::string_view name, std::string_view tag,
+                         const LineFacts& facts, std::string_view& line) {
+    if (!facts.tag_marks || (!tag.empty() && tag.back() == '/')) return false;
+    ScannerState& s = run.scanner;
+    ScanContext& c = run.context;
+    // The first end tag in `after`, found from the marks of "<".
+    const std::size_t base = static_cast<std::size_t>(after.data() - facts.marks_base);
+    const std::size_t to = base + after.size();
+    std::size_t at = base;
+    AssignFolded(c.current_trigger, name);
+    for (;; ++at) {
+        at = NextMark(facts.tag_marks, at, to);
+        if (at == to) return false;  // current_trigger is set again by the caller
+        if (EndTagAt(facts.marks_base + at, to - at, s.selected_level3, c.current_trigger)) break;
+    }
+    c.trigger_line = 1;
+    std::string_view dataline = after.substr(0, at - base);
+    std::string_view rest = after.substr(at - base + 2 + s.selected_level3.size() + c.current_trigger.size());
+    // As CloseElement, with the element's name where it would be.
+    std::string* field = nullptr;
+    if (ElementNamesContext(run, c.current_trigger, &field)) {
+        if (field) AssignFolded(*field, dataline);
+        line = rest;
+    } else {
+        if (facts.may_match) ProcessMatches(run, dataline, c.trigger_line);
+        line = {};
+    }
+    return true;
 }
 
 }  // namespace
@@ -277,6 +327,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                 std::size_t name_end = 0;
                 while (name_end < tag.size() && !kEndsName[static_cast<unsigned char>(tag[name_end])]) ++name_end;
                 std::string_view name = tag.substr(0, name_end);
+                if (ClosesOnTheSameLine(run, rest.substr(close + 1), name, tag, facts, line)) break;
                 AssignFolded(s.selected_level4, name);
                 c.current_trigger = s.selected_level4;
                 c.trigger_line = 0;
