@@ -34,18 +34,18 @@ std::int64_t RemainingSeconds(std::time_t start, std::time_t now, float percent)
 
 void UpdateProgress(Progress& p, Display& display, std::uint64_t file_offset, std::uint64_t lines,
                     const Clock& now) {
-    const std::string processed = "Processed " + std::to_string(lines) + " lines";
+    const auto processed = [&] { return "Processed " + std::to_string(lines) + " lines"; };
     if (!p.size) {
         std::time_t t = now();
         if (t == p.lines_shown_at) return;
         p.lines_shown_at = t;
-        display.SetProgressText(processed);
+        display.SetProgressText(processed());
         return;
     }
     const float float_percent = PercentDone(file_offset, *p.size);
     if (float_percent - static_cast<float>(p.prev_percent) < 1.0f) return;
 
-    display.SetProgressText(processed);
+    display.SetProgressText(processed());
     const std::int64_t percent = static_cast<std::int64_t>(float_percent);
     const std::int64_t remaining_time = RemainingSeconds(p.starttime, now(), float_percent);
     if (remaining_time >= 30 || p.printed_time) {
