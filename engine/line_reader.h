@@ -68,6 +68,10 @@ inline bool ReadLine(LineReader& r, std::string_view& line) {
     std::size_t n = lf - r.begin;
     if (lf == r.end || n > kMaxLineLength) return ReadLineSlowly(r, line);
     const char* start = r.buffer.data() + r.begin;
+#if defined(__GNUC__) || defined(__clang__)
+    // The block was read on the other core: ask for the bytes ahead early.
+    __builtin_prefetch(start + 1024);
+#endif
     r.begin = lf + 1;
     r.line_start = r.position;
     r.position += n + 1;

@@ -41,13 +41,28 @@ void AppendNumber(std::string& out, std::int64_t value) {
     while (n) out.push_back(digits[--n]);
 }
 
+// Appends text as AddMsgToOutputFile writes it: carriage returns dropped, a
+// line feed written as CR LF.
+void AppendLogText(std::string& out, std::string_view text) {
+    while (!text.empty()) {
+        const void* lf = std::memchr(text.data(), '\n', text.size());
+        std::size_t n = lf ? static_cast<const char*>(lf) - text.data() : text.size();
+        AppendWithoutCR(out, text.substr(0, n));
+        if (!lf) return;
+        out.append("\r\n");
+        text.remove_prefix(n + 1);
+    }
+}
+
 }  // namespace
 
 void LogWriter::OnHit(const Hit& hit) {
+    // Straight into the log's buffer, as AddMsgToOutputFile would put the
+    // whole line there.
     const ScanContext& c = hit.context;
-    line.clear();
+    std::string& out = log->buffer;
     struct Label {
-        const char* text;
+        std::string_view text;
         const std::string* value;
     };
     const Label labels[] = {
@@ -59,21 +74,21 @@ void LogWriter::OnHit(const Hit& hit) {
     };
     for (const Label& label : labels) {
         if (label.value->empty()) continue;
-        line.append(label.text);
-        line.append(*label.value);
-        line.append("  ");
+        out.append(label.text);
+        AppendLogText(out, *label.value);
+        out.append("  ");
     }
     if (!c.current_trigger.empty()) {
-        line.append("Trigger:");
-        line.append(c.current_trigger);
-        line.push_back('(');
-        AppendNumber(line, hit.element_line);
-        line.append(") ");
+        out.append("Trigger:");
+        AppendLogText(out, c.current_trigger);
+        out.push_back('(');
+        AppendNumber(out, hit.element_line);
+        out.append(") ");
     }
-    line.append(":: '");
-    line.append(hit.data);
-    line.append("'\n");
-    AddMsgToOutputFile(*log, line);
+    out.append(":: '");
+    AppendLogText(out, hit.data);
+    out.append("'\r\n");
+    MaybeFlush(*log);
 }
 
 void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {

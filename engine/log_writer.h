@@ -34,6 +34,5 @@ bool CloseLog(LogStream& log, bool close_file);
 struct LogWriter final : HitSink {
     explicit LogWriter(LogStream* to) : log(to) {}
     LogStream* log;
-    std::string line;  // reused for every hit
     void OnHit(const Hit& hit) override;
 };

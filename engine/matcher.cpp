@@ -147,8 +147,7 @@ void BuildMatcher(Matcher& m, SearchString* head, bool word) {
             }
         }
     }
-    if (m.needles.size() > kMaxProbes && m.needles.size() <= kMaxFingerprinted && w >= 3 &&
-        HasSsse3()) {
+    if (m.needles.size() > kMaxProbes && m.needles.size() <= kMaxFingerprinted && HasSsse3()) {
         m.fingerprint_width = HasAvx2() ? 32 : 16;
         for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.groups[i % m.groups.size()].push_back(i);
     }
@@ -164,9 +163,18 @@ void SetFingerprints(Matcher& m, std::size_t offset) {
     for (std::size_t group = 0; group < m.groups.size(); ++group)
         for (std::uint32_t index : m.groups[group])
             for (std::size_t k = 0; k < 3; ++k) {
-                const unsigned char c = static_cast<unsigned char>(Text(m.needles[index])[offset + k]) | 0x20;
-                m.low_nibble[k][c & 15] |= static_cast<unsigned char>(1u << group);
-                m.high_nibble[k][c >> 4] |= static_cast<unsigned char>(1u << group);
+                const std::string_view text = Text(m.needles[index]);
+                const auto bit = static_cast<unsigned char>(1u << group);
+                if (offset + k >= text.size()) {  // a short needle: any byte fits there
+                    for (int nibble = 0; nibble < 16; ++nibble) {
+                        m.low_nibble[k][nibble] |= bit;
+                        m.high_nibble[k][nibble] |= bit;
+                    }
+                    continue;
+                }
+                const unsigned char c = static_cast<unsigned char>(text[offset + k]) | 0x20;
+                m.low_nibble[k][c & 15] |= bit;
+                m.high_nibble[k][c >> 4] |= bit;
             }
 }
 
@@ -425,7 +433,13 @@ std::size_t FirstFit(const Matcher& m, std::string_view text, std::size_t start,
 
 // The rest of the text after the last whole stretch of places.
 std::size_t FindInTail(const Matcher& m, std::string_view text, std::size_t start) {
-    return start + m.window <= text.size() ? FindInPairs(m, text, start) : std::string_view::npos;
+    if (m.window >= 3) return start + m.window <= text.size() ? FindInPairs(m, text, start) : std::string_view::npos;
+    std::size_t at = std::string_view::npos;
+    Scan(m, text, start, [&](std::uint32_t, std::size_t place) {
+        at = place;
+        return true;
+    });
+    return at;
 }
 
 // FindAny by fingerprints, sixteen places at a time. Bytes are taken with bit

@@ -45,11 +45,11 @@ struct Matcher {
     };
     std::vector<Probe> probes;
     std::size_t probe_reach = 0;  // largest probe offset
-    // With a few more needles, all of three bytes or more, a place is first
-    // tested by three bytes of each needle at once, those at
-    // `fingerprint_offset`: each byte's low and high four bits look up the
-    // set of needle groups whose byte there they fit, sixteen places at a
-    // time; see FindAny. 0 when not used, else the places tested at once (16
+    // With a few more needles, a place is first tested by three bytes of each
+    // needle at once, those at `fingerprint_offset` (any byte fits past the
+    // end of a shorter needle): each byte's low and high four bits look up
+    // the set of needle groups whose byte there they fit, sixteen places at
+    // a time; see FindAny. 0 when not used, else the places tested at once (16
     // or 32, as the processor allows).
     int fingerprint_width = 0;
     std::size_t fingerprint_offset = 0;
