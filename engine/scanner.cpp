@@ -43,10 +43,10 @@ constexpr std::string_view end_level2 = "</OCC>";
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// The bytes that end an element's name in its start tag.
+// The bytes that end an element's name in its start tag, its ">" included.
 constexpr std::array<bool, 256> kEndsName = [] {
     std::array<bool, 256> t{};
-    for (unsigned char c : std::string_view(" \t\r\n\v\f/")) t[c] = true;
+    for (unsigned char c : std::string_view(" \t\r\n\v\f/>")) t[c] = true;
     return t;
 }();
 
@@ -171,8 +171,12 @@ bool LookUpContext(int row, std::string_view name, int& field) {
 // kept by row and name.
 bool ElementNamesContext(RunState& run, std::string_view name, std::string** field) {
     ScannerState& s = run.scanner;
-    std::size_t hash = static_cast<std::size_t>(s.selected_row) * 31 + name.size();
-    for (char ch : name) hash = hash * 131 + static_cast<unsigned char>(ch);
+    // A slot by the row, the length and the two ends of the name: names that
+    // share one only take turns in it.
+    std::size_t hash = static_cast<std::size_t>(s.selected_row) * 31 + name.size() * 7;
+    if (!name.empty())
+        hash += static_cast<unsigned char>(name.front()) * 5u + static_cast<unsigned char>(name.back()) * 3u +
+                static_cast<unsigned char>(name[name.size() / 2]);
     ScannerState::ContextEntry& entry = s.context_cache[hash % s.context_cache.size()];
     if (entry.row != s.selected_row || entry.name != name) {
         entry.row = s.selected_row;
@@ -317,16 +321,17 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
             std::size_t at;
             if ((at = FindTag(line, s.selected_level3, facts)) != npos) {
                 std::string_view rest = line.substr(at + s.selected_level3.size());
-                std::size_t close = 0;
+                // The name ends at a blank, "/" or the ">" that ends the tag.
+                std::size_t name_end = 0;
+                while (name_end < rest.size() && !kEndsName[static_cast<unsigned char>(rest[name_end])]) ++name_end;
+                std::size_t close = name_end;
                 while (close < rest.size() && rest[close] != '>') ++close;
                 if (close == rest.size()) {  // no name can be delimited: nothing opens
                     line = {};
                     break;
                 }
                 std::string_view tag = rest.substr(0, close);
-                std::size_t name_end = 0;
-                while (name_end < tag.size() && !kEndsName[static_cast<unsigned char>(tag[name_end])]) ++name_end;
-                std::string_view name = tag.substr(0, name_end);
+                std::string_view name = rest.substr(0, name_end);
                 if (ClosesOnTheSameLine(run, rest.substr(close + 1), name, tag, facts, line)) break;
                 AssignFolded(s.selected_level4, name);
                 c.current_trigger = s.selected_level4;
