@@ -56,31 +56,48 @@ void AppendLogText(std::string& out, std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The context fields a match line names, in their order, with their labels.
+struct Label {
+    std::string_view text;
+    std::string ScanContext::*value;
+};
+constexpr Label kLabels[] = {
+    {"Library:", &ScanContext::current_library},       {"Form:", &ScanContext::current_form},
+    {"Global:", &ScanContext::current_global},         {"Entry:", &ScanContext::current_entryname},
+    {"Menubar:", &ScanContext::current_menubar},       {"Glyph:", &ScanContext::current_glyph},
+    {"Sourcetype:", &ScanContext::current_sourcetype}, {"Model:", &ScanContext::current_model},
+    {"Table:", &ScanContext::current_table},           {"Field:", &ScanContext::current_field},
+    {"Trigger:", &ScanContext::current_trigger},
+};
+
+}  // namespace
+
 void LogWriter::OnHit(const Hit& hit) {
+    // The line's start (the context, up to the element's line number) is
+    // built again only when some context field differs from those it was
+    // built from; hits come in runs within one element.
+    const ScanContext& c = hit.context;
+    bool same = built;
+    for (std::size_t i = 0; same && i < std::size(kLabels); ++i) same = c.*kLabels[i].value == fields[i];
+    if (!same) {
+        prefix.clear();
+        for (std::size_t i = 0; i < std::size(kLabels); ++i) {
+            const std::string& value = c.*kLabels[i].value;
+            fields[i] = value;
+            if (value.empty()) continue;
+            prefix.append(kLabels[i].text);
+            AppendLogText(prefix, value);
+            if (i + 1 < std::size(kLabels)) prefix.append("  ");
+        }
+        built = true;
+    }
     // Straight into the log's buffer, as AddMsgToOutputFile would put the
     // whole line there.
-    const ScanContext& c = hit.context;
     std::string& out = log->buffer;
-    struct Label {
-        std::string_view text;
-        const std::string* value;
-    };
-    const Label labels[] = {
-        {"Library:", &c.current_library},       {"Form:", &c.current_form},
-        {"Global:", &c.current_global},         {"Entry:", &c.current_entryname},
-        {"Menubar:", &c.current_menubar},       {"Glyph:", &c.current_glyph},
-        {"Sourcetype:", &c.current_sourcetype}, {"Model:", &c.current_model},
-        {"Table:", &c.current_table},           {"Field:", &c.current_field},
-    };
-    for (const Label& label : labels) {
-        if (label.value->empty()) continue;
-        out.append(label.text);
-        AppendLogText(out, *label.value);
-        out.append("  ");
-    }
+    out.append(prefix);
     if (!c.current_trigger.empty()) {
-        out.append("Trigger:");
-        AppendLogText(out, c.current_trigger);
         out.push_back('(');
         AppendNumber(out, hit.element_line);
         out.append(") ");

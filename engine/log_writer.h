@@ -2,6 +2,7 @@
 // is the sink that turns each hit into one context line.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -34,5 +35,10 @@ bool CloseLog(LogStream& log, bool close_file);
 struct LogWriter final : HitSink {
     explicit LogWriter(LogStream* to) : log(to) {}
     LogStream* log;
+    // The start of the last match line, and the context fields it was built
+    // from (the element's name last).
+    bool built = false;
+    std::string prefix;
+    std::array<std::string, 11> fields;
     void OnHit(const Hit& hit) override;
 };

@@ -86,7 +86,7 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
     // The scanner hands data as read; the sinks see it upper-cased.
     std::string& data = run.folded_data;
     data.resize(string_to_test.size());
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(Fold(string_to_test[i]));
+    FoldInto(data.data(), string_to_test);
     const Hit hit{run.context, line_number, data, run.matcher.found, run.export_line, run.line_offset};
     run.log_writer.OnHit(hit);
     if (run.sink) run.sink->OnHit(hit);

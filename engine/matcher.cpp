@@ -118,6 +118,7 @@ void BuildMatcher(Matcher& m, SearchString* head, bool word) {
         (text.empty() ? m.empty_order : m.needle_order).push_back(order);
     }
     m.seen.assign(m.needles.size(), 0);
+    for (SearchString* s : m.needles) m.needle_text.push_back(Text(s));
     if (m.needles.empty()) return;
     m.window = std::numeric_limits<std::size_t>::max();
     for (SearchString* s : m.needles) m.window = std::min(m.window, Text(s).size());
@@ -312,7 +313,7 @@ int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, s
             const std::uint32_t key = w == 1 ? kFold[p[start]] : PairKey(kFold[p[start + w - 2]], kFold[p[start + w - 1]]);
             for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
                 const std::uint32_t index = m.bucket[b];
-                const std::string_view needle = Text(m.needles[index]);
+                const std::string_view needle = m.needle_text[index];
                 if (needle.size() <= n - start && EqualFolded(p + start, needle)) found(index, start);
             }
         }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -20,11 +21,39 @@ inline constexpr std::array<unsigned char, 256> kFold = [] {
 
 inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
 
+// Upper-cases the letters a to z of eight bytes at once: a byte gets its
+// high bit added at or above "a" and again above "z", and only for a to z do
+// the two differ; bytes with the high bit set are left alone.
+inline std::uint64_t FoldWord(std::uint64_t x) {
+    constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
+    const std::uint64_t low7 = x & ~high;
+    const std::uint64_t from_a = low7 + ones * (0x80 - 'a');
+    const std::uint64_t past_z = low7 + ones * (0x80 - 'z' - 1);
+    return x - (((from_a ^ past_z) & ~x & high) >> 2);
+}
+
+inline std::uint64_t Load8(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Writes text upper-cased to dst, eight bytes at a time.
+inline void FoldInto(char* dst, std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t v = FoldWord(Load8(text.data() + i));
+        std::memcpy(dst + i, &v, sizeof v);
+    }
+    for (; i < text.size(); ++i) dst[i] = static_cast<char>(Fold(text[i]));
+}
+
 // A multi-string search after Wu and Manber: a window as long as the shortest
 // string slides over the text, skipping by the last byte pair it ends in, and
 // only a pair that ends some string's prefix is compared in full.
 struct Matcher {
     std::vector<SearchString*> needles;  // strings that can match, but empty ones
+    std::vector<std::string_view> needle_text;  // their texts
     std::vector<SearchString*> empties;  // empty strings match every data line
     std::size_t window = 0;              // length of the shortest needle
     // How far the window may slide, by a hash of its last three bytes (its

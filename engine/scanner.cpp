@@ -50,23 +50,6 @@ constexpr std::array<bool, 256> kEndsName = [] {
     return t;
 }();
 
-// Upper-cases the letters a to z of eight bytes at once: a byte gets its
-// high bit added at or above "a" and again above "z", and only for a to z do
-// the two differ; bytes with the high bit set are left alone.
-inline std::uint64_t FoldWord(std::uint64_t x) {
-    constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
-    const std::uint64_t low7 = x & ~high;
-    const std::uint64_t from_a = low7 + ones * (0x80 - 'a');
-    const std::uint64_t past_z = low7 + ones * (0x80 - 'z' - 1);
-    return x - (((from_a ^ past_z) & ~x & high) >> 2);
-}
-
-inline std::uint64_t Load8(const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 // Whether `tag` stands at p (its "<" there), letters compared as upper case.
 // The caller knows tag.size() bytes are there.
 [[gnu::always_inline]] inline bool TagAt(const char* p, std::string_view tag) {
@@ -109,7 +92,7 @@ std::size_t FindTag(std::string_view line, std::string_view tag, const LineFacts
 
 void AssignFolded(std::string& out, std::string_view text) {
     out.resize(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(Fold(text[i]));
+    FoldInto(out.data(), text);
 }
 
 
