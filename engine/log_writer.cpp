@@ -1,6 +1,7 @@
 // The log writer: messages as CR LF lines, and one context line per hit.
 #include "log_writer.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "search.h"
@@ -44,6 +45,24 @@ void AppendNumber(std::string& out, std::int64_t value) {
 // Appends text as AddMsgToOutputFile writes it: carriage returns dropped, a
 // line feed written as CR LF.
 void AppendLogText(std::string& out, std::string_view text) {
+    // Most texts hold neither: tested eight bytes at a time.
+    constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
+    auto has_byte = [&](std::uint64_t v, unsigned char b) {
+        const std::uint64_t x = v ^ (ones * b);
+        return ((x - ones) & ~x & high) != 0;
+    };
+    std::size_t i = 0;
+    bool plain = true;
+    for (; plain && i + 8 <= text.size(); i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + i, sizeof v);
+        plain = !has_byte(v, '\r') && !has_byte(v, '\n');
+    }
+    for (; plain && i < text.size(); ++i) plain = text[i] != '\r' && text[i] != '\n';
+    if (plain) {
+        out.append(text);
+        return;
+    }
     while (!text.empty()) {
         const void* lf = std::memchr(text.data(), '\n', text.size());
         std::size_t n = lf ? static_cast<const char*>(lf) - text.data() : text.size();
