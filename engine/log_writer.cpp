@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matcher.h"
 #include "search.h"
 
 namespace {
@@ -107,7 +108,7 @@ void LogWriter::OnHit(const Hit& hit) {
     // built from; hits come in runs within one element.
     const ScanContext& c = hit.context;
     bool same = built;
-    for (std::size_t i = 0; same && i < std::size(kLabels); ++i) same = c.*kLabels[i].value == fields[i];
+    for (std::size_t i = 0; same && i < std::size(kLabels); ++i) same = SameText(c.*kLabels[i].value, fields[i]);
     if (!same) {
         prefix.clear();
         for (std::size_t i = 0; i < std::size(kLabels); ++i) {

@@ -38,6 +38,19 @@ inline std::uint64_t Load8(const char* p) {
     return v;
 }
 
+// Whether two texts are equal, compared in the widths FoldInto writes (eight
+// bytes, then one at a time): a text it has just written is then read from
+// the stores themselves, which wider or shifted loads would have to wait for.
+inline bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= a.size(); i += 8)
+        if (Load8(a.data() + i) != Load8(b.data() + i)) return false;
+    for (; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 // Writes text upper-cased to dst, eight bytes at a time.
 inline void FoldInto(char* dst, std::string_view text) {
     std::size_t i = 0;

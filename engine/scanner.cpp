@@ -161,7 +161,7 @@ bool ElementNamesContext(RunState& run, std::string_view name, std::string** fie
         hash += static_cast<unsigned char>(name.front()) * 5u + static_cast<unsigned char>(name.back()) * 3u +
                 static_cast<unsigned char>(name[name.size() / 2]);
     ScannerState::ContextEntry& entry = s.context_cache[hash % s.context_cache.size()];
-    if (entry.row != s.selected_row || entry.name != name) {
+    if (entry.row != s.selected_row || !SameText(entry.name, name)) {
         entry.row = s.selected_row;
         entry.name = name;
         entry.context = LookUpContext(s.selected_row, name, entry.field);
@@ -316,12 +316,16 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                 std::string_view tag = rest.substr(0, close);
                 std::string_view name = rest.substr(0, name_end);
                 if (ClosesOnTheSameLine(run, rest.substr(close + 1), name, tag, facts, line)) break;
+                // Each upper-cased from the line itself rather than copied
+                // from the others just written.
                 AssignFolded(s.selected_level4, name);
-                c.current_trigger = s.selected_level4;
+                AssignFolded(c.current_trigger, name);
                 c.trigger_line = 0;
                 s.end_level4.assign("</");
                 s.end_level4.append(s.selected_level3.substr(1));
-                s.end_level4.append(s.selected_level4);
+                const std::size_t name_at = s.end_level4.size();
+                s.end_level4.resize(name_at + name.size());
+                FoldInto(s.end_level4.data() + name_at, name);
                 s.end_level4.push_back('>');
                 s.next_level = 4;
                 line = rest.substr(close + 1);
