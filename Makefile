@@ -8,13 +8,14 @@ PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
+TSAN := $(BUILD)/tsan
 FUZZ_SECONDS ?= 30
 
 PREFIX ?= /usr/local
 # The version is set in CMakeLists.txt alone.
 VERSION := $(shell grep -o 'reposearch VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all build configure sanitize windows windows-test run test deps bench fuzz install dist clean
+.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz install dist clean
 
 all: build
 
@@ -49,6 +50,15 @@ $(SANITIZE)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 
 sanitize: $(SANITIZE)/Makefile
 	cmake --build $(SANITIZE) -j $(JOBS)
+
+# The engine suite under ThreadSanitizer: the export is read ahead on a second
+# thread.
+$(TSAN)/Makefile: CMakeLists.txt tests/CMakeLists.txt
+	CXX=clang++ cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREPOSEARCH_TSAN=ON
+
+tsan-test: $(TSAN)/Makefile
+	cmake --build $(TSAN) -j $(JOBS) --target engine_tests
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/engine_tests --gtest_brief=1 --gtest_filter=-*BeyondFourGigabytes*
 
 # The Windows program (32-bit, static): build/win32/reposearch.exe, with the
 # command line as reposearch-cli.exe and the engine tests.
@@ -88,6 +98,7 @@ test: deps configure build sanitize
 	@[ -x $(BUILD)/tests/engine_tests ] || { echo "the tests were not built: is GoogleTest installed?"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+	$(MAKE) tsan-test
 	$(MAKE) windows-test
 
 # Each fuzz target for FUZZ_TIME seconds (300 unless given), new inputs kept
