@@ -2,7 +2,11 @@
 #include "log_writer.h"
 
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "matcher.h"
 #include "search.h"
@@ -157,14 +161,88 @@ void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {
     MaybeFlush(log);
 }
 
+// The thread that writes full buffers: one at a time, in the order given.
+struct BackgroundWriter {
+    std::FILE* file = nullptr;
+    std::string pending;        // being written, or empty
+    bool busy = false, quit = false;
+    bool failed = false;        // a write did not go through
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread thread;
+
+    ~BackgroundWriter() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        changed.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+namespace {
+
+void WriteInBackground(BackgroundWriter& w) {
+    std::unique_lock<std::mutex> lock(w.mutex);
+    for (;;) {
+        w.changed.wait(lock, [&] { return w.busy || w.quit; });
+        if (!w.busy) return;
+        lock.unlock();
+        const bool ok = std::fwrite(w.pending.data(), 1, w.pending.size(), w.file) == w.pending.size();
+        lock.lock();
+        w.failed = w.failed || !ok;
+        w.busy = false;
+        w.changed.notify_all();
+    }
+}
+
+// Waits until the background writer has written what it was given.
+void WaitForBackground(LogStream& log) {
+    BackgroundWriter& w = *log.background;
+    std::unique_lock<std::mutex> lock(w.mutex);
+    w.changed.wait(lock, [&] { return !w.busy; });
+    if (w.failed) log.failed = true;
+}
+
+}  // namespace
+
+void StartBackgroundWrites(LogStream& log) {
+    if (!log.file || log.background) return;
+    try {
+        auto w = std::make_shared<BackgroundWriter>();
+        w->file = log.file;
+        w->thread = std::thread(WriteInBackground, std::ref(*w));
+        log.background = std::move(w);
+    } catch (const std::system_error&) {
+        // Written on this thread, as before.
+    }
+}
+
 void FlushLog(LogStream& log) {
     if (!log.file || log.buffer.empty()) return;
+    if (log.background) {
+        WaitForBackground(log);
+        BackgroundWriter& w = *log.background;
+        {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            std::swap(w.pending, log.buffer);
+            w.busy = true;
+        }
+        w.changed.notify_all();
+        log.buffer.clear();  // what the writer wrote before, ready to fill again
+        return;
+    }
     if (std::fwrite(log.buffer.data(), 1, log.buffer.size(), log.file) != log.buffer.size())
         log.failed = true;
     log.buffer.clear();
 }
 
 bool CloseLog(LogStream& log, bool close_file) {
+    if (log.background) {  // what it holds first, then the rest from here
+        WaitForBackground(log);
+        log.background.reset();
+    }
     if (log.file) {
         FlushLog(log);
         if (std::fflush(log.file) != 0 || std::ferror(log.file)) log.failed = true;

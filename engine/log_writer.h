@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,17 +14,26 @@
 // bytes simply stay in the buffer (tests, fuzzing). `failed` records any
 // write that did not go through, so an incomplete log is never reported as
 // complete.
+struct BackgroundWriter;
 struct LogStream {
     std::FILE* file = nullptr;
     std::string buffer;
     bool failed = false;
+    // When set, a full buffer is written to the file by a second thread while
+    // the next one fills.
+    std::shared_ptr<BackgroundWriter> background;
 };
+
+// Has a second thread write the full buffers from here on; the log stays
+// as it is (written in order, failures remembered) when no thread starts.
+void StartBackgroundWrites(LogStream& log);
 
 // Writes a message to the log as whole CR LF lines: carriage returns are
 // dropped, every line feed ends a line, and text after the last one is ended.
 void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add);
 
-// Sends what the buffer holds to the file. Failures are remembered in `failed`.
+// Sends what the buffer holds to the file (or hands it to the background
+// writer). Failures are remembered in `failed`.
 void FlushLog(LogStream& log);
 
 // Flushes and, when `close_file`, closes the file. Returns whether every byte

@@ -9,10 +9,11 @@ namespace {
 
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
 
-// Where something next occurs in the export, found ahead of the lines over
-// the whole buffer at once and kept until the lines pass it, so that it is
-// not looked for line by line. `find(from)` gives the first place at or
-// after buffer offset `from` where it occurs, or the end of the buffer.
+// Where something next occurs in the export, looked up ahead of the lines
+// over the rest of the buffer at once and kept until the lines pass it, so
+// that stretches free of it are not looked at line by line. `find(from)`
+// gives the first place at or after buffer offset `from` where it occurs, or
+// the end of the buffer.
 struct Lookahead {
     std::uint64_t next = kNone;    // where it next occurs, or kNone
     std::uint64_t scanned_to = 0;  // the buffer was searched up to here
@@ -26,21 +27,9 @@ void SearchAhead(Lookahead& s, const LineReader& r, std::uint64_t a, const Find&
     s.scanned_to = a + (r.end - from);
 }
 
-// Whether it occurs in `line`, the line ReadLine just gave.
-template <class Find>
-bool LineHolds(Lookahead& s, const LineReader& r, std::string_view line, const Find& find) {
-    const std::uint64_t a = r.line_start, b = a + line.size();
-    if (s.next >= a) {
-        if (s.next != kNone) return s.next < b;
-        if (s.scanned_to >= b) return false;
-    }
-    SearchAhead(s, r, a, find);
-    return s.next < b;
-}
-
 // How far the lines from the reader's position on are known to be free of
-// it. After a refill the search starts over at the position, so a search
-// string that the old end of the buffer cut is not missed.
+// it. After a refill the search starts over at the position: the new marks
+// may hold what the old end of the buffer cut (a search string).
 template <class Find>
 std::uint64_t FreeUpTo(Lookahead& s, const LineReader& r, const Find& find) {
     if (s.next != kNone && s.next >= r.position) return s.next;

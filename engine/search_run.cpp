@@ -163,6 +163,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         return result;
     }
     bool close_log = !in.log_stream;
+    if (!in.single_thread) StartBackgroundWrites(run.output_file);
 
     AddMsgToOutputFile(run.output_file,
                        "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
