@@ -107,7 +107,7 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
-    bool single_thread = false;  // no second thread reading ahead
+    bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
 };
 
 enum class RunOutcome {
