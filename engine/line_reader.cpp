@@ -191,7 +191,9 @@ void MarkMatches(const Matcher& matcher, const char* p, std::size_t from, std::s
         words[(from + at) >> 6] |= std::uint64_t{1} << ((from + at) & 63);
 }
 
-// Marks buffer[from, end) and where the strings start in buffer[0, end).
+// Marks buffer[from, end), the bytes before it being marked already, and
+// where the strings start from the first place where one may now end in the
+// new bytes. So a long line that comes in many reads is marked once.
 void Mark(LineReader& r, std::size_t from) {
     SizeMarks(r.marks, r.buffer.size());
     ClearMarksAfter(r.marks, r.end);
@@ -200,8 +202,11 @@ void Mark(LineReader& r, std::size_t from) {
     if (!r.tuned && r.end > 0) {  // the first bytes read tell which are rare
         TuneMatcher(*r.matcher, std::string_view(r.buffer.data(), std::min(r.end, std::size_t{1} << 18)));
         r.tuned = true;
+        r.longest = 0;
+        for (std::string_view text : r.matcher->needle_text) r.longest = std::max(r.longest, text.size());
     }
-    MarkMatches(*r.matcher, r.buffer.data(), 0, r.end, r.end, r.marks);
+    const std::size_t again = (from > r.longest ? from - r.longest : 0) & ~std::size_t{63};
+    MarkMatches(*r.matcher, r.buffer.data(), again, r.end, r.end, r.marks);
 }
 
 }  // namespace
@@ -320,14 +325,15 @@ bool RefillFromAhead(LineReader& r) {
             if (r.matcher) MarkMatches(*r.matcher, r.buffer.data(), begin, ReadAhead::kFront, r.end, r.marks);
         }
     } else {  // a long line: the block goes after it, in a buffer grown for it
-        std::memmove(r.buffer.data(), r.buffer.data() + r.begin, rest);
+        const bool moved = r.begin > 0;
+        if (moved) std::memmove(r.buffer.data(), r.buffer.data() + r.begin, rest);
         r.begin = 0;
         std::size_t size = std::max(r.buffer.size(), kBlockSize);
         while (size - rest < got + kBlockSize / 2) size *= 2;
         r.buffer.resize(size);
         std::memcpy(r.buffer.data() + rest, a.buffer.data() + ReadAhead::kFront, got);
         r.end = rest + got;
-        Mark(r, 0);
+        Mark(r, moved ? 0 : rest);
     }
     AskForBlock(a);
     return true;

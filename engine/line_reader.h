@@ -39,6 +39,7 @@ struct LineReader {
     Marks marks;        // of buffer[begin, end)
     Matcher* matcher = nullptr;  // when set, its strings are marked
     bool tuned = false;          // the matcher has seen the first block
+    std::size_t longest = 0;     // its longest string
     // A second thread reads and marks the next block ahead, once the export
     // proves not to be UTF-16; `read_block` is then called on that thread.
     bool allow_read_ahead = false;
