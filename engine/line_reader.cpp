@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <system_error>
-#include <thread>
 
 #include "cpu.h"
+#include "worker.h"
 
 namespace {
 
@@ -219,89 +217,54 @@ struct ReadAhead {
     std::vector<char> buffer;
     Marks marks;
     std::int64_t got = 0;
-    bool wanted = false, ready = false, quit = false;
     bool out_of_memory = false;  // the block could not be read
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::thread thread;
-
-    ~ReadAhead() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            quit = true;
-        }
-        changed.notify_all();
-        if (thread.joinable()) thread.join();
-    }
+    Worker worker;  // last: it ends before what it works on goes
 };
 
 namespace {
 
-void ReadAheadLoop(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, const Matcher* matcher, bool wide) {
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(a.mutex);
-            a.changed.wait(lock, [&] { return a.wanted || a.quit; });
-            if (a.quit) return;
-            a.wanted = false;
+// Reads the next block into a.buffer after its room in front, and marks it.
+void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, const Matcher* matcher,
+                    bool wide) {
+    a.got = 0;
+    a.out_of_memory = false;
+    try {
+        const std::size_t size = ReadAhead::kFront + kBlockSize;
+        if (a.buffer.size() < size) a.buffer.resize(size);
+        SizeMarks(a.marks, a.buffer.size());
+        a.got = read_block(file, a.buffer.data() + ReadAhead::kFront, kBlockSize);
+        if (a.got > 0) {
+            const std::size_t end = ReadAhead::kFront + static_cast<std::size_t>(a.got);
+            ClearMarksAfter(a.marks, end);
+            MarkRange(a.buffer.data(), ReadAhead::kFront, end, a.marks, wide);
+            if (matcher) MarkMatches(*matcher, a.buffer.data(), ReadAhead::kFront, end, end, a.marks);
         }
-        std::int64_t got = 0;
-        bool out_of_memory = false;
-        try {
-            const std::size_t size = ReadAhead::kFront + kBlockSize;
-            if (a.buffer.size() < size) a.buffer.resize(size);
-            SizeMarks(a.marks, a.buffer.size());
-            got = read_block(file, a.buffer.data() + ReadAhead::kFront, kBlockSize);
-            if (got > 0) {
-                const std::size_t end = ReadAhead::kFront + static_cast<std::size_t>(got);
-                ClearMarksAfter(a.marks, end);
-                MarkRange(a.buffer.data(), ReadAhead::kFront, end, a.marks, wide);
-                if (matcher) MarkMatches(*matcher, a.buffer.data(), ReadAhead::kFront, end, end, a.marks);
-            }
-        } catch (const std::bad_alloc&) {
-            out_of_memory = true;  // the run ends on the main thread
-        }
-        {
-            std::lock_guard<std::mutex> lock(a.mutex);
-            a.got = got;
-            a.out_of_memory = out_of_memory;
-            a.ready = true;
-        }
-        a.changed.notify_all();
+    } catch (const std::bad_alloc&) {
+        a.out_of_memory = true;  // the run ends on the main thread
     }
-}
-
-void AskForBlock(ReadAhead& a) {
-    {
-        std::lock_guard<std::mutex> lock(a.mutex);
-        a.wanted = true;
-    }
-    a.changed.notify_all();
 }
 
 // Starts reading ahead once the export is known not to need converting; on
 // one thread when a thread cannot start.
 void StartReadAhead(LineReader& r) {
     if (!r.allow_read_ahead || r.read_ahead || r.utf16 || !r.encoding_checked || r.at_end || r.read_error) return;
+    auto a = std::make_shared<ReadAhead>();
     try {
-        auto a = std::make_shared<ReadAhead>();
-        a->thread = std::thread(ReadAheadLoop, std::ref(*a), r.file, std::cref(r.read_block), r.matcher, r.wide);
-        r.read_ahead = std::move(a);
-        AskForBlock(*r.read_ahead);
+        StartWorker(a->worker, [&a = *a, file = r.file, &read_block = r.read_block, matcher = r.matcher,
+                                wide = r.wide] { ReadBlockAhead(a, file, read_block, matcher, wide); });
     } catch (const std::system_error&) {
         r.allow_read_ahead = false;
+        return;
     }
+    r.read_ahead = std::move(a);
+    Post(r.read_ahead->worker);
 }
 
 // Refill with a block read ahead: the bytes not yet handed out are put in
 // front of it, and it becomes the buffer.
 bool RefillFromAhead(LineReader& r) {
     ReadAhead& a = *r.read_ahead;
-    {
-        std::unique_lock<std::mutex> lock(a.mutex);
-        a.changed.wait(lock, [&] { return a.ready; });
-        a.ready = false;
-    }
+    Wait(a.worker);
     if (a.out_of_memory) throw std::bad_alloc();
     if (a.got < 0) {
         r.read_error = true;
@@ -335,7 +298,7 @@ bool RefillFromAhead(LineReader& r) {
         r.end = rest + got;
         Mark(r, moved ? 0 : rest);
     }
-    AskForBlock(a);
+    Post(a.worker);
     return true;
 }
 

@@ -2,14 +2,12 @@
 #include "log_writer.h"
 
 #include <cstdint>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "matcher.h"
 #include "search.h"
+#include "worker.h"
 
 namespace {
 
@@ -164,72 +162,41 @@ void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {
 // The thread that writes full buffers: one at a time, in the order given.
 struct BackgroundWriter {
     std::FILE* file = nullptr;
-    std::string pending;        // being written, or empty
-    bool busy = false, quit = false;
-    bool failed = false;        // a write did not go through
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::thread thread;
-
-    ~BackgroundWriter() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            quit = true;
-        }
-        changed.notify_all();
-        if (thread.joinable()) thread.join();
-    }
+    std::string pending;  // being written, or written
+    bool failed = false;  // a write did not go through
+    Worker worker;        // last: it ends before what it works on goes
 };
 
 namespace {
 
-void WriteInBackground(BackgroundWriter& w) {
-    std::unique_lock<std::mutex> lock(w.mutex);
-    for (;;) {
-        w.changed.wait(lock, [&] { return w.busy || w.quit; });
-        if (!w.busy) return;
-        lock.unlock();
-        const bool ok = std::fwrite(w.pending.data(), 1, w.pending.size(), w.file) == w.pending.size();
-        lock.lock();
-        w.failed = w.failed || !ok;
-        w.busy = false;
-        w.changed.notify_all();
-    }
-}
-
 // Waits until the background writer has written what it was given.
 void WaitForBackground(LogStream& log) {
-    BackgroundWriter& w = *log.background;
-    std::unique_lock<std::mutex> lock(w.mutex);
-    w.changed.wait(lock, [&] { return !w.busy; });
-    if (w.failed) log.failed = true;
+    Wait(log.background->worker);
+    if (log.background->failed) log.failed = true;
 }
 
 }  // namespace
 
 void StartBackgroundWrites(LogStream& log) {
     if (!log.file || log.background) return;
+    auto w = std::make_shared<BackgroundWriter>();
+    w->file = log.file;
     try {
-        auto w = std::make_shared<BackgroundWriter>();
-        w->file = log.file;
-        w->thread = std::thread(WriteInBackground, std::ref(*w));
-        log.background = std::move(w);
+        StartWorker(w->worker, [&w = *w] {
+            if (std::fwrite(w.pending.data(), 1, w.pending.size(), w.file) != w.pending.size()) w.failed = true;
+        });
     } catch (const std::system_error&) {
-        // Written on this thread, as before.
+        return;  // written on this thread, as before
     }
+    log.background = std::move(w);
 }
 
 void FlushLog(LogStream& log) {
     if (!log.file || log.buffer.empty()) return;
     if (log.background) {
         WaitForBackground(log);
-        BackgroundWriter& w = *log.background;
-        {
-            std::lock_guard<std::mutex> lock(w.mutex);
-            std::swap(w.pending, log.buffer);
-            w.busy = true;
-        }
-        w.changed.notify_all();
+        std::swap(log.background->pending, log.buffer);
+        Post(log.background->worker);
         log.buffer.clear();  // what the writer wrote before, ready to fill again
         return;
     }
