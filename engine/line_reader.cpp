@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::size_t kBlockSize = std::size_t{256} << 10;
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
 
 std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
@@ -218,6 +218,8 @@ struct ReadAhead {
     Marks marks;
     std::int64_t got = 0;
     bool out_of_memory = false;  // the block could not be read
+    int slot = 0;                // where the work on this block keeps what it finds
+    std::atomic<bool> stop{false};  // the lines have reached the block
     Worker worker;  // last: it ends before what it works on goes
 };
 
@@ -225,7 +227,7 @@ namespace {
 
 // Reads the next block into a.buffer after its room in front, and marks it.
 void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, const Matcher* matcher,
-                    bool wide) {
+                    bool wide, const AheadWork& work) {
     a.got = 0;
     a.out_of_memory = false;
     try {
@@ -238,6 +240,7 @@ void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, 
             ClearMarksAfter(a.marks, end);
             MarkRange(a.buffer.data(), ReadAhead::kFront, end, a.marks, wide);
             if (matcher) MarkMatches(*matcher, a.buffer.data(), ReadAhead::kFront, end, end, a.marks);
+            if (work) work(a.buffer.data(), a.marks, ReadAhead::kFront, end, a.slot, a.stop);
         }
     } catch (const std::bad_alloc&) {
         a.out_of_memory = true;  // the run ends on the main thread
@@ -251,7 +254,9 @@ void StartReadAhead(LineReader& r) {
     auto a = std::make_shared<ReadAhead>();
     try {
         StartWorker(a->worker, [&a = *a, file = r.file, &read_block = r.read_block, matcher = r.matcher,
-                                wide = r.wide] { ReadBlockAhead(a, file, read_block, matcher, wide); });
+                                wide = r.wide, work = r.ahead_work] {
+            ReadBlockAhead(a, file, read_block, matcher, wide, work);
+        });
     } catch (const std::system_error&) {
         r.allow_read_ahead = false;
         return;
@@ -264,7 +269,9 @@ void StartReadAhead(LineReader& r) {
 // front of it, and it becomes the buffer.
 bool RefillFromAhead(LineReader& r) {
     ReadAhead& a = *r.read_ahead;
+    if (r.hurry_ahead_work) a.stop.store(true, std::memory_order_relaxed);
     Wait(a.worker);
+    r.block_slot = -1;
     if (a.out_of_memory) throw std::bad_alloc();
     if (a.got < 0) {
         r.read_error = true;
@@ -281,6 +288,7 @@ bool RefillFromAhead(LineReader& r) {
         if (rest > 0) std::memcpy(a.buffer.data() + begin, r.buffer.data() + r.begin, rest);
         std::swap(r.buffer, a.buffer);
         std::swap(r.marks, a.marks);
+        r.block_slot = a.slot;
         r.begin = begin;
         r.end = ReadAhead::kFront + got;
         if (rest > 0) {
@@ -298,6 +306,8 @@ bool RefillFromAhead(LineReader& r) {
         r.end = rest + got;
         Mark(r, moved ? 0 : rest);
     }
+    a.slot ^= 1;  // the next block's findings go to the other slot: this block's are being read
+    a.stop.store(false, std::memory_order_relaxed);
     Post(a.worker);
     return true;
 }
@@ -364,6 +374,12 @@ void StartLineReader(LineReader& reader, std::FILE* file, ReadBlock read_block, 
     reader.buffer.resize(kFirstBlockSize);
     reader.wide = HasAvx2();
     Mark(reader, 0);
+}
+
+void StopReadingAhead(LineReader& r) {
+    if (!r.read_ahead) return;
+    r.read_ahead->stop.store(true, std::memory_order_relaxed);
+    Wait(r.read_ahead->worker);
 }
 
 bool ReadLineSlowly(LineReader& r, std::string_view& line) {

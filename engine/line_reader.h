@@ -4,7 +4,9 @@
 // part of it; every other byte, Ctrl-Z and zero bytes included, is data.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,14 @@ inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
 inline bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 struct ReadAhead;
+
+// Work the reading thread may do on each block once it has read and marked
+// it: `buffer[begin, end)` holds the block, `marks` its marks. It must return
+// soon once `stop` is set, which happens when the lines reach the block.
+// What it finds goes in `slot` (0 or 1); the reader's `block_slot` then names
+// the slot that goes with the block in its buffer.
+using AheadWork = std::function<void(const char* buffer, const Marks& marks, std::size_t begin, std::size_t end,
+                                     int slot, const std::atomic<bool>& stop)>;
 
 struct LineReader {
     std::FILE* file = nullptr;
@@ -44,6 +54,9 @@ struct LineReader {
     // proves not to be UTF-16; `read_block` is then called on that thread.
     bool allow_read_ahead = false;
     std::shared_ptr<ReadAhead> read_ahead;
+    AheadWork ahead_work;  // set before the first line is read
+    bool hurry_ahead_work = true;  // stopped when the lines reach its block; else waited for (tests)
+    int block_slot = -1;   // -1: no work was done on the block in the buffer
     // A UTF-16 export is converted as it is read: `position` and the buffer
     // count UTF-8 bytes, FileOffset turns them back into the file's.
     bool encoding_checked = false;
@@ -80,6 +93,10 @@ inline bool ReadLine(LineReader& r, std::string_view& line) {
     line = std::string_view(start, n);
     return true;
 }
+
+// Stops the work on the block being read ahead, and waits for the reading
+// thread: what the work uses may then go.
+void StopReadingAhead(LineReader& reader);
 
 // Where `pos` (a position of the lines handed out, at or after the start of
 // the buffer) stands in the export file: the same number unless the export

@@ -37,6 +37,20 @@ inline std::size_t NextMark(const std::uint64_t* words, std::size_t from, std::s
     return to;
 }
 
+// The last marked bit in [from, to), or `to`.
+inline std::size_t LastMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
+    for (std::size_t up_to = to; up_to > from;) {
+        const std::size_t last = up_to - 1;
+        const std::uint64_t bits = words[last >> 6] << (63 - (last & 63));  // bits up to `last`, at the top
+        if (bits) {
+            const std::size_t at = last - static_cast<std::size_t>(std::countl_zero(bits));
+            return at >= from ? at : to;
+        }
+        up_to = last & ~std::size_t{63};
+    }
+    return to;
+}
+
 inline bool AnyMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
     return NextMark(words, from, to) < to;
 }

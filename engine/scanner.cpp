@@ -38,6 +38,7 @@ constexpr std::array<TableRow, 11> kTables = {{
 constexpr std::array<int, 11> kRowOrder = {0, 10, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 constexpr std::string_view end_level1 = "</TABLE>";
+constexpr std::string_view kTableStart = "<TABLE XMLNS:";  // what every table tag starts with
 constexpr std::string_view level2 = "<OCC>";
 constexpr std::string_view end_level2 = "</OCC>";
 
@@ -160,7 +161,7 @@ bool ElementNamesContext(RunState& run, std::string_view name, std::string** fie
     if (!name.empty())
         hash += static_cast<unsigned char>(name.front()) * 5u + static_cast<unsigned char>(name.back()) * 3u +
                 static_cast<unsigned char>(name[name.size() / 2]);
-    ScannerState::ContextEntry& entry = s.context_cache[hash % s.context_cache.size()];
+    ContextEntry& entry = run.context_cache[hash % run.context_cache.size()];
     if (entry.row != s.selected_row || !SameText(entry.name, name)) {
         entry.row = s.selected_row;
         entry.name = name;
@@ -244,6 +245,12 @@ bool ClosesOnTheSameLine(RunState& run, std::string_view after, std::string_view
 
 }  // namespace
 
+int TableOpened(std::string_view line, const LineFacts& facts) {
+    for (int row : kRowOrder)
+        if (FindTag(line, kTables[row].level1, facts) != npos) return row;
+    return -1;
+}
+
 void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts) {
     ScannerState& s = run.scanner;
     ScanContext& c = run.context;
@@ -271,18 +278,15 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
     while (!line.empty()) {
         switch (s.next_level) {
         case 1: {
-            bool opened = false;
-            for (int row : kRowOrder) {
-                if (FindTag(line, kTables[row].level1, facts) != npos) {
-                    s.selected_row = row;
-                    s.selected_level1 = kTables[row].level1;
-                    s.selected_level3 = kTables[row].level3;
-                    s.next_level = 2;  // the same text is examined again there
-                    opened = true;
-                    break;
-                }
+            const int row = TableOpened(line, facts);
+            if (row < 0) {
+                line = {};
+                break;
             }
-            if (!opened) line = {};
+            s.selected_row = row;
+            s.selected_level1 = kTables[row].level1;
+            s.selected_level3 = kTables[row].level3;
+            s.next_level = 2;  // the same text is examined again there
             break;
         }
         case 2: {
@@ -358,4 +362,19 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
         }
         }
     }
+}
+
+bool TableTagAt(const char* p, std::size_t room) { return room >= kTableStart.size() && TagAt(p, kTableStart); }
+
+void AwaitOccurrence(ScannerState& s, int row) {
+    s.next_level = 2;
+    s.selected_row = row;
+    s.selected_level1 = kTables[static_cast<std::size_t>(row)].level1;
+    s.selected_level3 = kTables[static_cast<std::size_t>(row)].level3;
+    s.selected_level4.clear();
+    s.end_level4.clear();
+}
+
+bool AwaitsOccurrence(const ScannerState& s, int row) {
+    return s.next_level == 2 && s.selected_row == row && s.selected_level4.empty() && s.end_level4.empty();
 }

@@ -22,3 +22,17 @@ struct LineFacts {
 
 // Handles one line of the export (without its line end).
 void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts = {});
+
+// The table whose tag the line holds, as a line outside a table is read: its
+// row, or -1 for none.
+int TableOpened(std::string_view line, const LineFacts& facts);
+
+// Whether a table's tag may start at p ("<" there), `room` bytes on.
+bool TableTagAt(const char* p, std::size_t room);
+
+// A state the scanner reaches between two occurrences of table `row` (one of
+// its rows, 0 or more): whatever it held before, an occurrence that starts
+// next clears it. AwaitOccurrence puts a state there; AwaitsOccurrence tells
+// whether one is there.
+void AwaitOccurrence(ScannerState& s, int row);
+bool AwaitsOccurrence(const ScannerState& s, int row);

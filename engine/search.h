@@ -53,21 +53,23 @@ struct ScannerState {
     std::string_view selected_level3;  // element prefix of the current table
     std::string selected_level4;       // name of the current element
     std::string end_level4;            // its end tag
-    // Whether an element names context, by table row and element name, for
-    // names met before: a table has few element names, met over and over.
-    struct ContextEntry {
-        int row = -1;
-        std::string name;
-        bool context = false;
-        int field = -1;  // the context field it fills, -1 for none
-    };
-    std::array<ContextEntry, 128> context_cache;
 };
+
+// Whether an element names context, by table row and element name, for
+// names met before: a table has few element names, met over and over.
+struct ContextEntry {
+    int row = -1;
+    std::string name;
+    bool context = false;
+    int field = -1;  // the context field it fills, -1 for none
+};
+using ContextCache = std::array<ContextEntry, 128>;
 
 // Everything one run changes; a fresh RunState is a clean start.
 struct RunState {
     ScannerState scanner;
     ScanContext context;
+    ContextCache context_cache;
     SearchString* next_srch_string = nullptr;
     Matcher matcher;  // built over the list by BuildSrchStrings
     LogStream output_file;
@@ -81,6 +83,7 @@ struct RunState {
     // marks_base and holds the line: a hit is then only tested there.
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
+    std::uint64_t lines_scanned_ahead = 0;  // lines read with the state found ahead of them
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
@@ -108,6 +111,7 @@ struct RunInputs {
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
     bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
+    bool whole_blocks_ahead = false;  // tests: a block read ahead is scanned to its end before its lines are read
 };
 
 enum class RunOutcome {
@@ -129,6 +133,7 @@ struct RunResult {
     bool log_complete = false;  // every byte of the log reached its file
     bool found = false;         // some string matched some line
     std::uint64_t lines = 0;    // lines read
+    std::uint64_t lines_scanned_ahead = 0;  // of them, those the reading thread scanned
     std::string logfilename;
 };
 

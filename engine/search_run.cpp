@@ -196,9 +196,11 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     StartProgress(progress, display, known_size, starttime);
     LineReader reader;
     StartLineReader(reader, export_file, in.read_block, &run.matcher, !in.single_thread);
+    reader.hurry_ahead_work = !in.whole_blocks_ahead;
     std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
     fptr.reset();
     result.lines = line_number;
+    result.lines_scanned_ahead = run.lines_scanned_ahead;
 
     std::string end_message;
     std::string box_reason;
