@@ -43,10 +43,10 @@ std::uint64_t FreeUpTo(Lookahead& s, const LineReader& r, const Find& find) {
     return s.next == kNone ? s.scanned_to : s.next;
 }
 
-// What the run looks ahead for: zero bytes and the places where a search
-// string starts, both by their marks.
+// What the run looks ahead for, by their marks: "<", zero bytes and the
+// places where a search string starts.
 struct Ahead {
-    Lookahead zero, match;
+    Lookahead tag, zero, match;
 };
 
 auto MarksFinder(const LineReader& r, const std::vector<std::uint64_t>& marks) {
@@ -58,11 +58,10 @@ auto MarksFinder(const LineReader& r, const std::vector<std::uint64_t>& marks) {
 // (which cuts the line) or a possible match.
 std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reader) {
     const Matcher& m = run.matcher;
-    const std::uint64_t* lf = reader.marks.lf.data();
-    const std::size_t tag = NextMark(reader.marks.tag.data(), reader.begin, reader.end);
+    std::uint64_t limit = FreeUpTo(ahead.tag, reader, MarksFinder(reader, reader.marks.tag));
+    const std::size_t tag = BufferOffset(reader, limit);
     // The next line holds a "<" (the common case): nothing to count ahead.
-    if (NextMark(lf, reader.begin, tag) == tag && tag < reader.end) return reader.position;
-    std::uint64_t limit = reader.position + (tag - reader.begin);
+    if (tag < reader.end && NextMark(reader.marks.lf.data(), reader.begin, tag) == tag) return reader.position;
     if (run.scanner.next_level != 4) return limit;
     if (!m.empties.empty()) return 0;  // every data line matches
     limit = std::min(limit, FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)));
@@ -280,6 +279,12 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
                 run.lines_scanned_ahead += line_number - before + !scan;
             }
         }
+        // How far the line is known to be free of each, known before it is
+        // read: a line that a refill completes may hold any.
+        const std::uint64_t tag_from = scan ? FreeUpTo(ahead.tag, reader, MarksFinder(reader, reader.marks.tag)) : 0;
+        const std::uint64_t zero_from = scan ? FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)) : 0;
+        const std::uint64_t match_from =
+            scan && reader.matcher ? FreeUpTo(ahead.match, reader, MarksFinder(reader, reader.marks.match)) : 0;
         if (!ReadLine(reader, line)) break;
         ++line_number;
         if (reader.utf16 && !progress.utf16) {  // known from the first block on
@@ -290,11 +295,10 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             run.export_line = line_number;
             run.line_offset = FileOffset(reader, reader.line_start);
             LineFacts facts;
-            const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data());
-            facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, a + line.size());
-            facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, a + line.size());
-            facts.may_match = !run.matcher.empties.empty() ||
-                              (reader.matcher && AnyMark(reader.marks.match.data(), a, a + line.size()));
+            const std::uint64_t line_end = reader.line_start + line.size();
+            facts.may_hold_tag = tag_from < line_end;
+            facts.may_hold_zero = zero_from < line_end;
+            facts.may_match = !run.matcher.empties.empty() || (reader.matcher && match_from < line_end);
             facts.tag_marks = reader.marks.tag.data();
             facts.marks_base = reader.buffer.data();
             run.match_marks = reader.matcher ? reader.marks.match.data() : nullptr;
