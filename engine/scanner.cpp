@@ -51,18 +51,40 @@ constexpr std::array<bool, 256> kEndsName = [] {
     return t;
 }();
 
-// Whether `tag` stands at p (its "<" there), letters compared as upper case.
-// The caller knows tag.size() bytes are there.
-[[gnu::always_inline]] inline bool TagAt(const char* p, std::string_view tag) {
-    const std::size_t n = tag.size();
+// Whether the text at p is `upper` with letters compared as upper case,
+// eight bytes at a time. The caller knows upper.size() bytes are there.
+[[gnu::always_inline]] inline bool SameFolded(const char* p, std::string_view upper) {
+    const std::size_t n = upper.size();
     if (n < 8) {
-        std::size_t j = 1;
-        while (j < n && Fold(p[j]) == static_cast<unsigned char>(tag[j])) ++j;
+        std::size_t j = 0;
+        while (j < n && Fold(p[j]) == static_cast<unsigned char>(upper[j])) ++j;
         return j == n;
     }
     for (std::size_t j = 0; j + 8 < n; j += 8)
-        if (FoldWord(Load8(p + j)) != Load8(tag.data() + j)) return false;
-    return FoldWord(Load8(p + n - 8)) == Load8(tag.data() + n - 8);
+        if (FoldWord(Load8(p + j)) != Load8(upper.data() + j)) return false;
+    return FoldWord(Load8(p + n - 8)) == Load8(upper.data() + n - 8);
+}
+
+// Whether `tag` stands at p (its "<" there). The caller knows tag.size()
+// bytes are there.
+[[gnu::always_inline]] inline bool TagAt(const char* p, std::string_view tag) { return SameFolded(p, tag); }
+
+// The length of the element name at the start of `text`: up to a blank, a
+// "/" or a ">".
+std::size_t NameLength(std::string_view text) {
+    std::size_t i = 0;
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+    typedef char Bytes __attribute__((vector_size(16)));  // as the builtin takes it
+    for (; i + 16 <= text.size(); i += 16) {
+        Bytes v;
+        std::memcpy(&v, text.data() + i, sizeof v);
+        // Bytes from 0x80 up compare as negative: none of them ends a name.
+        const Bytes ends = (Bytes)((v == ' ') | (v == '/') | (v == '>') | ((v > 8) & (v < 14)));
+        if (const int found = __builtin_ia32_pmovmskb128(ends)) return i + static_cast<std::size_t>(__builtin_ctz(found));
+    }
+#endif
+    while (i < text.size() && !kEndsName[static_cast<unsigned char>(text[i])]) ++i;
+    return i;
 }
 
 // The first place where `tag` (upper case, starting with "<") stands in the
@@ -197,14 +219,7 @@ bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
 bool EndTagAt(const char* p, std::size_t room, std::string_view level3, std::string_view folded_name) {
     const std::size_t n = 2 + (level3.size() - 1) + folded_name.size() + 1;
     if (room < n || p[1] != '/') return false;
-    const char* q = p + 2;
-    for (std::size_t j = 1; j < level3.size(); ++j, ++q)
-        if (Fold(*q) != static_cast<unsigned char>(level3[j])) return false;
-    for (char c : folded_name) {
-        if (Fold(*q) != static_cast<unsigned char>(c)) return false;
-        ++q;
-    }
-    return *q == '>';
+    return SameFolded(p + 2, level3.substr(1)) && SameFolded(p + 1 + level3.size(), folded_name) && p[n - 1] == '>';
 }
 
 // The element that the start tag `tag` (its name `name`) opens, when its end
@@ -309,8 +324,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
             if ((at = FindTag(line, s.selected_level3, facts)) != npos) {
                 std::string_view rest = line.substr(at + s.selected_level3.size());
                 // The name ends at a blank, "/" or the ">" that ends the tag.
-                std::size_t name_end = 0;
-                while (name_end < rest.size() && !kEndsName[static_cast<unsigned char>(rest[name_end])]) ++name_end;
+                const std::size_t name_end = NameLength(rest);
                 std::size_t close = name_end;
                 while (close < rest.size() && rest[close] != '>') ++close;
                 if (close == rest.size()) {  // no name can be delimited: nothing opens
