@@ -1,6 +1,8 @@
 // Reads the export block by block into the scanner. Each block is marked
 // once as it is read; lines that can change nothing but counts are counted
 // from the marks, the others go to the scanner with what the marks tell.
+// Where the reading thread scanned a block ahead (scan_ahead.h), its lines
+// take the states it found.
 #pragma once
 
 #include <cstdint>
