@@ -63,9 +63,9 @@ void AppendLogText(std::string& out, std::string_view text) {
     }
     for (; plain && i < text.size(); ++i) plain = text[i] != '\r' && text[i] != '\n';
     if (plain) {
-        // Copied eight bytes and then one at a time, as FoldInto has just
-        // written a hit's data: loads that meet earlier stores whole are
-        // served from them, wider ones wait for the stores to land.
+        // Copied eight bytes and then one at a time: FoldInto has just
+        // written a hit's data, and loads that lie within its stores are
+        // served from them, wider or shifted ones wait for the stores to land.
         const std::size_t at = out.size(), n = text.size();
         out.resize(at + n);
         char* dst = out.data() + at;

@@ -24,13 +24,15 @@ inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)];
 // Upper-cases the letters a to z of eight bytes at once: a byte gets its
 // high bit added at or above "a" and again above "z", and only for a to z do
 // the two differ; bytes with the high bit set are left alone.
-inline std::uint64_t FoldWord(std::uint64_t x) {
-    constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
-    const std::uint64_t low7 = x & ~high;
-    const std::uint64_t from_a = low7 + ones * (0x80 - 'a');
-    const std::uint64_t past_z = low7 + ones * (0x80 - 'z' - 1);
+template <class Word>
+inline Word FoldBytes(Word x) {
+    constexpr Word ones = static_cast<Word>(0x0101010101010101), high = static_cast<Word>(0x8080808080808080);
+    const Word low7 = x & ~high;
+    const Word from_a = low7 + ones * (0x80 - 'a');
+    const Word past_z = low7 + ones * (0x80 - 'z' - 1);
     return x - (((from_a ^ past_z) & ~x & high) >> 2);
 }
+inline std::uint64_t FoldWord(std::uint64_t x) { return FoldBytes(x); }
 
 inline std::uint64_t Load8(const char* p) {
     std::uint64_t v;
@@ -38,9 +40,10 @@ inline std::uint64_t Load8(const char* p) {
     return v;
 }
 
-// Whether two texts are equal, compared in the widths FoldInto writes (eight
-// bytes, then one at a time): a text it has just written is then read from
-// the stores themselves, which wider or shifted loads would have to wait for.
+// Whether two texts are equal, compared eight bytes at a time and then one
+// at a time: a text FoldInto has just written is then read from the stores
+// themselves (each load within one of them), which wider or shifted loads
+// would have to wait for.
 inline bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     std::size_t i = 0;
@@ -51,12 +54,20 @@ inline bool SameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Writes text upper-cased to dst, eight bytes at a time.
+// Writes text upper-cased to dst, eight bytes at a time, then four, then
+// one.
 inline void FoldInto(char* dst, std::string_view text) {
     std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8) {
         const std::uint64_t v = FoldWord(Load8(text.data() + i));
         std::memcpy(dst + i, &v, sizeof v);
+    }
+    if (i + 4 <= text.size()) {
+        std::uint32_t v;
+        std::memcpy(&v, text.data() + i, sizeof v);
+        v = FoldBytes(v);
+        std::memcpy(dst + i, &v, sizeof v);
+        i += 4;
     }
     for (; i < text.size(); ++i) dst[i] = static_cast<char>(Fold(text[i]));
 }
