@@ -99,12 +99,6 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
                 run.lines_scanned_ahead += line_number - before + !scan;
             }
         }
-        // How far the line is known to be free of each, known before it is
-        // read: a line that a refill completes may hold any.
-        const std::uint64_t tag_from = scan ? FreeUpTo(ahead.tag, reader, MarksFinder(reader, reader.marks.tag)) : 0;
-        const std::uint64_t zero_from = scan ? FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)) : 0;
-        const std::uint64_t match_from =
-            scan && reader.matcher ? FreeUpTo(ahead.match, reader, MarksFinder(reader, reader.marks.match)) : 0;
         if (!ReadLine(reader, line)) break;
         ++line_number;
         if (reader.utf16 && !progress.utf16) {  // known from the first block on
@@ -115,10 +109,10 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             run.export_line = line_number;
             run.line_offset = FileOffset(reader, reader.line_start);
             LineFacts facts;
-            const std::uint64_t line_end = reader.line_start + line.size();
-            facts.may_hold_tag = tag_from < line_end;
-            facts.may_hold_zero = zero_from < line_end;
-            facts.may_match = !run.matcher.empties.empty() || (reader.matcher && match_from < line_end);
+            const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data()), b = a + line.size();
+            facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, b);
+            facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, b);
+            facts.may_match = !run.matcher.empties.empty() || (reader.matcher && AnyMark(reader.marks.match.data(), a, b));
             facts.tag_marks = reader.marks.tag.data();
             facts.marks_base = reader.buffer.data();
             run.match_marks = reader.matcher ? reader.marks.match.data() : nullptr;
