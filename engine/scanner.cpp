@@ -56,6 +56,14 @@ constexpr std::array<bool, 256> kEndsName = [] {
 [[gnu::always_inline]] inline bool SameFolded(const char* p, std::string_view upper) {
     const std::size_t n = upper.size();
     if (n < 8) {
+        if (n >= 4) {  // the first four bytes and the last four, which may overlap
+            std::uint32_t a, b, c, d;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, upper.data(), 4);
+            std::memcpy(&c, p + n - 4, 4);
+            std::memcpy(&d, upper.data() + n - 4, 4);
+            return FoldBytes(a) == b && FoldBytes(c) == d;
+        }
         std::size_t j = 0;
         while (j < n && Fold(p[j]) == static_cast<unsigned char>(upper[j])) ++j;
         return j == n;
