@@ -21,9 +21,9 @@ inline constexpr std::array<unsigned char, 256> kFold = [] {
 
 inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
 
-// Upper-cases the letters a to z of eight bytes at once: a byte gets its
-// high bit added at or above "a" and again above "z", and only for a to z do
-// the two differ; bytes with the high bit set are left alone.
+// Upper-cases the letters a to z of a word's bytes (eight or four) at once: a
+// byte gets its high bit added at or above "a" and again above "z", and only
+// for a to z do the two differ; bytes with the high bit set are left alone.
 template <class Word>
 inline Word FoldBytes(Word x) {
     constexpr Word ones = static_cast<Word>(0x0101010101010101), high = static_cast<Word>(0x8080808080808080);

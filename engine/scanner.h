@@ -30,9 +30,8 @@ int TableOpened(std::string_view line, const LineFacts& facts);
 // Whether a table's tag may start at p ("<" there), `room` bytes on.
 bool TableTagAt(const char* p, std::size_t room);
 
-// A state the scanner reaches between two occurrences of table `row` (one of
-// its rows, 0 or more): whatever it held before, an occurrence that starts
-// next clears it. AwaitOccurrence puts a state there; AwaitsOccurrence tells
-// whether one is there.
+// The state between two occurrences of the table of row `row` (not -1): the
+// occurrence that starts next clears whatever else the state holds.
+// AwaitOccurrence puts a state there; AwaitsOccurrence tells whether one is.
 void AwaitOccurrence(ScannerState& s, int row);
 bool AwaitsOccurrence(const ScannerState& s, int row);
