@@ -61,8 +61,8 @@ int LastTable(const char* buffer, const Marks& m, std::size_t begin, std::size_t
         for (; bits; bits &= ~(std::uint64_t{1} << (63 - std::countl_zero(bits)))) {
             const std::size_t at = (w << 6) + 63 - static_cast<std::size_t>(std::countl_zero(bits));
             if (at >= end || !TableTagAt(buffer + at, end - at)) continue;
-            std::size_t start = at;
-            while (start > begin && buffer[start - 1] != '\n') --start;
+            const std::size_t lf_before = LastMark(m.lf.data(), begin, at);
+            const std::size_t start = lf_before == at ? begin : lf_before + 1;
             LineFacts facts;
             facts.tag_marks = m.tag.data();
             facts.marks_base = buffer;

@@ -52,7 +52,8 @@ constexpr std::array<bool, 256> kEndsName = [] {
 }();
 
 // Whether the text at p is `upper` with letters compared as upper case,
-// eight bytes at a time. The caller knows upper.size() bytes are there.
+// eight or four bytes at a time. The caller knows upper.size() bytes are
+// there.
 [[gnu::always_inline]] inline bool SameFolded(const char* p, std::string_view upper) {
     const std::size_t n = upper.size();
     if (n < 8) {
@@ -306,10 +307,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                 line = {};
                 break;
             }
-            s.selected_row = row;
-            s.selected_level1 = kTables[row].level1;
-            s.selected_level3 = kTables[row].level3;
-            s.next_level = 2;  // the same text is examined again there
+            AwaitOccurrence(s, row);  // the same text is examined again there
             break;
         }
         case 2: {
