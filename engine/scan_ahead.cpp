@@ -158,10 +158,18 @@ std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState
     return ahead;
 }
 
-void StartFollowing(Following& f, const ScanAhead* ahead, const RunState& run, const LineReader& reader) {
-    f = {};
-    if (!ahead || reader.block_slot < 0) return;
-    const BlockAhead& block = ahead->slots[static_cast<std::size_t>(reader.block_slot)];
+void LookUpScanAhead(Following& f, const ScanAhead& ahead, const LineReader& reader) {
+    f.buffer = reader.buffer.data();
+    f.start = ~std::size_t{0};
+    if (reader.block_slot < 0) return;
+    const BlockAhead& block = ahead.slots[static_cast<std::size_t>(reader.block_slot)];
+    if (block.buffer == reader.buffer.data() && block.last.at > block.start) f.start = block.start;
+}
+
+void TakeScanAhead(Following& f, const ScanAhead& ahead, const RunState& run, const LineReader& reader) {
+    f.next = 0;
+    if (reader.block_slot < 0) return;
+    const BlockAhead& block = ahead.slots[static_cast<std::size_t>(reader.block_slot)];
     if (block.buffer != reader.buffer.data() || reader.begin != block.start || block.last.at <= block.start) return;
     if (AwaitsOccurrence(run.scanner, block.row)) f.block = &block;
 }

@@ -26,11 +26,24 @@ std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState
 struct Following {
     const BlockAhead* block = nullptr;  // null: not following
     std::size_t next = 0;               // the next state to take
+    // Where the scan ahead in the buffer at `buffer` starts, looked up once
+    // a block: the lines are checked against it, not against the block.
+    const char* buffer = nullptr;
+    std::size_t start = ~std::size_t{0};
 };
+
+// Looks up where the scan ahead in the block in the buffer starts.
+void LookUpScanAhead(Following& f, const ScanAhead& ahead, const LineReader& reader);
+// Follows it when the lines stand at its start in the state guessed there.
+void TakeScanAhead(Following& f, const ScanAhead& ahead, const RunState& run, const LineReader& reader);
 
 // Starts following when the lines stand where the scan ahead of them in the
 // block in the buffer started, in the state guessed there.
-void StartFollowing(Following& f, const ScanAhead* ahead, const RunState& run, const LineReader& reader);
+inline void StartFollowing(Following& f, const ScanAhead* ahead, const RunState& run, const LineReader& reader) {
+    if (!ahead) return;
+    if (reader.buffer.data() != f.buffer) LookUpScanAhead(f, *ahead, reader);
+    if (reader.begin == f.start) TakeScanAhead(f, *ahead, run, reader);
+}
 
 // Counts the lines up to where the next state was found (or up to the next
 // progress update, at `next_update`) and takes that state. Returns whether
