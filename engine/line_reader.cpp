@@ -413,8 +413,17 @@ bool ReadLineSlowly(LineReader& r, std::string_view& line) {
         }
         if (avail == 0) return false;
         // An overlong line goes out in pieces; the last line may lack a line end.
-        std::size_t n = overlong || avail > kMaxLineLength ? kMaxLineLength : avail;
+        const bool cut = overlong || avail > kMaxLineLength;  // the line goes on after the piece
+        std::size_t n = cut ? kMaxLineLength : avail;
         start = r.buffer.data() + r.begin;
+        if (cut) {
+            if (r.position != r.cut_end) {  // the line's first piece, still in the buffer
+                r.cut_begin = r.position;
+                r.cut_line_offset = FileOffset(r, r.position);
+            }
+            r.cut_end = r.position + n;
+            ++r.cut_pieces;
+        }
         r.begin += n;
         r.line_start = r.position;
         r.position += n;

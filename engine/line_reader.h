@@ -42,6 +42,13 @@ struct LineReader {
     std::size_t end = 0;      // one past the last byte read
     std::uint64_t position = 0;  // bytes of the export consumed so far
     std::uint64_t line_start = 0;  // where the line last handed out starts
+    // Pieces of overlong lines that did not end their line: how many were
+    // handed out, where the last ends and where the line it belongs to
+    // starts (a position and, already turned, the file's offset).
+    std::uint64_t cut_pieces = 0;
+    std::uint64_t cut_begin = ~std::uint64_t{0};
+    std::uint64_t cut_end = ~std::uint64_t{0};
+    std::uint64_t cut_line_offset = 0;
     bool filled_last_read = false;  // the export has more than one block
     bool at_end = false;
     bool read_error = false;
@@ -92,6 +99,18 @@ inline bool ReadLine(LineReader& r, std::string_view& line) {
     if (n > 0 && start[n - 1] == '\r') --n;
     line = std::string_view(start, n);
     return true;
+}
+
+// The export's own line that the line last handed out belongs to, when
+// `reads` lines were handed out: the pieces of an overlong line are one line
+// of the file.
+inline std::uint64_t FileLineNumber(const LineReader& r, std::uint64_t reads) {
+    return reads - r.cut_pieces + (r.cut_end == r.position);  // the last piece read not yet counted out
+}
+
+// Whether the line last handed out goes on a line an earlier piece began.
+inline bool ContinuesCutLine(const LineReader& r) {
+    return r.line_start > r.cut_begin && r.line_start <= r.cut_end;
 }
 
 // Stops the work on the block being read ahead, and waits for the reading

@@ -106,8 +106,8 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             next_update = NextUpdateAt(progress, reader.position);
         }
         if (scan) {
-            run.export_line = line_number;
-            run.line_offset = FileOffset(reader, reader.line_start);
+            run.export_line = FileLineNumber(reader, line_number);
+            run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
             LineFacts facts;
             const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data()), b = a + line.size();
             facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, b);
