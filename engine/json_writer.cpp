@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "match_log.h"
+
 namespace {
 
 // Well-formed UTF-8: no stray continuation bytes, overlong forms,
@@ -119,7 +121,7 @@ void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector
     out.append(",\"strings\":[");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (i) out.push_back(',');
-        AppendJsonText(out, strings[i]);
+        AppendJsonText(out, std::string_view(strings[i]).substr(0, kMaxSearchString));  // as the search uses it
     }
     out.append("]}}\n");
     Emit(json, false);
@@ -187,23 +189,49 @@ std::string_view OutcomeName(const RunResult& result) {
     return result.log_complete ? "completed" : "log_incomplete";
 }
 
+namespace {
+
+void AppendCounts(std::string& out, const std::vector<StringCount>& counts) {
+    out.append("\"counts\":[");
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (i) out.push_back(',');
+        out.append("{\"string\":");
+        AppendJsonText(out, counts[i].text);
+        out.append(",\"count\":");
+        AppendNumber(out, static_cast<std::uint64_t>(counts[i].count));
+        out.push_back('}');
+    }
+    out.append("]}}\n");
+}
+
+bool Finish(JsonWriter& json) {
+    Emit(json, true);
+    if (std::fflush(json.out) != 0 || std::ferror(json.out)) json.failed = true;
+    return !json.failed;
+}
+
+}  // namespace
+
 bool JsonEnd(JsonWriter& json, const RunResult& result) {
     std::string& out = json.buffer;
     out.append("{\"type\":\"end\",\"data\":{\"outcome\":\"");
     out.append(OutcomeName(result));
     out.append("\",\"lines\":");
     AppendNumber(out, result.lines);
-    out.append(",\"counts\":[");
-    for (std::size_t i = 0; i < result.counts.size(); ++i) {
-        if (i) out.push_back(',');
-        out.append("{\"string\":");
-        AppendJsonText(out, result.counts[i].text);
-        out.append(",\"count\":");
-        AppendNumber(out, static_cast<std::uint64_t>(result.counts[i].count));
-        out.push_back('}');
-    }
-    out.append("]}}\n");
-    Emit(json, true);
-    if (std::fflush(json.out) != 0 || std::ferror(json.out)) json.failed = true;
-    return !json.failed;
+    out.push_back(',');
+    AppendCounts(out, result.counts);
+    return Finish(json);
+}
+
+bool JsonSummary(JsonWriter& json, std::size_t completed, std::size_t failed, const std::vector<StringCount>& totals) {
+    std::string& out = json.buffer;
+    out.append("{\"type\":\"summary\",\"data\":{\"exports\":");
+    AppendNumber(out, completed + failed);
+    out.append(",\"completed\":");
+    AppendNumber(out, completed);
+    out.append(",\"failed\":");
+    AppendNumber(out, failed);
+    out.push_back(',');
+    AppendCounts(out, totals);
+    return Finish(json);
 }

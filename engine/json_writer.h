@@ -24,6 +24,11 @@ void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector
 // the stream.
 bool JsonEnd(JsonWriter& json, const RunResult& result);
 
+// Writes the "summary" record that ends a run over several exports: how many
+// searches completed and failed, and each string's count over all of them.
+// Returns whether every record reached the stream.
+bool JsonSummary(JsonWriter& json, std::size_t completed, std::size_t failed, const std::vector<StringCount>& totals);
+
 // The name the "end" record gives an outcome.
 std::string_view OutcomeName(const RunResult& result);
 

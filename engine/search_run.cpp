@@ -59,7 +59,13 @@ std::string AscTime(std::time_t t) {
     static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const std::tm* tm = std::localtime(&t);
+    // Searches may run side by side: the local time into a struct of our own.
+    std::tm local{};
+#ifdef _WIN32
+    const std::tm* tm = localtime_s(&local, &t) == 0 ? &local : nullptr;
+#else
+    const std::tm* tm = localtime_r(&t, &local);
+#endif
     if (!tm) return "??? ??? ?? ??:??:?? ????\n";
     char text[64];
     std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
@@ -160,6 +166,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
                                    ".  Search aborted at " + start_text + "\n",
                                "Unable to Open Logfile");
         result.outcome = RunOutcome::LogNotOpened;
+        result.counts = Counts(run);
         return result;
     }
     bool close_log = !in.log_stream;
@@ -199,7 +206,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     reader.hurry_ahead_work = !in.whole_blocks_ahead;
     std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
     fptr.reset();
-    result.lines = line_number;
+    result.lines = FileLineNumber(reader, line_number);
     result.lines_scanned_ahead = run.lines_scanned_ahead;
 
     std::string end_message;
@@ -236,5 +243,14 @@ RunResult Quelvar(Display& display, const RunInputs& inputs) {
                                "Out of Memory Error");
     }
     DeAllocateEverything(run);
+    // A run that could not build its strings still lists every one, with 0.
+    if (result.outcome == RunOutcome::OutOfMemory && inputs.strings) {
+        try {
+            for (const std::string& text : *inputs.strings)
+                result.counts.push_back({text.substr(0, kMaxSearchString), 0});
+        } catch (const std::bad_alloc&) {
+            result.counts.clear();
+        }
+    }
     return result;
 }
