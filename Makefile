@@ -51,14 +51,15 @@ $(SANITIZE)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 sanitize: $(SANITIZE)/Makefile
 	cmake --build $(SANITIZE) -j $(JOBS)
 
-# The engine suite under ThreadSanitizer: the export is read ahead on a second
-# thread.
+# The engine suite under ThreadSanitizer (the export is read ahead on a second
+# thread), and many exports searched at once.
 $(TSAN)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 	CXX=clang++ cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREPOSEARCH_TSAN=ON
 
 tsan-test: $(TSAN)/Makefile
-	cmake --build $(TSAN) -j $(JOBS) --target engine_tests
+	cmake --build $(TSAN) -j $(JOBS) --target engine_tests many_exports_tests
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/engine_tests --gtest_brief=1 --gtest_filter=-*BeyondFourGigabytes*
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/many_exports_tests --gtest_brief=1
 
 # The Windows program (32-bit, static): build/win32/reposearch.exe, with the
 # command line as reposearch-cli.exe and the engine tests.

@@ -1,13 +1,14 @@
 // reposearch on the command line: the same search as the dialog, with the
-// strings and the export given as arguments, for scripts and other programs.
+// strings and the exports given as arguments, for scripts and other programs.
 #include <cerrno>
 #include <climits>
 #include <clocale>
-#include <cwchar>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -19,9 +20,12 @@
 #include <unistd.h>
 #endif
 
-#include "../engine/json_writer.h"
 #include "../engine/paths.h"
-#include "../engine/search.h"
+#include "../engine/utf16.h"
+#include "exports.h"
+#include "options.h"
+#include "runs.h"
+#include "terminal.h"
 #include "version.h"
 
 namespace {
@@ -29,138 +33,86 @@ namespace {
 constexpr const char* kVersion = "reposearch " REPOSEARCH_VERSION;
 
 constexpr const char* kUsage =
-    "usage: reposearch [-qw] [--json] [--log FILE] [-f FILE]... EXPORT [STRING]...\n";
+    "usage: reposearch [-qw] [--json] [--log FILE] [-j N] [-f FILE]... EXPORT [STRING]...\n"
+    "       reposearch [-qw] [--json] [--log FILE] [-j N] -e STRING... | -f FILE... EXPORT...\n";
 
 // -h: the options at a glance.
 constexpr const char* kShortHelp =
+    "  -e STRING   search for STRING; every operand is then an export\n"
     "  -f FILE     add every line of FILE as a search string (- reads standard input)\n"
     "  -w          match whole words only\n"
     "  -q          show no progress\n"
+    "  -j N        search up to N exports at once\n"
     "  --json      write the hits as JSON Lines on standard output\n"
     "  --log FILE  write the log to FILE (- for standard output)\n"
-    "EXPORT - reads standard input. 'reposearch --help' tells more.\n";
+    "EXPORT - reads standard input; a folder is searched for .xml files.\n"
+    "'reposearch --help' tells more.\n";
 
 // --help: the whole story.
 constexpr const char* kHelp =
-    "Searches a repository export for strings and logs every data line that\n"
+    "Searches repository exports for strings and logs every data line that\n"
     "holds one, with the library, form, table, field and element it stands in.\n"
     "\n"
     "Strings:\n"
-    "  Each STRING is searched for, without regard to the case of the letters a\n"
+    "  Each string is searched for, without regard to the case of the letters a\n"
     "  to z. A string holding line breaks is several strings; an empty string\n"
     "  matches every data line.\n"
+    "  -e STRING        search for STRING (repeatable); with -e or -f, every\n"
+    "                   operand is an export, else the first operand is the\n"
+    "                   export and the others are strings\n"
     "  -f, --file FILE  add every line of FILE as a string (- reads standard input)\n"
     "  -w, --word       a string counts only where no letter, digit or _ stands\n"
     "                   right before or after it\n"
+    "  A string that starts with - is given with -e, or after --.\n"
     "\n"
-    "Input and output:\n"
-    "  EXPORT           the export to search; - reads standard input (the log then\n"
-    "                   goes to standard output unless --log names a file)\n"
-    "  --log FILE       write the log to FILE instead of beside the export (named\n"
-    "                   after it, up to the first dot); - for standard output\n"
+    "Exports:\n"
+    "  EXPORT           an export file; - reads standard input (its log then goes\n"
+    "                   to standard output unless --log names a file); a folder\n"
+    "                   is searched for files whose names end in .xml, in the\n"
+    "                   folders under it too, in sorted order\n"
+    "  -j, --jobs N     search up to N exports at once (default: one per core);\n"
+    "                   what they write to standard output or to one log comes\n"
+    "                   in the order they were given\n"
+    "\n"
+    "Output:\n"
+    "  Each export's log goes beside it, named after it up to the first dot.\n"
+    "  --log FILE       write the log (every export's, one after another) to\n"
+    "                   FILE instead; - for standard output\n"
     "  --json           write JSON Lines on standard output in place of the\n"
-    "                   summary: a begin record, one match record per matching\n"
-    "                   data line, an end record with the outcome and the counts\n"
+    "                   summary: for each export a begin record, one match\n"
+    "                   record per matching data line and an end record with the\n"
+    "                   outcome and the counts; after several exports, a summary\n"
+    "                   record with the totals\n"
     "  -q, --quiet      draw no progress on standard error\n"
     "  -h               show the short help\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
+    "  Every long option that takes a value is also written --option=VALUE.\n"
     "\n"
-    "The summary goes to standard output, or to standard error when the log goes\n"
-    "to standard output. When the search fails, every message goes to standard\n"
-    "error as 'reposearch: ...'.\n"
+    "The summary goes to standard output, or to standard error when a log goes\n"
+    "to standard output; after several exports it lists each export's counts,\n"
+    "then the totals. When a search fails, its messages go to standard error\n"
+    "as 'reposearch: ...', naming the export when there are several.\n"
     "\n"
     "Examples:\n"
     "  reposearch repo.xml custno invoice_total\n"
     "  reposearch -w --json repo.xml custno > hits.jsonl\n"
+    "  reposearch -e custno -e invoice_total exports/ old/sales.xml\n"
     "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
     "\n"
-    "Exit status: 0 some string was found, 1 none was, 2 the search failed.\n";
+    "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
+    "others are still made).\n";
 
-// Shows the run on the terminal: one progress line on standard error. The
-// run's boxes are kept and printed once it is over, where its outcome says.
-struct TerminalDisplay final : Display {
-    bool show_progress = false;
-    bool has_range = false;  // a size is known: a bar and a percentage
-    int percent = 0;
-    std::string progress_text, time_left;
-    std::size_t drawn = 0;  // width of the progress line on screen
-    struct Box {
-        std::string text, caption;
-    };
-    std::vector<Box> boxes;
-
-    void SetProgressRange(int, int) override { has_range = true; }
-    void SetProgressText(std::string_view text) override {
-        progress_text = text;
-        if (show_progress && !has_range) Draw();  // lines processed, nothing more
-    }
-    void SetTimeLeft(std::string_view text) override { time_left = text; }
-    void SetProgressPos(int pos) override {
-        percent = pos;
-        if (show_progress) Draw();
-    }
-    void ShowMessageBox(std::string_view text, std::string_view caption) override {
-        boxes.push_back({std::string(text), std::string(caption)});
-    }
-
-    void Draw() {
-        std::string line = "\r";
-        if (has_range) {
-            constexpr int kWidth = 30;
-            int filled = percent * kWidth / 100;
-            line += "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-            std::string pct = std::to_string(percent);
-            line += std::string(3 - (pct.size() < 3 ? pct.size() : 3), ' ') + pct + "%  ";
-        }
-        line += progress_text;
-        if (!time_left.empty()) line += "  " + time_left;
-        std::size_t width = line.size() - 1;
-        if (width < drawn) line += std::string(drawn - width, ' ');
-        drawn = width;
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
-    }
-    void Erase() {
-        if (!drawn) return;
-        std::fprintf(stderr, "\r%s\r", std::string(drawn, ' ').c_str());
-        std::fflush(stderr);
-        drawn = 0;
-    }
-};
-
-// Prints what the run showed: a completed run's summary goes to `summary`
-// (or nowhere), anything else to standard error, every line behind the
-// program's name.
-void ShowBoxes(TerminalDisplay& display, bool completed, std::FILE* summary) {
-    display.Erase();
-    for (const TerminalDisplay::Box& box : display.boxes) {
-        if (completed) {
-            if (summary) {
-                std::fwrite(box.text.data(), 1, box.text.size(), summary);
-                std::fflush(summary);
-            }
-            continue;
-        }
-        std::string_view text = box.text;
-        bool first = true;
-        while (!text.empty()) {
-            std::size_t lf = text.find('\n');
-            std::string_view line = text.substr(0, lf);
-            text = lf == std::string_view::npos ? std::string_view{} : text.substr(lf + 1);
-            if (line.empty()) continue;
-            if (first)
-                std::fprintf(stderr, "reposearch: %s: %.*s\n", box.caption.c_str(), static_cast<int>(line.size()),
-                             line.data());
-            else
-                std::fprintf(stderr, "reposearch: %.*s\n", static_cast<int>(line.size()), line.data());
-            first = false;
-        }
-    }
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "reposearch: %s\n%s", what.c_str(), kUsage);
+    return 2;
 }
 
-int UsageError(const char* what) {
-    std::fprintf(stderr, "reposearch: %s\n%s", what, kUsage);
+// Prints what was asked for on standard output: 0, or 2 when it did not
+// get through.
+int Print(const std::string& text) {
+    if (WriteAll(stdout, text)) return 0;
+    std::fprintf(stderr, "reposearch: writing to standard output failed: %s\n", std::strerror(errno ? errno : EIO));
     return 2;
 }
 
@@ -187,21 +139,37 @@ void AddArgument(std::string_view text, std::vector<std::string>& strings) {
     if (text.empty() || text.back() == '\n') strings.emplace_back();
 }
 
-// Adds every line of a file (LF or CR LF ends) to the strings. False when it
-// cannot be read.
+// A file of strings as the export would be read: a UTF-8 byte-order mark
+// (as Notepad writes one) is no part of the first string, and a file with a
+// UTF-16 byte-order mark is converted to UTF-8.
+std::string AsExportIsRead(const std::string& bytes) {
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return bytes.substr(3);
+    bool big_endian = false;
+    const std::size_t mark = Utf16Bom(bytes, big_endian);
+    if (!mark) return bytes;
+    Utf16Decoder decoder;
+    decoder.big_endian = big_endian;
+    decoder.raw.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark), bytes.end());
+    std::string text;
+    char block[4096];
+    for (std::size_t n; (n = DecodeUtf16(decoder, block, sizeof block, true)) > 0;) text.append(block, n);
+    return text;
+}
+
+// Adds every line of a file to the strings. False when it cannot be read.
 bool ReadStringFile(const std::string& name, std::vector<std::string>& strings) {
     std::FILE* f = name == "-" ? stdin : OpenFile(name, "rb");
     if (!f) return false;
 #ifdef _WIN32
     if (f == stdin) _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    std::string text;
+    std::string bytes;
     char block[65536];
-    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.append(block, n);
     bool ok = !std::ferror(f);
     if (f != stdin) std::fclose(f);
     if (!ok) return false;
-    AddLines(text, strings);
+    AddLines(AsExportIsRead(bytes), strings);
     return true;
 }
 
@@ -209,93 +177,53 @@ bool ReadStringFile(const std::string& name, std::vector<std::string>& strings) 
 // `bytes` the same arguments as the search compares them (on Windows, in the
 // ANSI code page, as the dialog's search field holds them).
 int Main(const std::vector<std::string>& args, const std::vector<std::string>& bytes) {
-    const int argc = static_cast<int>(args.size());
-    bool quiet = false, word = false, json = false;
-    std::string log_name;
-    bool log_given = false;
-    std::string export_name;
-    bool have_export = false;
-    // Search strings and -f files, in command-line order.
-    struct Source {
-        bool is_file;
-        std::string text;
-    };
-    std::vector<Source> sources;
-    bool options_done = false;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string& arg = args[i];
-        if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
-            if (!have_export) {
-                export_name = arg;
-                have_export = true;
-            } else {
-                sources.push_back({false, bytes[i]});
-            }
-        } else if (arg == "--") {
-            options_done = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "-w" || arg == "--word") {
-            word = true;
-        } else if (arg.size() > 2 && arg[1] != '-' && arg.find_first_not_of("qw", 1) == std::string::npos) {
-            quiet = quiet || arg.find('q') != std::string::npos;  // -qw and the like
-            word = word || arg.find('w') != std::string::npos;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "-h") {
-            std::printf("%s%s", kUsage, kShortHelp);
-            return 0;
-        } else if (arg == "--help") {
-            std::printf("%s\n%s", kUsage, kHelp);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("%s\n", kVersion);
-            return 0;
-        } else if (arg == "-f" || arg == "--file" || arg == "--log") {
-            if (i + 1 >= argc) return UsageError((arg + " needs a file name").c_str());
-            if (arg == "--log") {
-                log_name = args[++i];
-                log_given = true;
-            } else {
-                sources.push_back({true, args[++i]});
-            }
-        } else if (arg.rfind("--log=", 0) == 0) {
-            log_name = arg.substr(6);
-            log_given = true;
-        } else {
-            return UsageError(("unknown option " + arg).c_str());
-        }
+    Options o;
+    std::string error;
+    if (!ParseOptions(args, bytes, o, error)) return UsageError(error);
+    switch (o.action) {
+    case Options::Action::ShortHelp: return Print(std::string(kUsage) + kShortHelp);
+    case Options::Action::Help: return Print(std::string(kUsage) + "\n" + kHelp);
+    case Options::Action::Version: return Print(std::string(kVersion) + "\n");
+    case Options::Action::Search: break;
     }
-    if (!have_export) return UsageError("no export given");
-    if (log_given && log_name.empty()) return UsageError("--log needs a file name");
-    const bool from_stdin = export_name == "-";
-    const bool log_to_stdout = (log_given && log_name == "-") || (from_stdin && !log_given);
-    if (json && log_to_stdout)
-        return UsageError(from_stdin ? "--json with - as the export needs --log FILE"
-                                     : "--json and --log - both want standard output");
+
+    std::vector<std::string> operands;
+    for (const std::string& operand : o.exports) {
+#ifdef _WIN32
+        if (operand != "-") {  // the shell leaves wildcards to the program
+            for (std::string& name : ExpandWildcards(operand)) operands.push_back(std::move(name));
+            continue;
+        }
+#endif
+        operands.push_back(operand);
+    }
+    bool folders = false;
+    RunPlan plan;
+    plan.exports = ListExports(operands, folders);
+    std::size_t from_stdin = 0;
+    for (const ExportItem& e : plan.exports) from_stdin += e.from_stdin;
+    if (from_stdin > 1) return UsageError("standard input is read only once");
+    const bool log_to_stdout = (o.log_given && o.log_name == "-") || (from_stdin && !o.log_given);
+    if (o.json && log_to_stdout)
+        return UsageError(from_stdin && !o.log_given ? "--json with - as the export needs --log FILE"
+                                                     : "--json and --log - both want standard output");
 
     std::vector<std::string> strings;
-    bool stdin_taken = from_stdin;
-    for (const Source& source : sources) {
+    bool stdin_taken = from_stdin > 0;
+    for (const Options::Source& source : o.sources) {
         if (!source.is_file) {
             AddArgument(source.text, strings);
             continue;
         }
-        if (source.text == "-" && stdin_taken)
-            return UsageError("standard input is read only once");
+        if (source.text == "-" && stdin_taken) return UsageError("standard input is read only once");
         stdin_taken = stdin_taken || source.text == "-";
         if (!ReadStringFile(source.text, strings)) {
-            std::fprintf(stderr, "reposearch: %s: cannot read search strings: %s\n",
-                         source.text.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "reposearch: %s: cannot read search strings: %s\n", source.text.c_str(),
+                         std::strerror(errno));
             return 2;
         }
     }
     if (strings.empty()) return UsageError("no search string given");
-
-    RunInputs inputs;
-    inputs.srchfilename = from_stdin ? "(standard input)" : export_name;
-    inputs.word = word;
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (strings[i].find('\0') != std::string::npos) {
             std::fprintf(stderr, "reposearch: search string %zu holds a zero byte\n", i + 1);
@@ -305,47 +233,16 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
         for (char& c : strings[i])
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    inputs.strings = strings;
 
-    if (from_stdin) {
-#ifdef _WIN32
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
-        inputs.export_stream = stdin;
-    }
-    if (log_to_stdout) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-        inputs.log_stream = stdout;
-    } else if (log_given) {
-        std::error_code ec;
-        if (!from_stdin && std::filesystem::equivalent(PathOf(log_name), PathOf(export_name), ec)) {
-            std::fprintf(stderr, "reposearch: %s: the log would replace the export\n",
-                         log_name.c_str());
-            return 2;
-        }
-        inputs.logfilename = log_name;
-    }
-
-    JsonWriter json_writer(stdout);
-    if (json) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-        inputs.sink = &json_writer;
-        JsonBegin(json_writer, inputs.srchfilename, strings);
-    }
-
-    TerminalDisplay display;
-    display.show_progress = !quiet && isatty(fileno(stderr));
-    RunResult result = Quelvar(display, inputs);
-    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
-    bool json_ok = !json || JsonEnd(json_writer, result);
-    ShowBoxes(display, completed, json ? nullptr : log_to_stdout ? stderr : stdout);
-    if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
-    if (!completed || !json_ok) return 2;
-    return result.found ? 0 : 1;
+    plan.strings = std::move(strings);
+    plan.word = o.word;
+    plan.json = o.json;
+    plan.show_progress = !o.quiet && isatty(fileno(stderr));
+    plan.many = plan.exports.size() != 1 || folders;
+    plan.jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    plan.log_given = o.log_given;
+    plan.log_name = o.log_name;
+    return RunExports(plan);
 }
 
 }  // namespace

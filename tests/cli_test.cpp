@@ -72,7 +72,7 @@ TEST_F(CliTest, LogToAFileOrToStandardOutput) {
 TEST_F(CliTest, StringsFromFilesAndStandardInputInCommandLineOrder) {
     std::string list = dir / "strings.txt";
     WriteFile(list, "entry\r\nend\n");
-    Outcome o = Cli({"-q", "-f", list, export_path, "helper", "-f", "-"}, "call");
+    Outcome o = Cli({"-q", "-f", list, "-e", "helper", export_path, "-f", "-"}, "call");
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out.substr(0, o.out.find("\n\n")),
               "'ENTRY' found 1 times\n'END' found 1 times\n'HELPER' found 1 times\n"
@@ -235,6 +235,77 @@ TEST_F(CliTest, ShortAndLongHelp) {
         EXPECT_NE(shorter.out.find(option), std::string::npos) << option;
         EXPECT_NE(longer.out.find(option), std::string::npos) << option;
     }
+}
+
+// Faults found by differential testing of the command line, one test each.
+
+TEST_F(CliTest, PiecesOfAnOverlongLineAreOneLineOfTheExport) {
+    // Line 4 is longer than a line is kept whole: it is searched in pieces,
+    // each a line of its element, but it stays line 4 of the file.
+    const std::string head = CrLf({"<TABLE XMLNS:UFORM>", "<OCC>", "<UFORM:UCODE>"});
+    const std::string overlong = std::string((std::size_t{16} << 20) + 100, 'x') + " custno";
+    WriteFile(export_path, head + overlong + "\r\n" + CrLf({"custno", "</UFORM:UCODE>", "</OCC>", "</TABLE>"}));
+    Outcome o = Cli({"-q", "--json", export_path, "custno"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("{\"export_line\":4,\"byte_offset\":" + std::to_string(head.size()) +
+                         ",\"element\":{\"text\":\"UCODE\"},\"element_line\":2,"),
+              std::string::npos)
+        << o.out.substr(0, 300);
+    EXPECT_NE(o.out.find("{\"export_line\":5,\"byte_offset\":" + std::to_string(head.size() + overlong.size() + 2) +
+                         ",\"element\":{\"text\":\"UCODE\"},\"element_line\":3,"),
+              std::string::npos);
+    EXPECT_NE(o.out.find("\"outcome\":\"completed\",\"lines\":8,"), std::string::npos);
+}
+
+TEST_F(CliTest, EveryJsonRecordListsTheStringTheSearchUsed) {
+    const std::string longer(1200, 'Q');
+    Outcome o = Cli({"-q", "--json", export_path, longer});
+    const std::string cut = "{\"text\":\"" + std::string(999, 'Q') + "\"}";
+    EXPECT_NE(o.out.find("\"strings\":[" + cut + "]}}\n"), std::string::npos);
+    EXPECT_EQ(o.out.find(std::string(1000, 'Q')), std::string::npos);
+}
+
+TEST_F(CliTest, AFailedRunListsEveryStringWithZero) {
+    Outcome o = Cli({"-q", "--json", "--log", dir / "no/such/dir.log", export_path, "helper", "calc"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.out.find("\"outcome\":\"log_incomplete\",\"lines\":0,\"counts\":[{\"string\":{\"text\":\"HELPER\"},"
+                         "\"count\":0},{\"string\":{\"text\":\"CALC\"},\"count\":0}]}}"),
+              std::string::npos)
+        << o.out;
+}
+
+TEST_F(CliTest, StringFilesAreReadAsTheExportIs) {
+    std::string utf8 = dir / "utf8.txt", utf16 = dir / "utf16.txt";
+    WriteFile(utf8, "\xEF\xBB\xBFhelper\r\ncalc\r\n");  // as Notepad saves it
+    std::string wide = "\xFF\xFE";
+    for (char c : std::string("helper\r\nentry\r\n")) wide += std::string{c, '\0'};
+    WriteFile(utf16, wide);
+    for (const std::string& list : {utf8, utf16}) {
+        Outcome o = Cli({"-q", "--file=" + list, export_path});
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.rfind("'HELPER' found 1 times\n", 0), 0u) << o.out;
+    }
+}
+
+#ifndef _WIN32
+TEST_F(CliTest, WhatCannotBePrintedFailsTheRun) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-q", export_path, "helper"}, {"--help"}, {"--version"},
+          {"-q", "-e", "helper", export_path, export_path}}) {
+        std::string cmd = std::string(REPOSEARCH_BIN);
+        for (const std::string& a : args) cmd += " " + testutil::ShellQuote(a);
+        cmd += " >/dev/full 2>" + testutil::ShellQuote(dir / "err");
+        const int raw = std::system(cmd.c_str());
+        EXPECT_EQ(WEXITSTATUS(raw), 2) << cmd;
+        EXPECT_NE(ReadFile(dir / "err").find("reposearch: writing"), std::string::npos) << ReadFile(dir / "err");
+    }
+}
+#endif
+
+TEST_F(CliTest, TheHelpSaysHowAStringMayStartWithADash) {
+    Outcome o = Cli({"--help"});
+    EXPECT_NE(o.out.find("A string that starts with - is given with -e, or after --."), std::string::npos);
+    EXPECT_EQ(Cli({"-q", "-e", "-X", export_path}).status, 1);
 }
 
 }  // namespace

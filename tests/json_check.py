@@ -2,7 +2,9 @@
 """--json against the log on random exports: every match record stands for
 exactly one log line (same element, element line, context and data), its
 export_line and byte_offset point at that line, the counts are the summary's,
-and the log is byte for byte the same with and without --json.
+and the log is byte for byte the same with and without --json. Then a run
+over two exports at once: each export's records and log are those of a run
+of that export alone, and the summary record adds up their counts.
 
     json_check.py REPOSEARCH [ROUNDS]
 """
@@ -110,6 +112,39 @@ def check(binary, folder, rng, round_number):
     assert summary == counted, (summary, counted)
 
 
+def check_many(binary, folder, rng, round_number):
+    exports = []
+    for k in range(2):
+        path = os.path.join(folder, "many%d-%d.xml" % (round_number, k))
+        with open(path, "wb") as f:
+            f.write(random_export(rng))
+        exports.append(path)
+    strings = [s.encode("latin-1") for s in rng.sample(["custno", "calc", "x", "caf\xe9", "", "a"], 2)]
+    word = ["-w"] if rng.random() < 0.3 else []
+    given = sum((["-e", s] for s in strings), [])
+    alone, logs = [], []
+    for k, export in enumerate(exports):
+        log = os.path.join(folder, "alone%d.log" % k)
+        out = subprocess.run([binary, "-q", "--json", "--log", log] + word + given + [export],
+                             stdout=subprocess.PIPE, check=False).stdout
+        alone.append(out)
+        with open(log, "rb") as f:
+            logs.append(f.read())
+    both_log = os.path.join(folder, "both.log")
+    run = subprocess.run([binary, "-q", "-j", "2", "--json", "--log", both_log] + word + given + exports,
+                         stdout=subprocess.PIPE, check=False)
+    records = run.stdout.split(b"\n")
+    summary = json.loads(records[-2].decode("utf-8"))
+    assert b"".join(alone) == b"\n".join(records[:-2]) + b"\n", "the records differ from those of single runs"
+    assert summary["type"] == "summary" and summary["data"]["completed"] == 2, summary
+    ends = [json.loads(out.split(b"\n")[-2].decode("utf-8"))["data"]["counts"] for out in alone]
+    assert [c["count"] for c in summary["data"]["counts"]] == [a["count"] + b["count"] for a, b in zip(*ends)]
+    with open(both_log, "rb") as f:
+        both = f.read()
+    expected = b"".join(logs).replace(b"alone0.log", b"both.log").replace(b"alone1.log", b"both.log")
+    assert STAMP.sub(b"T", both) == STAMP.sub(b"T", expected), "the one log differs from the logs of single runs"
+
+
 def main():
     binary = sys.argv[1]
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 200
@@ -117,6 +152,8 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         for i in range(rounds):
             check(binary, folder, rng, i)
+            if i % 5 == 0:
+                check_many(binary, folder, rng, i)
     print("%d passed, 0 failed" % rounds)
 
 

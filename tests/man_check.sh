@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The manual page renders without warnings and names every option --help does.
+# The manual page renders without warnings, names every option --help does and
+# carries the program's version.
 #   man_check.sh PAGE REPOSEARCH
 set -euo pipefail
 page=$1 binary=$2
@@ -10,5 +11,7 @@ missing=0
 for option in $("$binary" --help | grep -oE '(^|[ ,])--?[a-z]+' | tr -d ' ,' | sort -u); do
   grep -qe "$option" <<<"$text" || { echo "the manual page does not name $option"; missing=1; }
 done
+version=$("$binary" --version | cut -d' ' -f2)
+grep -q "reposearch $version\"" "$page" || { echo "the manual page does not carry version $version"; missing=1; }
 [ $missing = 0 ] || exit 1
 echo "1 passed, 0 failed"

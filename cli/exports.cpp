@@ -1,0 +1,109 @@
+// Operands to exports: folders walked, wildcards expanded.
+#include "exports.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "../engine/paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EndsInXml(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string end = name.substr(name.size() - 4);
+    for (char& c : end) c = FoldAscii(c);
+    return end == ".XML";
+}
+
+// The folder's entries, sorted by name, or a failure.
+bool SortedEntries(const fs::path& folder, std::vector<fs::directory_entry>& entries, std::string& failure) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
+    if (ec) {
+        failure = "the folder cannot be read: " + ec.message();
+        return false;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path().filename() < b.path().filename(); });
+    return true;
+}
+
+void Walk(const fs::path& folder, std::vector<ExportItem>& out) {
+    std::vector<fs::directory_entry> entries;
+    std::string failure;
+    if (!SortedEntries(folder, entries, failure)) {
+        out.push_back({Utf8Of(folder), false, failure});
+        return;
+    }
+    for (const fs::directory_entry& entry : entries) {
+        std::error_code ec;
+        if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
+            Walk(entry.path(), out);
+        } else if (entry.is_regular_file(ec) && EndsInXml(Utf8Of(entry.path().filename()))) {
+            out.push_back({Utf8Of(entry.path()), false, ""});
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<ExportItem> ListExports(const std::vector<std::string>& operands, bool& folders) {
+    std::vector<ExportItem> out;
+    folders = false;
+    for (const std::string& operand : operands) {
+        std::error_code ec;
+        if (operand == "-") {
+            out.push_back({"(standard input)", true, ""});
+        } else if (fs::is_directory(PathOf(operand), ec)) {
+            folders = true;
+            Walk(PathOf(operand), out);
+        } else {
+            out.push_back({operand, false, ""});  // a file, or what cannot be opened: the run says so
+        }
+    }
+    return out;
+}
+
+bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+    // Greedy with one point to go back to: the last "*" and where it was tried.
+    std::size_t p = 0, n = 0, star = std::string_view::npos, tried = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            tried = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++tried;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string> ExpandWildcards(const std::string& operand) {
+    const fs::path path = PathOf(operand);
+    const std::string pattern = Utf8Of(path.filename());
+    if (pattern.find_first_of("*?") == std::string::npos) return {operand};
+    const fs::path folder = path.parent_path();
+    std::vector<fs::directory_entry> entries;
+    std::string failure;
+    if (!SortedEntries(folder.empty() ? fs::path(".") : folder, entries, failure)) return {operand};
+    std::vector<std::string> matches;
+    for (const fs::directory_entry& entry : entries) {
+        const fs::path name = entry.path().filename();
+        if (MatchesWildcard(pattern, Utf8Of(name))) matches.push_back(Utf8Of(folder.empty() ? name : folder / name));
+    }
+    if (matches.empty()) matches.push_back(operand);
+    return matches;
+}

@@ -1,0 +1,171 @@
+// The command line's arguments.
+#include "options.h"
+
+#include <cstddef>
+
+namespace {
+
+// The long options that take a value (each also spelled --name=VALUE), by
+// the key TakeValue knows them by: their short option's letter where they
+// have one.
+struct ValueOption {
+    const char* name;
+    char key;
+};
+constexpr ValueOption kValueOptions[] = {{"--file", 'f'}, {"--log", 'l'}, {"--html", 'H'}, {"--jobs", 'j'}};
+
+bool TakeValue(char key, const std::string& name, const std::string& value, const std::string& value_bytes,
+               Options& o, std::string& error) {
+    switch (key) {
+    case 'e':
+        o.sources.push_back({false, value_bytes});
+        return true;
+    case 'f':
+        o.sources.push_back({true, value});
+        return true;
+    case 'j': {
+        int jobs = 0;
+        for (char c : value) {
+            if (c < '0' || c > '9' || jobs > 10000) {
+                jobs = -1;
+                break;
+            }
+            jobs = jobs * 10 + (c - '0');
+        }
+        if (value.empty() || jobs < 1 || jobs > 10000) {
+            error = name + " needs a number of exports from 1 to 10000, not '" + value + "'";
+            return false;
+        }
+        o.jobs = jobs;
+        return true;
+    }
+    case 'l':
+        if (value.empty()) {
+            error = name + " needs a file name";
+            return false;
+        }
+        o.log_given = true;
+        o.log_name = value;
+        return true;
+    case 'H':
+        if (value.empty() || value == "-") {
+            error = name + " needs a file name (the page is not written to standard output)";
+            return false;
+        }
+        o.html_given = true;
+        o.html_name = value;
+        return true;
+    }
+    return false;
+}
+
+char KeyOf(const std::string& name) {
+    for (const ValueOption& v : kValueOptions)
+        if (name == v.name) return v.key;
+    return 0;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::string>& bytes, Options& o,
+                  std::string& error) {
+    o = Options{};
+    std::vector<std::size_t> operands;  // their places in args
+    bool options_done = false;
+    const std::size_t argc = args.size();
+    for (std::size_t i = 1; i < argc; ++i) {
+        const std::string& arg = args[i];
+        if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+            operands.push_back(i);
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+            continue;
+        }
+        if (arg[1] == '-') {  // a long option
+            const std::size_t eq = arg.find('=');
+            const std::string name = arg.substr(0, eq);
+            if (const char key = KeyOf(name)) {
+                std::string value, value_bytes;
+                if (eq != std::string::npos) {
+                    value = arg.substr(eq + 1);
+                    value_bytes = bytes[i].substr(bytes[i].find('=') + 1);
+                } else if (i + 1 < argc) {
+                    ++i;
+                    value = args[i];
+                    value_bytes = bytes[i];
+                } else {
+                    error = name + " needs " + (key == 'j' ? "a number" : "a file name");
+                    return false;
+                }
+                if (!TakeValue(key, name, value, value_bytes, o, error)) return false;
+            } else if (eq != std::string::npos) {
+                error = "unknown option " + name;
+                return false;
+            } else if (arg == "--quiet") {
+                o.quiet = true;
+            } else if (arg == "--word") {
+                o.word = true;
+            } else if (arg == "--json") {
+                o.json = true;
+            } else if (arg == "--help") {
+                o.action = Options::Action::Help;
+                return true;
+            } else if (arg == "--version") {
+                o.action = Options::Action::Version;
+                return true;
+            } else {
+                error = "unknown option " + arg;
+                return false;
+            }
+            continue;
+        }
+        // Short options, grouped as in -qw; one that takes a value takes the
+        // rest of the group (-jN, -eTEXT) or the next argument.
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const char c = arg[k];
+            if (c == 'q') {
+                o.quiet = true;
+            } else if (c == 'w') {
+                o.word = true;
+            } else if (c == 'h' && arg.size() == 2) {
+                o.action = Options::Action::ShortHelp;
+                return true;
+            } else if (c == 'e' || c == 'f' || c == 'j') {
+                std::string value, value_bytes;
+                if (k + 1 < arg.size()) {
+                    value = arg.substr(k + 1);
+                    value_bytes = bytes[i].substr(k + 1);  // the letters before are the same in both
+                } else if (i + 1 < argc) {
+                    ++i;
+                    value = args[i];
+                    value_bytes = bytes[i];
+                } else {
+                    error = std::string("-") + c + " needs " +
+                            (c == 'e' ? "a string" : c == 'f' ? "a file name" : "a number");
+                    return false;
+                }
+                if (!TakeValue(c, std::string("-") + c, value, value_bytes, o, error)) return false;
+                break;
+            } else {
+                error = "unknown option -" + std::string(1, c) + (arg.size() > 2 ? " in " + arg : "");
+                return false;
+            }
+        }
+    }
+    // With -e or -f every operand is an export; else the first one is, and
+    // the rest are strings.
+    const bool strings_given = !o.sources.empty();
+    for (std::size_t n = 0; n < operands.size(); ++n) {
+        if (strings_given || n == 0)
+            o.exports.push_back(args[operands[n]]);
+        else
+            o.sources.push_back({false, bytes[operands[n]]});
+    }
+    if (o.exports.empty()) {
+        error = "no export given";
+        return false;
+    }
+    return true;
+}

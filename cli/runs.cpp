@@ -1,0 +1,427 @@
+// The runs of one command line: one export as it always was, or many at once.
+#include "runs.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "../engine/json_writer.h"
+#include "../engine/match_log.h"
+#include "../engine/paths.h"
+#include "spool.h"
+#include "terminal.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Standard input and output carry bytes, never text that the C runtime of
+// Windows would turn CR LF into LF in or out of.
+void Binary(std::FILE* f) {
+#ifdef _WIN32
+    _setmode(_fileno(f), _O_BINARY);
+#else
+    (void)f;
+#endif
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(PathOf(a), PathOf(b), ec) && !ec;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+void WriteFailed(const std::string& what) {
+    std::fprintf(stderr, "reposearch: writing %s failed: %s\n", what.c_str(), std::strerror(errno ? errno : EIO));
+}
+
+// One export, as it always was searched.
+int RunOne(const RunPlan& plan) {
+    const ExportItem& item = plan.exports.front();
+    const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
+    RunInputs inputs;
+    inputs.srchfilename = item.name;
+    inputs.word = plan.word;
+    inputs.strings = plan.strings;
+    if (item.from_stdin) {
+        Binary(stdin);
+        inputs.export_stream = stdin;
+    }
+    if (log_to_stdout) {
+        Binary(stdout);
+        inputs.log_stream = stdout;
+    } else if (plan.log_given) {
+        if (!item.from_stdin && SameFile(plan.log_name, item.name)) {
+            std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan.log_name.c_str());
+            return 2;
+        }
+        inputs.logfilename = plan.log_name;
+    }
+    JsonWriter json_writer(stdout);
+    if (plan.json) {
+        Binary(stdout);
+        inputs.sink = &json_writer;
+        JsonBegin(json_writer, inputs.srchfilename, plan.strings);
+    }
+
+    TerminalDisplay display;
+    display.show_progress = plan.show_progress;
+    const RunResult result = Quelvar(display, inputs);
+    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
+    const bool json_ok = !plan.json || JsonEnd(json_writer, result);
+    display.line.Erase();
+    bool printed = true;
+    for (const Box& box : display.boxes) {
+        if (!completed)
+            PrintFailure(box, "");
+        else if (!plan.json)  // the summary, beside the log or in its place
+            printed = WriteAll(log_to_stdout ? stderr : stdout, box.text) && printed;
+    }
+    if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
+    if (!printed) WriteFailed("the summary");
+    if (!completed || !json_ok || !printed) return 2;
+    return result.found ? 0 : 1;
+}
+
+// ---- Many exports ----
+
+struct Job {
+    const ExportItem* item = nullptr;
+    std::string logfilename;  // beside the export; empty: into the run's one log
+    std::uint64_t size = 0;   // of the file, 0 when unknown
+    // What the run left.
+    std::string failure;  // why it was not searched at all
+    bool ran = false;
+    RunResult result;
+    std::vector<Box> boxes;
+    bool json_ok = true;
+    std::FILE* log_spool = nullptr;   // waiting for the run's one log
+    std::FILE* json_spool = nullptr;  // waiting for standard output
+    bool done = false;
+    std::atomic<int> percent{0};
+};
+
+// A job's display: the percentage for the run's progress line, the boxes
+// kept for when its turn comes.
+struct JobDisplay final : Display {
+    Job& job;
+    explicit JobDisplay(Job& j) : job(j) {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressText(std::string_view) override {}
+    void SetTimeLeft(std::string_view) override {}
+    void SetProgressPos(int percent) override { job.percent.store(percent, std::memory_order_relaxed); }
+    void ShowMessageBox(std::string_view text, std::string_view caption) override {
+        job.boxes.push_back({std::string(text), std::string(caption)});
+    }
+};
+
+bool Completed(const Job& job) {
+    return job.failure.empty() && job.ran && job.result.outcome == RunOutcome::Completed && job.result.log_complete &&
+           job.json_ok;
+}
+
+// Why a search that ran did not complete, in a few words.
+std::string WhatFailed(const Job& job) {
+    if (!job.failure.empty()) return job.failure;
+    switch (job.result.outcome) {
+    case RunOutcome::OutOfMemory: return "out of memory";
+    case RunOutcome::LogNotOpened: return "the log could not be created";
+    case RunOutcome::ExportNotOpened: return "the export could not be opened";
+    case RunOutcome::ReadError: return "a read error stopped it";
+    case RunOutcome::Completed: break;
+    }
+    return job.result.log_complete ? "the JSON records could not be written" : "the log is incomplete";
+}
+
+// The log names beside the exports: the rule of one export, unless that
+// names another export of the run or a log taken already (a.b.xml and a.c.xml
+// both give a.log); then the export's whole name with ".log". False with a
+// message for an export no name is left for.
+void NameLogs(std::vector<Job>& jobs) {
+    std::vector<std::string> taken;
+    auto free = [&](const std::string& name) {
+        for (const Job& other : jobs)
+            if (!other.item->from_stdin && (SameFile(name, other.item->name) || name == other.item->name)) return false;
+        for (const std::string& t : taken)
+            if (t == name || SameFile(t, name)) return false;
+        return true;
+    };
+    for (Job& job : jobs) {
+        if (job.item->from_stdin || !job.failure.empty()) continue;
+        std::string name = LogFileName(job.item->name);
+        if (!free(name)) name = job.item->name + ".log";
+        if (!free(name)) {
+            job.failure = "no name is left for its log: " + Quoted(LogFileName(job.item->name)) + " and " +
+                          Quoted(name) + " are taken by other exports or their logs";
+            continue;
+        }
+        job.logfilename = name;
+        taken.push_back(name);
+    }
+}
+
+class ManyRuns {
+public:
+    ManyRuns(const RunPlan& plan) : plan_(plan), jobs_(plan.exports.size()) {}
+    int Run();
+
+private:
+    void Work();
+    void RunJob(std::size_t k, bool direct);
+    void Emit(Job& job);
+    void DrawProgress();
+    std::vector<StringCount> Totals() const;
+    std::string Summary(const std::vector<StringCount>& totals) const;
+
+    const RunPlan& plan_;
+    std::vector<Job> jobs_;
+    std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
+    std::string shared_log_name_;
+    bool log_file_opened_ = false;     // shared_log_ is a file this run opened
+    bool output_failed_ = false;       // something printed did not get through
+    std::mutex mutex_;
+    std::condition_variable emitted_;
+    std::size_t next_job_ = 0, next_emit_ = 0, done_ = 0;
+    ProgressLine line_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+void ManyRuns::RunJob(std::size_t k, bool direct) {
+    Job& job = jobs_[k];
+    if (!job.failure.empty()) return;
+    const ExportItem& item = *job.item;
+    RunInputs inputs;
+    inputs.srchfilename = item.name;
+    inputs.word = plan_.word;
+    inputs.strings = plan_.strings;
+    if (item.from_stdin) inputs.export_stream = stdin;
+    if (job.logfilename.empty()) {
+        if (!direct && !(job.log_spool = OpenSpool())) {
+            job.failure = std::string("no temporary file for its log: ") + std::strerror(errno);
+            return;
+        }
+        inputs.log_stream = direct ? shared_log_ : job.log_spool;
+        inputs.log_stream_name = shared_log_name_;
+    } else {
+        inputs.logfilename = job.logfilename;
+    }
+    if (plan_.json && !direct && !(job.json_spool = OpenSpool())) {
+        job.failure = std::string("no temporary file for its JSON records: ") + std::strerror(errno);
+        return;
+    }
+    JsonWriter json(direct ? stdout : job.json_spool);
+    if (plan_.json) {
+        inputs.sink = &json;
+        JsonBegin(json, inputs.srchfilename, plan_.strings);
+    }
+    JobDisplay display(job);
+    job.result = Quelvar(display, inputs);
+    job.ran = true;
+    if (plan_.json) job.json_ok = JsonEnd(json, job.result);
+}
+
+// Writes out what a finished job left, in its turn.
+void ManyRuns::Emit(Job& job) {
+    line_.Erase();
+    if (job.log_spool && !DrainSpool(job.log_spool, shared_log_)) {
+        WriteFailed("the log " + Quoted(shared_log_name_));
+        output_failed_ = true;
+    }
+    if (job.json_spool && !DrainSpool(job.json_spool, stdout)) {
+        WriteFailed("the JSON records");
+        output_failed_ = true;
+    }
+    job.log_spool = job.json_spool = nullptr;
+    const std::string prefix = job.item->name + ": ";
+    if (!job.failure.empty()) {
+        std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+    } else if (!Completed(job)) {
+        for (const Box& box : job.boxes) PrintFailure(box, prefix);
+        if (!job.json_ok) std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
+    }
+}
+
+void ManyRuns::Work() {
+    for (;;) {
+        std::size_t k;
+        bool direct;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (next_job_ == jobs_.size()) return;
+            k = next_job_++;
+            // The first export not yet written out writes straight to the
+            // run's outputs; the others wait in temporary files.
+            direct = next_emit_ == k;
+        }
+        RunJob(k, direct);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_[k].done = true;
+            ++done_;
+            while (next_emit_ < jobs_.size() && jobs_[next_emit_].done) Emit(jobs_[next_emit_++]);
+        }
+        emitted_.notify_all();
+    }
+}
+
+void ManyRuns::DrawProgress() {
+    std::uint64_t total = 0, read = 0;
+    for (const Job& job : jobs_) {
+        total += job.size;
+        read += job.done ? job.size : job.size / 100 * static_cast<std::uint64_t>(job.percent.load(std::memory_order_relaxed));
+    }
+    const int percent = total ? static_cast<int>(read * 100 / total) : 0;
+    std::string text = total ? ProgressBar(percent) : "";
+    text += std::to_string(done_) + " of " + std::to_string(jobs_.size()) + " exports";
+    auto mb = [](std::uint64_t bytes) {
+        char out[32];
+        std::snprintf(out, sizeof out, "%.1f", static_cast<double>(bytes) / (1 << 20));
+        return std::string(out);
+    };
+    if (total) text += ", " + mb(read) + " of " + mb(total) + " MB read";
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    if (read > 0 && read < total && elapsed >= 2) {
+        const auto left = static_cast<std::uint64_t>(elapsed * static_cast<double>(total - read) / static_cast<double>(read));
+        text += "  Estimated time remaining: " + std::to_string(left / 60) + " min " + std::to_string(left % 60) + " sec";
+    }
+    line_.Draw(text);
+}
+
+// Each string's count over the searches that ran.
+std::vector<StringCount> ManyRuns::Totals() const {
+    std::vector<StringCount> totals;
+    for (const std::string& text : plan_.strings) totals.push_back({text.substr(0, kMaxSearchString), 0});
+    for (const Job& job : jobs_) {
+        if (!job.ran) continue;
+        for (std::size_t i = 0; i < totals.size() && i < job.result.counts.size(); ++i)
+            totals[i].count += job.result.counts[i].count;
+    }
+    return totals;
+}
+
+// Each export with its log and counts (or why it failed), then the totals.
+std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
+    auto counts = [](const std::vector<StringCount>& list) {
+        std::string lines;
+        for (const StringCount& c : list) lines += Quoted(c.text) + " found " + std::to_string(c.count) + " times\n";
+        return lines;
+    };
+    std::string out;
+    std::size_t completed = 0;
+    for (const Job& job : jobs_) {
+        completed += Completed(job);
+        out += Quoted(job.item->name);
+        if (job.ran) out += ", log " + Quoted(job.result.logfilename);
+        if (!Completed(job)) out += ", failed: " + WhatFailed(job);
+        out += job.ran ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
+    }
+    out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
+           std::to_string(jobs_.size() - completed) + " failed):\n" + counts(totals);
+    return out;
+}
+
+int ManyRuns::Run() {
+    // Where the logs go: beside each export, or all into one; the log of
+    // standard input goes to standard output unless --log names a file.
+    bool log_on_stdout = plan_.log_given && plan_.log_name == "-";
+    if (plan_.log_given && !log_on_stdout) {
+        for (const ExportItem& item : plan_.exports) {
+            if (!item.from_stdin && SameFile(plan_.log_name, item.name)) {
+                std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan_.log_name.c_str());
+                return 2;
+            }
+        }
+        if (!(shared_log_ = OpenFile(plan_.log_name, "wb"))) {
+            std::fprintf(stderr, "reposearch: %s: cannot create the log: %s\n", plan_.log_name.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
+        log_file_opened_ = true;
+        shared_log_name_ = plan_.log_name;
+    } else {
+        shared_log_ = stdout;
+        shared_log_name_ = "standard output";
+    }
+    for (std::size_t k = 0; k < jobs_.size(); ++k) {
+        Job& job = jobs_[k];
+        job.item = &plan_.exports[k];
+        job.failure = job.item->failure;
+        if (job.item->from_stdin) {
+            Binary(stdin);
+            log_on_stdout = log_on_stdout || !plan_.log_given;
+        }
+        std::error_code ec;
+        if (!job.item->from_stdin && job.failure.empty()) {
+            const std::uintmax_t size = fs::file_size(PathOf(job.item->name), ec);
+            job.size = ec ? 0 : static_cast<std::uint64_t>(size);
+        }
+    }
+    if (!plan_.log_given) NameLogs(jobs_);
+    if (log_on_stdout || plan_.json) Binary(stdout);
+
+    // The workers; the caller draws the progress meanwhile, or works alone
+    // when no thread starts.
+    std::vector<std::thread> workers;
+    const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(plan_.jobs), jobs_.size());
+    for (std::size_t i = 0; i < wanted; ++i) {
+        try {
+            workers.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    if (workers.empty()) Work();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (next_emit_ < jobs_.size()) {
+            emitted_.wait_for(lock, std::chrono::milliseconds(250));
+            if (plan_.show_progress && next_emit_ < jobs_.size()) DrawProgress();
+        }
+        line_.Erase();
+    }
+    for (std::thread& t : workers) t.join();
+
+    std::size_t completed = 0;
+    for (const Job& job : jobs_) completed += Completed(job);
+    const std::size_t failed = jobs_.size() - completed;
+    const std::vector<StringCount> totals = Totals();
+    bool found = false;
+    for (const StringCount& c : totals) found = found || c.count > 0;
+    if (log_file_opened_ && std::fclose(shared_log_) != 0) {
+        WriteFailed("the log " + Quoted(shared_log_name_));
+        output_failed_ = true;
+    }
+    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search: the folders given hold no .xml file\n");
+    if (plan_.json) {
+        JsonWriter json(stdout);
+        if (!JsonSummary(json, completed, failed, totals)) {
+            WriteFailed("the JSON records");
+            output_failed_ = true;
+        }
+    } else if (!jobs_.empty() && !WriteAll(log_on_stdout ? stderr : stdout, Summary(totals))) {
+        WriteFailed("the summary");
+        output_failed_ = true;
+    }
+    if (failed > 0 || output_failed_) return 2;
+    return found ? 0 : 1;
+}
+
+}  // namespace
+
+int RunExports(const RunPlan& plan) {
+    if (!plan.many) return RunOne(plan);
+    ManyRuns runs(plan);
+    return runs.Run();
+}

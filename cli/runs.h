@@ -1,0 +1,30 @@
+// Searches the exports of one command line: one as it always was, or many,
+// several at once, with whatever goes to standard output or to the one log
+// written in the order the exports were given.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "../engine/search.h"
+#include "exports.h"
+
+struct RunPlan {
+    std::vector<std::string> strings;  // as the search compares them
+    bool word = false;
+    bool json = false;
+    bool show_progress = false;
+    std::vector<ExportItem> exports;
+    // Several exports, or a folder: each export's counts, then the totals,
+    // and a JSON summary record.
+    bool many = false;
+    int jobs = 1;  // exports searched at once
+    bool log_given = false;
+    std::string log_name;  // "-": standard output
+};
+
+// Searches every export of the plan and prints what the run has to say.
+// Returns the exit status: 0 some string was found and nothing failed, 1
+// none was found and nothing failed, 2 something failed.
+int RunExports(const RunPlan& plan);

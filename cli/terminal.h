@@ -1,0 +1,51 @@
+// What the command line shows on the terminal: the progress of a search on
+// one line of standard error, and the boxes a run shows, printed once it is
+// over.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../engine/display.h"
+
+struct Box {
+    std::string text, caption;
+};
+
+// Draws and erases one progress line on standard error.
+struct ProgressLine {
+    std::size_t drawn = 0;  // its width on screen
+    void Draw(const std::string& text);
+    void Erase();
+};
+
+// A bar of 30 places and the percentage beside it, as the line starts.
+std::string ProgressBar(int percent);
+
+// Shows one search: its progress as it goes, its boxes kept for later.
+struct TerminalDisplay final : Display {
+    bool show_progress = false;
+    bool has_range = false;  // a size is known: a bar and a percentage
+    int percent = 0;
+    std::string progress_text, time_left;
+    ProgressLine line;
+    std::vector<Box> boxes;
+
+    void SetProgressRange(int, int) override { has_range = true; }
+    void SetProgressText(std::string_view text) override;
+    void SetTimeLeft(std::string_view text) override { time_left = text; }
+    void SetProgressPos(int pos) override;
+    void ShowMessageBox(std::string_view text, std::string_view caption) override {
+        boxes.push_back({std::string(text), std::string(caption)});
+    }
+    void Draw();
+};
+
+// Writes all of `text` and flushes. False when it did not get through.
+bool WriteAll(std::FILE* to, std::string_view text);
+
+// A box that tells of a failure, on standard error: each line as
+// "reposearch: " `prefix` the line, the first with the box's caption.
+void PrintFailure(const Box& box, std::string_view prefix);

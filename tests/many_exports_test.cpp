@@ -1,0 +1,180 @@
+// Many exports in one run, end to end through the command line: folders,
+// failures among them, the order of what they print whatever order they
+// finish in, the one log, the totals and the exit status.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <regex>
+#include <thread>
+
+#include "test_util.h"
+
+namespace {
+
+using testutil::CrLf;
+using testutil::Outcome;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+// An export whose UCODE element holds `code`, one data line each.
+std::string Export(std::initializer_list<std::string> code) {
+    std::vector<std::string> lines = {"<TABLE XMLNS:UXGROUP>", "<OCC>", "<UXGROUP:ULABEL>orders</UXGROUP:ULABEL>",
+                                      "<UXGROUP:UCODE>"};
+    lines.insert(lines.end(), code.begin(), code.end());
+    lines.insert(lines.end(), {"</UXGROUP:UCODE>", "</OCC>", "</TABLE>"});
+    std::string out;
+    for (const std::string& l : lines) out += l + "\r\n";
+    return out;
+}
+
+std::string Masked(const std::string& text) {
+    static const std::regex stamp("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}");
+    return std::regex_replace(text, stamp, "TIME");
+}
+
+class ManyExports : public ::testing::Test {
+protected:
+    testutil::TempDir dir;
+    Outcome Cli(const std::vector<std::string>& args, const std::string& input = "") {
+        return testutil::RunProgram(REPOSEARCH_BIN, args, dir, input);
+    }
+};
+
+TEST_F(ManyExports, AFolderIsSearchedForXmlFilesNestedAndSorted) {
+    const std::string cyrillic = "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82\xD1\x8B";
+    testutil::fs::create_directories(dir / ("exports/" + cyrillic));
+    testutil::fs::create_directories(dir / "exports/sub/empty");
+    WriteFile(dir / "exports/b.xml", Export({"call custno", "custno = 1"}));
+    WriteFile(dir / "exports/sub/A.XML", Export({"x = custno"}));
+    WriteFile(dir / ("exports/" + cyrillic + "/r.xml"), Export({"none"}));
+    WriteFile(dir / "exports/notes.txt", Export({"custno"}));  // not an export
+    Outcome o = Cli({"-q", "-e", "custno", "-e", "calc", dir / "exports"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const std::string e = dir / "exports";
+    EXPECT_EQ(o.out, "'" + e + "/b.xml', log '" + e + "/b.log':\n'CUSTNO' found 2 times\n'CALC' found 0 times\n\n"
+                     "'" + e + "/sub/A.XML', log '" + e + "/sub/A.log':\n'CUSTNO' found 1 times\n'CALC' found 0 times\n\n"
+                     "'" + e + "/" + cyrillic + "/r.xml', log '" + e + "/" + cyrillic + "/r.log':\n"
+                     "'CUSTNO' found 0 times\n'CALC' found 0 times\n\n"
+                     "Totals over 3 exports (3 completed, 0 failed):\n'CUSTNO' found 3 times\n'CALC' found 0 times\n");
+    // Each log as a search of that export alone writes it.
+    EXPECT_NE(ReadFile(e + "/sub/A.log").find("Table:ORDERS  Trigger:UCODE(   1) :: 'X = CUSTNO'\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(testutil::fs::exists(e + "/notes.log"));
+
+    o = Cli({"-q", "-e", "custno", dir / "exports/sub/empty"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("no export to search"), std::string::npos) << o.err;
+}
+
+TEST_F(ManyExports, OneFailingExportLeavesTheOthersSearchedAndGivesTwo) {
+    WriteFile(dir / "a.xml", Export({"custno"}));
+    WriteFile(dir / "c.xml", Export({"custno", "custno"}));
+    Outcome o = Cli({"-q", "-e", "custno", dir / "a.xml", dir / "missing.xml", dir / "c.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.out.find("'" + (dir / "missing.xml") + "', log '" + (dir / "missing.log") +
+                         "', failed: the export could not be opened:\n'CUSTNO' found 0 times\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("Totals over 3 exports (2 completed, 1 failed):\n'CUSTNO' found 3 times\n"),
+              std::string::npos)
+        << o.out;
+    // The failure names its export on standard error.
+    EXPECT_EQ(o.err.rfind("reposearch: " + (dir / "missing.xml") + ": Result Summary: Unable to open search file", 0),
+              0u)
+        << o.err;
+    EXPECT_NE(ReadFile(dir / "c.log").find("'CUSTNO' found 2 times"), std::string::npos);
+    // Nothing found anywhere and nothing failed: 1.
+    EXPECT_EQ(Cli({"-q", "-e", "absent", dir / "a.xml", dir / "c.xml"}).status, 1);
+}
+
+// The first export comes through a pipe that stays silent for a while, so
+// that the second one finishes first: what they print still comes in the
+// order they were given.
+TEST_F(ManyExports, OutputComesInTheOrderGivenWhateverFinishesFirst) {
+    const std::string first = Export({"custno first"}), second = Export({"custno second", "custno again"});
+    WriteFile(dir / "second.xml", second);
+    const std::string pipe = dir / "first.xml";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread slow([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        WriteFile(pipe, first);
+    });
+    Outcome o = Cli({"-q", "-j", "2", "--json", "--log", dir / "all.log", "-e", "custno", pipe, dir / "second.xml"});
+    slow.join();
+    EXPECT_EQ(o.status, 0) << o.err;
+    // The records: each export's in turn, then the summary.
+    std::vector<std::string> kinds;
+    std::smatch m;
+    for (std::string rest = o.out; std::regex_search(rest, m, std::regex("\"type\":\"(\\w+)\"")); rest = m.suffix())
+        kinds.push_back(m[1]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"begin", "match", "end", "begin", "match", "match", "end", "summary"}));
+    EXPECT_LT(o.out.find("CUSTNO FIRST"), o.out.find("CUSTNO SECOND"));
+    EXPECT_NE(o.out.find("{\"type\":\"summary\",\"data\":{\"exports\":2,\"completed\":2,\"failed\":0,\"counts\":"
+                         "[{\"string\":{\"text\":\"CUSTNO\"},\"count\":3}]}}\n"),
+              std::string::npos)
+        << o.out;
+
+    // The one log holds each export's log, in the same order, each as a run
+    // of that export alone writes it.
+    WriteFile(dir / "first-again.xml", first);
+    ASSERT_EQ(Cli({"-q", "--log", dir / "one.log", dir / "first-again.xml", "custno"}).status, 0);
+    ASSERT_EQ(Cli({"-q", "--log", dir / "two.log", dir / "second.xml", "custno"}).status, 0);
+    std::string expected = ReadFile(dir / "one.log") + ReadFile(dir / "two.log");
+    expected = std::regex_replace(expected, std::regex("first-again"), "first");
+    expected = std::regex_replace(expected, std::regex("one\\.log|two\\.log"), "all.log");
+    EXPECT_EQ(Masked(ReadFile(dir / "all.log")), Masked(expected));
+}
+
+TEST_F(ManyExports, LogsThatWouldMeetAreNamedApart) {
+    // a.b.xml and a.c.xml both give a.log; an export named a.log would be
+    // replaced by it.
+    WriteFile(dir / "a.b.xml", Export({"custno b"}));
+    WriteFile(dir / "a.c.xml", Export({"custno c"}));
+    Outcome o = Cli({"-q", "-e", "custno", dir / "a.b.xml", dir / "a.c.xml"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(ReadFile(dir / "a.log").find("CUSTNO B"), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "a.c.xml.log").find("CUSTNO C"), std::string::npos);
+    EXPECT_NE(o.out.find("log '" + (dir / "a.c.xml.log") + "'"), std::string::npos) << o.out;
+
+    const std::string export_named_like_a_log = Export({"custno log"});
+    WriteFile(dir / "x.log", export_named_like_a_log);
+    WriteFile(dir / "x.xml", Export({"custno xml"}));
+    o = Cli({"-q", "-e", "custno", dir / "x.log", dir / "x.xml"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(ReadFile(dir / "x.log"), export_named_like_a_log);
+    EXPECT_NE(ReadFile(dir / "x.xml.log").find("CUSTNO XML"), std::string::npos);
+
+    // --log naming one of the exports is refused before anything is written.
+    o = Cli({"-q", "--log", dir / "x.xml", "-e", "custno", dir / "a.b.xml", dir / "x.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("the log would replace the export"), std::string::npos) << o.err;
+}
+
+TEST_F(ManyExports, StandardInputAmongThemLogsToStandardOutput) {
+    WriteFile(dir / "a.xml", Export({"custno a"}));
+    Outcome o = Cli({"-q", "-e", "custno", dir / "a.xml", "-"}, Export({"custno piped"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.rfind("Starting search of file '(standard input)' on ", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("CUSTNO PIPED"), std::string::npos);
+    EXPECT_NE(o.err.find("Totals over 2 exports (2 completed, 0 failed):\n'CUSTNO' found 2 times\n"),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(Cli({"-q", "-e", "x", "-", "-"}).status, 2);  // read once
+    EXPECT_EQ(Cli({"-q", "--json", "-e", "x", dir / "a.xml", "-"}).status, 2);
+}
+
+TEST_F(ManyExports, OneExportGivenWithEIsSearchedAsAlways) {
+    WriteFile(dir / "a.xml", Export({"custno"}));
+    Outcome with_e = Cli({"-q", "--json", "-e", "custno", dir / "a.xml"});
+    std::string log_with_e = ReadFile(dir / "a.log");
+    Outcome plain = Cli({"-q", "--json", dir / "a.xml", "custno"});
+    EXPECT_EQ(with_e.status, plain.status);
+    EXPECT_EQ(with_e.out, plain.out);
+    EXPECT_EQ(Masked(log_with_e), Masked(ReadFile(dir / "a.log")));
+    EXPECT_EQ(with_e.out.find("\"summary\""), std::string::npos);
+}
+
+}  // namespace
