@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -82,12 +83,34 @@ void EnableRule(HWND hDlg) {
     EnableWindows(hDlg, dialog_state.HaveSearchParm == 1 && dialog_state.HavePathParm == 1);
 }
 
-void InitializeApp(HWND hDlg) {
+// Puts a path into the path field, whose EN_CHANGE takes it in as typing
+// would. A path longer than the field holds is refused, never cut.
+void SetPath(HWND hDlg, const wchar_t* path) {
+    if (lstrlenW(path) > 259) {
+        MessageBeep(MB_ICONWARNING);
+        return;
+    }
+    SetDlgItemTextW(hDlg, SRCHFILENAME, path);
+}
+
+// `path`, when set, is the export the program was started with: "Open with",
+// "Send to" or a file dropped onto the program's icon.
+void InitializeApp(HWND hDlg, const wchar_t* path) {
     InitCommonControls();
     EnableWindows(hDlg, 0);
     SetFocus(GetDlgItem(hDlg, SRCH_STRINGS));
     SendDlgItemMessageA(hDlg, SRCH_STRINGS, EM_SETLIMITTEXT, 2000, 0);
     SendDlgItemMessageA(hDlg, SRCHFILENAME, EM_SETLIMITTEXT, 260, 0);
+    DragAcceptFiles(hDlg, TRUE);
+    if (path) SetPath(hDlg, path);
+}
+
+// A file dropped onto the dialog: the first of them becomes the path.
+void DroppedFiles(HWND hDlg, HDROP drop) {
+    wchar_t path[MAX_PATH + 1] = L"";
+    const UINT n = DragQueryFileW(drop, 0, path, MAX_PATH + 1);
+    DragFinish(drop);
+    if (n > 0 && n <= MAX_PATH) SetPath(hDlg, path);
 }
 
 int EntryFieldMessages(HWND hDlg, WPARAM wParam, int lFieldID) {
@@ -131,11 +154,16 @@ bool GetFileName(wchar_t* buffer, DWORD buflen) {
     return true;
 }
 
-INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
-        InitializeApp(hwndDlg);
+        InitializeApp(hwndDlg, reinterpret_cast<const wchar_t*>(lParam));
+        EnableRule(hwndDlg);
         return FALSE;  // the focus InitializeApp set stays
+    case WM_DROPFILES:
+        DroppedFiles(hwndDlg, reinterpret_cast<HDROP>(wParam));
+        EnableRule(hwndDlg);
+        return TRUE;
     case WM_CLOSE:
         EndDialog(hwndDlg, 0);
         return TRUE;
@@ -180,8 +208,14 @@ INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM) {
 }  // namespace
 
 // The dialog is a Unicode window, so its path field holds any characters;
-// the search field's text is still read in the ANSI code page.
+// the search field's text is still read in the ANSI code page. The first
+// argument, when there is one, is an export handed over by Windows.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return static_cast<int>(
-        DialogBoxParamW(instance, MAKEINTRESOURCEW(SEARCH_DIALOG), nullptr, DialogFunc, 0));
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const wchar_t* path = argv && argc > 1 && argv[1][0] ? argv[1] : nullptr;
+    const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(SEARCH_DIALOG), nullptr, DialogFunc,
+                                           reinterpret_cast<LPARAM>(path));
+    LocalFree(argv);
+    return static_cast<int>(result);
 }

@@ -6,7 +6,11 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <shellapi.h>
+#include <shlobj.h>
+
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,20 +62,31 @@ protected:
         dir = std::string(temp) + "reposearch-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name();
         CreateDirectoryA(dir.c_str(), nullptr);
-        std::string exe = program_dir + "\\reposearch.exe";
-        STARTUPINFOA si{};
+        Start(L"");
+    }
+    // Starts the program with these arguments (as Explorer would hand over
+    // a file), after ending the one started before.
+    void Start(const std::wstring& arguments) {
+        Stop();
+        std::wstring exe, folder;
+        for (char c : program_dir + "\\reposearch.exe") exe += static_cast<wchar_t>(c);
+        for (char c : dir) folder += static_cast<wchar_t>(c);
+        std::wstring command = L"\"" + exe + L"\" " + arguments;
+        STARTUPINFOW si{};
         si.cb = sizeof si;
-        ASSERT_TRUE(CreateProcessA(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                                   &si, &process))
-            << exe;
+        ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                                   &si, &process));
         dialog = WaitForWindow("Search for specified string(s)", process.dwProcessId);
         ASSERT_NE(dialog, nullptr);
     }
-    void TearDown() override {
+    void Stop() {
+        if (!process.hProcess) return;
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 99);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
+        process = {};
     }
+    void TearDown() override { Stop(); }
 
     HWND Item(int id) { return GetDlgItem(dialog, id); }
     // Types as the keyboard would: each character through the edit control.
@@ -288,6 +303,85 @@ TEST_F(WidePathTest, TheCommandLineTakesAPathInAnyScript) {
     CloseHandle(cli.hThread);
     EXPECT_EQ(code, 0u);
     EXPECT_NE(ReadWide(log_path).find("Trigger:USOURCE(   2) :: '  CALL HELPER()'"), std::string::npos);
+}
+
+// A file dropped onto the dialog. Windows hands a drop over as a handle to a
+// DROPFILES block holding the paths; here the block is put into the
+// program's memory directly. Wine takes such a block's address as the
+// handle; Windows would not free it, so the test runs under wine only.
+TEST_F(WidePathTest, AFileDroppedOntoTheDialogFillsThePath) {
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "wine only";
+    EXPECT_NE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    std::wstring second = folder + L"\\other.xml";
+    std::string block(sizeof(DROPFILES), '\0');
+    DROPFILES header{};
+    header.pFiles = sizeof(DROPFILES);
+    header.fWide = TRUE;
+    std::memcpy(block.data(), &header, sizeof header);
+    for (const std::wstring& path : {export_path, second})  // the first one dropped counts
+        block.append(reinterpret_cast<const char*>(path.c_str()), (path.size() + 1) * sizeof(wchar_t));
+    block.append(sizeof(wchar_t), '\0');
+    void* remote = VirtualAllocEx(process.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(process.hProcess, remote, block.data(), block.size(), nullptr));
+    Type(SRCH_STRINGS, "helper");
+    PostMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+    for (int i = 0; i < 100 && WideText(Item(SRCHFILENAME)) != export_path; ++i) Sleep(50);
+    EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
+    EXPECT_TRUE(OkEnabled());
+    SearchAndExpectTheLog();
+}
+
+// "Open with", "Send to" and a file dropped onto the program's icon all
+// start the program with the file's path as its argument.
+TEST_F(WidePathTest, APathOnTheCommandLineFillsThePath) {
+    Start(L"\"" + export_path + L"\"");
+    EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
+    EXPECT_FALSE(OkEnabled());  // the strings are still to be typed
+    Type(SRCH_STRINGS, "helper");
+    EXPECT_TRUE(OkEnabled());
+    SearchAndExpectTheLog();
+}
+
+// The label above the path field has the room of two lines, so its last
+// words are not hidden behind the field.
+TEST_F(DialogTest, ThePathLabelHasRoomForTwoLines) {
+    RECT label, field, strings_label;
+    GetWindowRect(Item(SRCHFILENAME_LABEL), &label);
+    GetWindowRect(Item(SRCHFILENAME), &field);
+    GetWindowRect(Item(SRCH_STRINGS_LABEL), &strings_label);  // two lines since ever
+    EXPECT_EQ(label.bottom - label.top, strings_label.bottom - strings_label.top);
+    EXPECT_LE(label.bottom, field.top);
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+// Its shells leave "*" and "?" to the program on Windows.
+TEST_F(WidePathTest, TheCommandLineExpandsWildcardsAndSearchesMany) {
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WriteWide(folder + L"\\b.XML", kSmallExport));
+    ASSERT_TRUE(WriteWide(folder + L"\\notes.txt", kSmallExport));
+    const std::wstring all_log = folder + L"\\all.log";
+    std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
+    std::wstring command = L"\"" + exe + L"\" -q -e helper --log \"" + all_log + L"\" \"" + folder + L"\\*.xml\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION cli{};
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &si, &cli));
+    ASSERT_EQ(WaitForSingleObject(cli.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(cli.hProcess, &code);
+    CloseHandle(cli.hProcess);
+    CloseHandle(cli.hThread);
+    EXPECT_EQ(code, 0u);
+    // Both exports, in sorted order, and nothing else.
+    std::string log = ReadWide(all_log);
+    const std::size_t first = log.find("b.XML' on "), second = log.find(".xml' on ");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_NE(second, std::string::npos) << log;
+    EXPECT_LT(first, second);
+    EXPECT_EQ(log.find("notes.txt"), std::string::npos);
 }
 
 // The manifest in effect: the common controls of version 6 loaded (the themed
