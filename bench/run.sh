@@ -67,6 +67,23 @@ for shape in long dense; do
   time_one "$shape-reposearch-many10000" build/reposearch -q --log "$dir/$shape-many10000.log" -f "$dir/$shape-many10000.txt" "$export_file"
 done
 
+# Many exports in one run: eight of about MANY_MB each (BENCH_MANY_MB, 100),
+# searched for the ten rare strings with -j 1, with one job per core, and as
+# eight runs one after another.
+many_mb=${BENCH_MANY_MB:-100}
+for shape in long dense; do
+  for k in 1 2 3 4 5 6 7 8; do
+    f=$dir/many-$shape/export$k.xml
+    [ -f "$f" ] || { mkdir -p "$dir/many-$shape"; build/make_export "$((100 + k))" "$many_mb" "$f" "$shape"; }
+  done
+  cat "$dir/many-$shape"/*.xml > /dev/null
+  for ((i = 0; i < runs; i++)); do
+    time_one "$shape-many-j1" build/reposearch -q -j 1 -f "$dir/$shape-rare10.txt" "$dir/many-$shape"
+    time_one "$shape-many-jn" build/reposearch -q -f "$dir/$shape-rare10.txt" "$dir/many-$shape"
+    time_one "$shape-many-loop" bash -c "for f in $dir/many-$shape/*.xml; do build/reposearch -q -f $dir/$shape-rare10.txt \$f; done"
+  done
+done
+
 echo
 echo "$runs runs each, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
 for shape in long dense; do
@@ -93,6 +110,17 @@ for shape in long dense; do
   ten=$(med "$shape-reposearch-rare10")
   row "1,000 strings (vs 10 strings)" many1000 "$ten"
   row "10,000 strings (vs 10 strings)" many10000 "$ten"
+done
+echo
+echo "8 exports of $many_mb MB, 10 rare strings     seconds   vs loop    peak MiB"
+for shape in long dense; do
+  loop=$(med "$shape-many-loop")
+  for w in loop j1 jn; do
+    case $w in loop) label="8 runs one after another" ;; j1) label="one run, -j 1" ;; jn) label="one run, -j $(nproc)" ;; esac
+    t=$(med "$shape-many-$w")
+    printf '%-6s %-32s %9s %9.2f %11.1f\n' "$shape" "$label" "$t" "$(awk -v a="$t" -v b="$loop" 'BEGIN { print a / b }')" \
+      "$(awk -v k="$(peak "$shape-many-$w")" 'BEGIN { print k / 1024 }')"
+  done
 done
 echo
 echo "(rg s: the better of rg and rg --no-mmap with the same strings; rg maps the export into"

@@ -21,6 +21,9 @@ start_dialog() {
   # Wine draws the caption buttons with its Marlett font, which it does not
   # find in its data folder here: the prefix's font folder has it.
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  # The export where a user would keep it.
+  mkdir -p "$WINEPREFIX/drive_c/Projects/Sales"
+  cp build/shot.xml "$WINEPREFIX/drive_c/Projects/Sales/repository.xml"
   /usr/lib/wine/wine64 explorer /desktop=shot,"$4" "$exe" & wine=$!
   for i in $(seq 1 60); do xdotool search --name "Search for specified string" >/dev/null 2>&1 && break; sleep 0.5; done
   win=$(xdotool search --name "Search for specified string" | head -1)
@@ -29,7 +32,7 @@ start_dialog() {
   xdotool type --delay 30 "calc_discount"; xdotool key Return
   xdotool type --delay 30 "invoice_total"; xdotool key Return
   xdotool type --delay 30 "cust_balance"; xdotool key Tab
-  xdotool type --delay 20 "Z:$(pwd | tr / '\\')\\build\\shot.xml"
+  xdotool type --delay 20 'C:\Projects\Sales\repository.xml'
 }
 stop_dialog() {
   kill "$wine" 2>/dev/null; pkill -f reposearch.exe; pkill cpulimit; /usr/lib/wine/wineserver -k; kill "$xvfb"
