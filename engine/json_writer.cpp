@@ -7,36 +7,11 @@
 
 namespace {
 
-// Well-formed UTF-8: no stray continuation bytes, overlong forms,
-// surrogates or code points beyond U+10FFFF.
 bool IsUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (n - i < len || p[i + 1] < low || p[i + 1] > high) return false;
-        for (std::size_t k = 2; k < len; ++k)
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        i += len;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8CharLength(text, i);
+        if (n == 0) return false;
+        i += n;
     }
     return true;
 }
@@ -102,6 +77,31 @@ void Emit(JsonWriter& json, bool flush) {
 }
 
 }  // namespace
+
+std::size_t Utf8CharLength(std::string_view text, std::size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char c = p[at];
+    if (c < 0x80) return 1;
+    std::size_t len;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < len || p[at + 1] < low || p[at + 1] > high) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((p[at + k] & 0xC0) != 0x80) return 0;
+    return len;
+}
 
 void AppendJsonText(std::string& out, std::string_view text) {
     if (IsUtf8(text)) {

@@ -32,6 +32,11 @@ bool JsonSummary(JsonWriter& json, std::size_t completed, std::size_t failed, co
 // The name the "end" record gives an outcome.
 std::string_view OutcomeName(const RunResult& result);
 
+// The length of the well-formed UTF-8 character at text[at] (no stray
+// continuation bytes, overlong forms, surrogates or code points beyond
+// U+10FFFF), or 0 when none starts there.
+std::size_t Utf8CharLength(std::string_view text, std::size_t at);
+
 // A text as JSON: {"text": "..."} when it is valid UTF-8, else
 // {"bytes": "BASE64"}.
 void AppendJsonText(std::string& out, std::string_view text);

@@ -247,12 +247,15 @@ bool IsWordByte(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-// Whether the text from `start`, `length` bytes long, stands as a whole word.
+}  // namespace
+
 bool WholeWord(std::string_view line, std::size_t start, std::size_t length) {
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
     return (start == 0 || !IsWordByte(p[start - 1])) &&
            (start + length >= line.size() || !IsWordByte(p[start + length]));
 }
+
+namespace {
 
 // The empty string as a whole word: some place with no word byte on either
 // side of it.

@@ -135,6 +135,10 @@ int MatchLine(Matcher& m, std::string_view line);
 // mark every place where a needle starts: only those places are tested.
 int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, std::size_t at);
 
+// Whether the text from `start`, `length` bytes long, stands as a whole word
+// of the line: no letter, digit or "_" right before or after it.
+bool WholeWord(std::string_view line, std::size_t start, std::size_t length);
+
 // Where the first occurrence of any needle starts in text[from..], or npos.
 // Whole-word matching is not applied here: a place found is one to look at.
 std::size_t FindAny(const Matcher& m, std::string_view text, std::size_t from);

@@ -25,3 +25,14 @@ struct HitSink {
     virtual ~HitSink() = default;
     virtual void OnHit(const Hit& hit) = 0;
 };
+
+// Hands each hit to two sinks in turn (the JSON records and the page).
+struct TeeSink final : HitSink {
+    HitSink* first;
+    HitSink* second;
+    TeeSink(HitSink* a, HitSink* b) : first(a), second(b) {}
+    void OnHit(const Hit& hit) override {
+        first->OnHit(hit);
+        second->OnHit(hit);
+    }
+};

@@ -1,0 +1,270 @@
+// The page of hits: the sink that keeps them, and the page around them.
+#include "html_writer.h"
+
+#include <algorithm>
+
+#include "json_writer.h"
+#include "match_log.h"
+#include "matcher.h"
+#include "report_page.h"  // the page's script and style, made by the build
+
+namespace {
+
+// The context fields that name the component, the table and field, in the
+// log's order and with its labels.
+struct Label {
+    const char* text;
+    std::string ScanContext::*value;
+};
+constexpr Label kComponent[] = {{"Library:", &ScanContext::current_library},
+                                {"Form:", &ScanContext::current_form},
+                                {"Global:", &ScanContext::current_global},
+                                {"Entry:", &ScanContext::current_entryname},
+                                {"Menubar:", &ScanContext::current_menubar},
+                                {"Glyph:", &ScanContext::current_glyph},
+                                {"Sourcetype:", &ScanContext::current_sourcetype}};
+constexpr Label kTable[] = {{"Model:", &ScanContext::current_model},
+                            {"Table:", &ScanContext::current_table},
+                            {"Field:", &ScanContext::current_field}};
+
+// Export text as the log shows it: carriage returns dropped.
+std::string WithoutCr(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out.push_back(c);
+    return out;
+}
+
+template <std::size_t N>
+std::string Labelled(const ScanContext& c, const Label (&labels)[N]) {
+    std::string out;
+    for (const Label& l : labels) {
+        const std::string& value = c.*l.value;
+        if (value.empty()) continue;
+        if (!out.empty()) out.append("  ");
+        out.append(l.text);
+        out.append(WithoutCr(value));
+    }
+    return out;
+}
+
+void AppendNumber(std::string& out, std::uint64_t n) { out.append(std::to_string(n)); }
+
+// The place a string record has in the order given: the list runs from the
+// string given last to the one given first, so it is how many records
+// follow it.
+std::uint32_t GivenIndex(const SearchString* s) {
+    std::uint32_t after = 0;
+    for (const SearchString* p = s->next_string; p; p = p->next_string) ++after;
+    return after;
+}
+
+const char* kHex = "0123456789abcdef";
+
+// A digest given in hexadecimal, in base64 as the policy takes it.
+std::string Base64OfHex(std::string_view hex) {
+    std::string bytes;
+    auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+        out.push_back(kDigits[v >> 18 & 63]);
+        out.push_back(kDigits[v >> 12 & 63]);
+        out.push_back(i + 1 < bytes.size() ? kDigits[v >> 6 & 63] : '=');
+        out.push_back(i + 2 < bytes.size() ? kDigits[v & 63] : '=');
+    }
+    return out;
+}
+
+void AppendUnicodeEscape(std::string& out, unsigned code) {
+    out.append("\\u");
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(code >> shift) & 15]);
+}
+
+}  // namespace
+
+void AppendPageString(std::string& out, std::string_view bytes) {
+    out.push_back('"');
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t n = Utf8CharLength(bytes, i);
+        if (n == 0) {
+            AppendUnicodeEscape(out, 0xFFFD);  // a byte that is no UTF-8
+            ++i;
+            continue;
+        }
+        if (n > 1) {
+            out.append(bytes.substr(i, n));
+            i += n;
+            continue;
+        }
+        ++i;
+        if (c < 0x20 && c != '\t') {
+            AppendUnicodeEscape(out, 0x2400 + c);  // its picture: a zero byte shows as U+2400
+        } else if (c == 0x7F) {
+            AppendUnicodeEscape(out, 0x2421);
+        } else if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c == '\t') {
+            out.append("\\t");
+        } else if (c == '<' || c == '>' || c == '&') {
+            AppendUnicodeEscape(out, c);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    out.push_back('"');
+}
+
+void HtmlExport::OnHit(const Hit& hit) {
+    if (row_ends.size() >= limit) {
+        ++omitted;
+        return;
+    }
+    // The group: component, table and field, element.
+    key.clear();
+    key.push_back('[');
+    AppendPageString(key, Labelled(hit.context, kComponent));
+    key.push_back(',');
+    AppendPageString(key, Labelled(hit.context, kTable));
+    key.push_back(',');
+    AppendPageString(key, WithoutCr(hit.context.current_trigger));
+    key.push_back(']');
+    auto [it, added] = group_of.try_emplace(key, static_cast<std::uint32_t>(groups.size()));
+    if (added) groups.push_back(key);
+
+    // Where each string the line holds stands in it, as the search found
+    // it: letters a to z compared as upper case (the data is upper case
+    // already), whole words only with -w. Where strings overlap, the one
+    // given first is shown.
+    const std::string_view data = hit.data;
+    marks.assign(data.size(), -1);
+    std::string& out = rows;
+    out.push_back('[');
+    AppendNumber(out, it->second);
+    out.push_back(',');
+    AppendNumber(out, static_cast<std::uint64_t>(hit.element_line));
+    out.push_back(',');
+    AppendNumber(out, hit.export_line);
+    out.append(",[");
+    for (std::size_t k = 0; k < hit.strings.size(); ++k) {
+        const SearchString* s = hit.strings[k];
+        auto [slot, fresh] = index_of.try_emplace(s, 0);
+        if (fresh) slot->second = GivenIndex(s);
+        const std::int32_t index = static_cast<std::int32_t>(slot->second);
+        if (k) out.push_back(',');
+        AppendNumber(out, slot->second);
+        std::string needle(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
+        for (char& ch : needle) ch = static_cast<char>(Fold(ch));
+        if (needle.empty()) continue;
+        for (std::size_t at = data.find(needle); at != std::string_view::npos; at = data.find(needle, at + 1)) {
+            if (word && !WholeWord(data, at, needle.size())) continue;
+            for (std::size_t b = at; b < at + needle.size(); ++b)
+                if (marks[b] < 0) marks[b] = index;
+        }
+    }
+    out.push_back(']');
+    // The data in runs: plain text as a string, a string's place as
+    // [index, text]; carriage returns dropped as the log drops them.
+    for (std::size_t start = 0; start < data.size();) {
+        std::size_t end = start + 1;
+        while (end < data.size() && marks[end] == marks[start]) ++end;
+        const std::string text = WithoutCr(data.substr(start, end - start));
+        if (!text.empty()) {
+            out.push_back(',');
+            if (marks[start] >= 0) {
+                out.push_back('[');
+                AppendNumber(out, static_cast<std::uint64_t>(marks[start]));
+                out.push_back(',');
+                AppendPageString(out, text);
+                out.push_back(']');
+            } else {
+                AppendPageString(out, text);
+            }
+        }
+        start = end;
+    }
+    out.push_back(']');
+    row_ends.push_back(out.size());
+}
+
+bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, bool word,
+                     const std::vector<const HtmlExport*>& exports) {
+    std::string out;
+    bool ok = true;
+    auto flush = [&](bool last) {
+        if (out.size() < (std::size_t{1} << 20) && !last) return;
+        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), file) != out.size()) ok = false;
+        out.clear();
+    };
+    out.append("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+               "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'sha256-");
+    out.append(Base64OfHex(kReportScriptSha256Hex));
+    out.append("'; style-src 'sha256-");
+    out.append(Base64OfHex(kReportStyleSha256Hex));
+    out.append("'\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+               "<title>reposearch report</title>\n<style>");
+    out.append(kReportStyle);
+    out.append("</style>\n</head>\n<body>\n<noscript>This report shows its hits with a script; the log holds them "
+               "too.</noscript>\n<script type=\"application/json\" id=\"report-data\">{\"strings\":[");
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        if (i) out.push_back(',');
+        AppendPageString(out, std::string_view(strings[i]).substr(0, kMaxSearchString));
+    }
+    out.append("],\"word\":");
+    out.append(word ? "true" : "false");
+    out.append(",\"limit\":");
+    AppendNumber(out, kHtmlHitLimit);
+    out.append(",\"exports\":[");
+    std::size_t room = kHtmlHitLimit;  // hits the page may still take
+    for (std::size_t e = 0; e < exports.size(); ++e) {
+        const HtmlExport& x = *exports[e];
+        const RunResult& r = x.result;
+        if (e) out.push_back(',');
+        out.append("{\"name\":");
+        AppendPageString(out, x.name);
+        out.append(",\"size\":");
+        if (x.size)
+            AppendNumber(out, *x.size);
+        else
+            out.append("null");
+        out.append(",\"lines\":");
+        AppendNumber(out, r.lines);
+        out.append(",\"started\":");
+        AppendPageString(out, x.started);
+        out.append(",\"outcome\":\"");
+        out.append(OutcomeName(r));
+        out.append("\",\"counts\":[");
+        for (std::size_t i = 0; i < r.counts.size(); ++i) {
+            if (i) out.push_back(',');
+            AppendNumber(out, static_cast<std::uint64_t>(r.counts[i].count));
+        }
+        out.append("],\"groups\":[");
+        for (std::size_t g = 0; g < x.groups.size(); ++g) {
+            if (g) out.push_back(',');
+            out.append(x.groups[g]);
+        }
+        out.append("],\"hits\":[");
+        const std::size_t shown = std::min(room, x.row_ends.size());
+        room -= shown;
+        for (std::size_t h = 0, begin = 0; h < shown; begin = x.row_ends[h++]) {
+            if (h) out.push_back(',');
+            out.append(x.rows, begin, x.row_ends[h] - begin);
+            flush(false);
+        }
+        out.append("],\"omitted\":");
+        AppendNumber(out, x.omitted + (x.row_ends.size() - shown));
+        out.push_back('}');
+    }
+    out.append("]}</script>\n<script>");
+    out.append(kReportScript);
+    out.append("</script>\n</body>\n</html>\n");
+    flush(true);
+    return ok && std::fflush(file) == 0 && !std::ferror(file);
+}

@@ -1,0 +1,57 @@
+// The hits as a page to look at (--html): one self-contained HTML file, its
+// script grouping the hits where they stand. Everything that comes from the
+// export or the strings travels in the page as JSON data and is shown as
+// text, never as markup; the page loads nothing.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "search.h"
+
+// A page holds at most this many hits; it says how many more are only in
+// the logs.
+inline constexpr std::size_t kHtmlHitLimit = 200000;
+
+// One export's part of the page. As a sink it keeps each hit (up to the
+// limit) with its highlights; the front end fills in the rest.
+struct HtmlExport final : HitSink {
+    std::string name;
+    std::optional<std::uint64_t> size;  // of the file, none for a stream
+    std::string started;                // when the search ran, as the log says it
+    bool word = false;                  // strings count as whole words only
+    std::size_t limit = kHtmlHitLimit;
+    RunResult result;                   // set once the search is over
+
+    // The groups the hits stand in ([component, table and field, element]
+    // as JSON), and each hit as a JSON array.
+    std::vector<std::string> groups;
+    std::unordered_map<std::string, std::uint32_t> group_of;
+    std::string rows;
+    std::vector<std::size_t> row_ends;
+    std::uint64_t omitted = 0;  // hits past the limit
+
+    void OnHit(const Hit& hit) override;
+
+    // Scratch, kept between hits.
+    std::unordered_map<const SearchString*, std::uint32_t> index_of;
+    std::vector<std::int32_t> marks;
+    std::string key;
+};
+
+// Writes the page for a search of `strings` over these exports, in this
+// order, no more than kHtmlHitLimit hits in all. Returns whether every byte
+// reached the file.
+bool WriteHtmlReport(std::FILE* out, const std::vector<std::string>& strings, bool word,
+                     const std::vector<const HtmlExport*>& exports);
+
+// A text as a JSON string the page shows as it is: valid UTF-8 as it stands,
+// each byte that is not as U+FFFD, control characters as their visible
+// pictures (U+2400 on), and "<", ">" and "&" escaped so that nothing in the
+// data can end the script element that holds it.
+void AppendPageString(std::string& out, std::string_view bytes);

@@ -1,0 +1,284 @@
+
+'use strict';
+// The report page: reads the hits from the JSON data block and shows them
+// grouped where they stand (export, component, table and field, element).
+// Every text from the export or the strings is set as text, never as markup.
+(function () {
+  const D = JSON.parse(document.getElementById('report-data').textContent);
+  const S = D.strings;
+  const enabled = S.map(() => true);
+  const many = D.exports.length > 1;
+  const OUTCOMES = {
+    completed: 'completed',
+    export_not_opened: 'failed: the export could not be opened',
+    read_error: 'failed: a read error stopped it',
+    log_incomplete: 'failed: the log is incomplete',
+    out_of_memory: 'failed: out of memory',
+  };
+  const NONE = ['', '(no library, form or other component)', '(no table or field)', '(no element)'];
+  const ROWS_AT_ONCE = 500;    // rows of a table shown before "Show more"
+  const GROUPS_AT_ONCE = 200;  // groups of a list likewise
+  let filter = '';
+
+  function el(tag, cls, text) {
+    const e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text !== undefined) e.textContent = text;
+    return e;
+  }
+  function num(n) { return n.toLocaleString('en-US'); }
+  function swatch(k) { return el('span', 'swatch s' + (k % 8)); }
+
+  // ---- The model: a tree per export, hits on the element leaves.
+  function child(node, label, level) {
+    let c = node.byKey.get(label);
+    if (!c) {
+      c = { label, level, children: [], byKey: new Map(), hits: [], parent: node };
+      node.byKey.set(label, c);
+      node.children.push(c);
+    }
+    return c;
+  }
+  const roots = D.exports.map((x) => {
+    const root = { label: x.name, level: 0, children: [], byKey: new Map(), hits: [], parent: null, x };
+    const leaves = x.groups.map(([c, t, e]) => {
+      const leaf = child(child(child(root, c, 1), t, 2), e, 3);
+      leaf.context = [many ? x.name : '', c, t, e].join('\n').toLowerCase();
+      return leaf;
+    });
+    for (const row of x.hits) {
+      const segs = row.slice(4);
+      const data = segs.map((s) => (typeof s === 'string' ? s : s[1])).join('');
+      leaves[row[0]].hits.push({ element_line: row[1], export_line: row[2], strings: row[3], segs, lower: data.toLowerCase() });
+    }
+    return root;
+  });
+
+  // ---- What the filter and the toggles keep: counts per node.
+  function keeps(leaf, hit) {
+    if (!hit.strings.some((k) => enabled[k])) return false;
+    return !filter || leaf.context.includes(filter) || hit.lower.includes(filter);
+  }
+  function count(node) {
+    node.counts = new Map();
+    node.shown = 0;
+    if (node.level === 3) {
+      node.visible = node.hits.filter((h) => keeps(node, h));
+      node.shown = node.visible.length;
+      for (const h of node.visible) for (const k of h.strings) if (enabled[k]) node.counts.set(k, (node.counts.get(k) || 0) + 1);
+      return;
+    }
+    for (const c of node.children) {
+      count(c);
+      node.shown += c.shown;
+      for (const [k, n] of c.counts) node.counts.set(k, (node.counts.get(k) || 0) + n);
+    }
+  }
+
+  // ---- Rendering.
+  function perString(counts) {
+    const span = el('span', 'per-string');
+    const keys = [...counts.keys()].sort((a, b) => a - b);
+    keys.slice(0, 6).forEach((k, i) => {
+      if (i) span.append(' \u00b7 ');
+      span.append(swatch(k), ' ', el('span', 'string-name', S[k] === '' ? "''" : S[k]), ' ' + num(counts.get(k)));
+    });
+    if (keys.length > 6) span.append(' \u00b7 ' + (keys.length - 6) + ' more strings');
+    return span;
+  }
+  function summaryOf(node) {
+    const s = el('summary');
+    s.dataset.count = String(node.shown);
+    s.dataset.counts = [...node.counts].sort((a, b) => a[0] - b[0]).map(([k, n]) => k + ':' + n).join(',');
+    const label = node.label === '' ? el('span', 'label none', NONE[node.level]) : el('span', 'label', node.label);
+    s.append(el('span', 'count', num(node.shown)), label, perString(node.counts));
+    return s;
+  }
+  function marked(segs) {
+    const td = el('td', 'data');
+    for (const s of segs) {
+      if (typeof s === 'string') td.append(s);
+      else if (enabled[s[0]]) td.append(el('mark', 's' + (s[0] % 8), s[1]));
+      else td.append(s[1]);
+    }
+    return td;
+  }
+  function hitsTable(leaf) {
+    const table = el('table', 'hits');
+    const head = el('tr');
+    head.append(el('th', 'num', 'line in element'), el('th', 'num', 'line in export'), el('th', '', 'data'));
+    table.append(head);
+    let at = 0;
+    const more = el('button', 'more');
+    const addRows = () => {
+      const end = Math.min(leaf.visible.length, at + ROWS_AT_ONCE);
+      for (; at < end; ++at) {
+        const h = leaf.visible[at];
+        const tr = el('tr', 'hit');
+        tr.append(el('td', 'num', String(h.element_line)), el('td', 'num', String(h.export_line)), marked(h.segs));
+        table.append(tr);
+      }
+      more.hidden = at >= leaf.visible.length;
+      more.textContent = 'Show ' + num(Math.min(ROWS_AT_ONCE, leaf.visible.length - at)) + ' more of ' +
+                         num(leaf.visible.length - at);
+    };
+    more.addEventListener('click', addRows);
+    addRows();
+    const box = el('div');
+    box.append(table, more);
+    return box;
+  }
+  // Appends an element for each item, GROUPS_AT_ONCE at a time: a long
+  // list gets a button for the next ones, so that a page of many groups
+  // opens at once.
+  function appendSome(box, items, make) {
+    let at = 0;
+    const more = el('button', 'more');
+    const next = () => {
+      const end = Math.min(items.length, at + GROUPS_AT_ONCE);
+      const part = [];
+      for (; at < end; ++at) part.push(make(items[at]));
+      more.before(...part);
+      more.hidden = at >= items.length;
+      more.textContent = 'Show ' + num(Math.min(GROUPS_AT_ONCE, items.length - at)) + ' more groups of ' +
+                         num(items.length - at);
+    };
+    more.addEventListener('click', next);
+    box.append(more);
+    next();
+  }
+  function groupElement(node, open) {
+    const d = el('details', 'group level-' + node.level);
+    d.append(summaryOf(node));
+    const box = el('div', 'children');
+    d.append(box);
+    let built = false;
+    d.build = () => {
+      if (built) return;
+      built = true;
+      if (node.level === 3) box.append(hitsTable(node));
+      else appendSome(box, node.children.filter((c) => c.shown > 0), (c) => groupElement(c, open));
+    };
+    d.addEventListener('toggle', () => { if (d.open) d.build(); });
+    if (open) { d.build(); d.open = true; }
+    return d;
+  }
+  const allHits = D.exports.reduce((n, x) => n + x.hits.length, 0);
+  const tree = el('main', 'tree');
+  const status = el('span', 'status');
+  function render() {
+    let shown = 0, groups = 0;
+    for (const r of roots) { count(r); shown += r.shown; groups += r.children.length; }
+    const open = shown <= 300 && groups <= 40;  // few: all open; many: folded
+    tree.replaceChildren();
+    if (many) appendSome(tree, roots.filter((r) => r.shown > 0 || !filter), (r) => groupElement(r, open || roots.length <= 3));
+    else appendSome(tree, roots[0].children.filter((c) => c.shown > 0), (c) => groupElement(c, open));
+    if (shown === 0) tree.append(el('p', 'none', allHits === 0 ? 'No hits.' : 'No hit is left by the filter.'));
+    status.textContent = 'Showing ' + num(shown) + ' of ' + num(allHits) + ' hits';
+  }
+  // Opens every group (building what was not built yet), or folds them.
+  function setAll(open) {
+    if (!open) { for (const d of tree.querySelectorAll('details')) d.open = false; return; }
+    for (let rest; (rest = tree.querySelectorAll('details:not([open]), button.more:not([hidden])')).length;)
+      for (const e of rest) {
+        if (e.tagName === 'BUTTON') { while (!e.hidden) e.click(); }
+        else { e.build(); e.open = true; }
+      }
+  }
+
+  // ---- The header: exports, strings, when, outcome, counts.
+  function header() {
+    const h = el('header');
+    const h1 = el('h1');
+    h1.append('reposearch: ');
+    h1.append(el('span', 'name', many ? D.exports.length + ' exports' : D.exports[0].name));
+    h.append(h1);
+    document.title = 'reposearch: ' + (many ? D.exports.length + ' exports' : D.exports[0].name);
+    const facts = el('dl', 'facts');
+    const fact = (name, value, cls) => { facts.append(el('dt', '', name)); const dd = el('dd', cls); dd.append(value); facts.append(dd); };
+    for (const x of D.exports) {
+      fact('Export', el('span', 'name', x.name));
+      if (x.size !== null) fact('Size', num(x.size) + ' bytes');
+      fact('Lines', num(x.lines));
+      fact('Searched', x.started);
+      fact('Outcome', OUTCOMES[x.outcome] || x.outcome, x.outcome === 'completed' ? '' : 'outcome-failed');
+    }
+    const strings = el('span');
+    S.forEach((s, k) => { if (k) strings.append(', '); strings.append(el('span', 'string-name', s === '' ? "''" : s)); });
+    fact('Strings', strings);
+    if (D.word) fact('Words', 'whole words only');
+    h.append(facts);
+
+    // The count of each string over all exports, as bars.
+    const totals = S.map((_, k) => D.exports.reduce((n, x) => n + (x.counts[k] || 0), 0));
+    const order = S.map((_, k) => k);
+    if (S.length > 40) order.sort((a, b) => totals[b] - totals[a]);
+    const chart = el('div', 'chart');
+    chart.setAttribute('role', 'table');
+    chart.setAttribute('aria-label', 'Lines found per string');
+    const top = Math.max(1, ...totals);
+    for (const k of order.slice(0, 40)) {
+      const bar = el('div', 'bar s' + (k % 8));
+      bar.style.width = (100 * totals[k] / top) + '%';
+      const name = el('span', 'text', S[k] === '' ? "''" : S[k]);
+      const n = el('span', 'total', num(totals[k]));
+      n.dataset.string = String(k);
+      n.dataset.count = String(totals[k]);
+      chart.append(name, bar, n);
+    }
+    h.append(chart);
+    if (S.length > 40) h.append(el('p', 'notice', 'The chart shows the 40 strings found most often of ' + num(S.length) + '.'));
+    const omitted = D.exports.reduce((n, x) => n + x.omitted, 0);
+    if (omitted > 0)
+      h.append(el('p', 'notice omitted', 'This page holds ' + num(allHits) + ' hits; ' + num(omitted) +
+                   ' more are only in the log' + (many ? 's' : '') + '.'));
+    return h;
+  }
+
+  // ---- The controls: filter, a toggle per string, open and fold all.
+  function controls() {
+    const c = el('div', 'controls');
+    const input = el('input');
+    input.type = 'search';
+    input.id = 'filter';
+    input.placeholder = 'Filter: context or data holds...';
+    input.setAttribute('aria-label', 'Keep the hits whose context or data hold this text');
+    let timer = 0;
+    input.addEventListener('input', () => {
+      clearTimeout(timer);
+      timer = setTimeout(() => { filter = input.value.toLowerCase(); render(); }, 120);
+    });
+    input.addEventListener('keydown', (e) => { if (e.key === 'Escape') { input.value = ''; filter = ''; render(); } });
+    c.append(input);
+    S.forEach((s, k) => {
+      const label = el('label', 'toggle');
+      const box = el('input');
+      box.type = 'checkbox';
+      box.checked = true;
+      box.dataset.string = String(k);
+      box.addEventListener('change', () => { enabled[k] = box.checked; render(); });
+      label.append(box, swatch(k), el('span', 'string-name', s === '' ? "''" : s));
+      c.append(label);
+    });
+    const openAll = el('button', '', 'Open all');
+    openAll.id = 'open-all';
+    openAll.addEventListener('click', () => setAll(true));
+    const foldAll = el('button', '', 'Fold all');
+    foldAll.id = 'fold-all';
+    foldAll.addEventListener('click', () => setAll(false));
+    c.append(openAll, foldAll, status);
+    document.addEventListener('keydown', (e) => {
+      if (e.key === '/' && document.activeElement !== input) { e.preventDefault(); input.focus(); }
+    });
+    return c;
+  }
+
+  document.body.append(header(), controls(), tree);
+  render();
+  window.addEventListener('beforeprint', () => setAll(true));
+  // Ready once the first frame is drawn: the time since the page was asked
+  // for, for the tests and the benchmark.
+  requestAnimationFrame(() => setTimeout(() => {
+    document.documentElement.dataset.ready = String(Math.round(performance.now()));
+  }));
+})();

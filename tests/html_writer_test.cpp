@@ -1,0 +1,139 @@
+// The page of hits, short of a browser: texts as the page carries them, the
+// highlights of each hit, the limit, and the page around the data. The
+// browser's side is tests/html_check.py.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "html_writer.h"
+#include "match_log.h"
+#include "test_util.h"
+
+namespace {
+
+std::string Page(std::string_view bytes) {
+    std::string out;
+    AppendPageString(out, bytes);
+    return out;
+}
+
+TEST(PageText, MarkupAndScriptEndsAreEscapedNeverCarried) {
+    EXPECT_EQ(Page("</script><img src=x onerror=alert(1)>"),
+              "\"\\u003c/script\\u003e\\u003cimg src=x onerror=alert(1)\\u003e\"");
+    EXPECT_EQ(Page("a & \"b\" \\ 'c'"), "\"a \\u0026 \\\"b\\\" \\\\ 'c'\"");
+    EXPECT_EQ(Page("<!-- x -->"), "\"\\u003c!-- x --\\u003e\"");
+}
+
+TEST(PageText, InvalidBytesAndControlsBecomeVisible) {
+    EXPECT_EQ(Page("caf\xE9"), "\"caf\\ufffd\"");                    // Latin-1, no UTF-8
+    EXPECT_EQ(Page("\xE2\x82"), "\"\\ufffd\\ufffd\"");                // a cut character: each byte
+    EXPECT_EQ(Page(std::string("a\0b\x01\x7F", 5)), "\"a\\u2400b\\u2401\\u2421\"");
+    EXPECT_EQ(Page("gr\xC3\xB6\xC3\x9F" "e\t"), "\"gr\xC3\xB6\xC3\x9F" "e\\t\"");  // valid UTF-8 as it stands
+}
+
+// A run's list of strings, given in this order, for hits made by hand.
+struct Strings {
+    RunState run;
+    std::vector<const SearchString*> given;
+    explicit Strings(const std::vector<std::string>& texts) {
+        EXPECT_EQ(BuildSrchStrings(run, texts), 1);
+        for (const SearchString* s = run.next_srch_string; s; s = s->next_string) given.insert(given.begin(), s);
+    }
+    ~Strings() { DeAllocateEverything(run); }
+};
+
+std::string RowOf(HtmlExport& page, std::string_view data, const std::vector<const SearchString*>& found,
+                  ScanContext context = {}) {
+    page.rows.clear();
+    page.row_ends.clear();
+    const Hit hit{context, 3, data, found, 12, 400};
+    page.OnHit(hit);
+    return page.rows;
+}
+
+TEST(PageHits, EachStringTheLineHoldsIsMarkedWhereItStands) {
+    Strings s({"CUSTNO", "NO", "X", ""});
+    HtmlExport page;
+    ScanContext c;
+    c.current_library = "ORDERS";
+    c.current_entryname = "CALC";
+    c.current_table = "CUSTOMER";
+    c.current_trigger = "USOURCE";
+    // Overlaps go to the string given first; the empty string marks nothing.
+    EXPECT_EQ(RowOf(page, "CALL X(CUSTNO)\r", {s.given[0], s.given[1], s.given[2], s.given[3]}, c),
+              "[0,3,12,[0,1,2,3],\"CALL \",[2,\"X\"],\"(\",[0,\"CUSTNO\"],\")\"]");
+    ASSERT_EQ(page.groups.size(), 1u);
+    EXPECT_EQ(page.groups[0], "[\"Library:ORDERS  Entry:CALC\",\"Table:CUSTOMER\",\"USOURCE\"]");
+    // Whole words only: the string inside a longer word is not marked.
+    page.word = true;
+    EXPECT_EQ(RowOf(page, "PCUSTNO CUSTNO", {s.given[0]}), "[1,3,12,[0],\"PCUSTNO \",[0,\"CUSTNO\"]]");
+    EXPECT_EQ(page.groups.size(), 2u);  // a group of its own: no context
+}
+
+TEST(PageHits, PastTheLimitHitsAreCountedNotKept) {
+    Strings s({"A"});
+    HtmlExport page;
+    page.limit = 2;
+    const ScanContext c;
+    for (int i = 0; i < 5; ++i) {
+        const Hit hit{c, 1, "A", s.given, 1, 0};
+        page.OnHit(hit);
+    }
+    EXPECT_EQ(page.row_ends.size(), 2u);
+    EXPECT_EQ(page.omitted, 3u);
+}
+
+std::string Written(const std::vector<const HtmlExport*>& parts, const std::vector<std::string>& strings) {
+    testutil::TempDir dir;
+    const std::string path = dir / "page.html";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(WriteHtmlReport(f, strings, false, parts));
+    std::fclose(f);
+    return testutil::ReadFile(path);
+}
+
+TEST(PageFile, OnePageLoadingNothingWithItsOwnScriptAlone) {
+    Strings s({"<X>"});
+    HtmlExport page;
+    page.name = "</script>.xml";
+    page.size = 10;
+    page.result.lines = 4;
+    page.result.counts = {{"<X>", 1}};
+    const ScanContext c;
+    const Hit hit{c, 1, "A <X> B", s.given, 2, 7};
+    page.OnHit(hit);
+    const std::string html = Written({&page}, {"<X>"});
+    EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(html.find("content=\"default-src 'none'; script-src 'sha256-"), std::string::npos);
+    // The data block holds no "<" at all: nothing can end it early.
+    const std::size_t data = html.find("id=\"report-data\">") + 17, end = html.find("</script>", data);
+    EXPECT_EQ(html.substr(data, end - data).find('<'), std::string::npos);
+    EXPECT_NE(html.find("\"name\":\"\\u003c/script\\u003e.xml\",\"size\":10,\"lines\":4"), std::string::npos);
+    EXPECT_NE(html.find("\"counts\":[1],\"groups\":[[\"\",\"\",\"\"]],\"hits\":[[0,1,2,[0],\"A \",[0,\"\\u003cX\\u003e\"],\" B\"]],"
+                        "\"omitted\":0}"),
+              std::string::npos)
+        << html.substr(data, end - data);
+    for (const char* outside : {"http:", "https:", "src=", "href=", "@import", "url("})
+        EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+}
+
+TEST(PageFile, ThePageTakesNoMoreThanItsLimitOverAllExports) {
+    Strings s({"A"});
+    HtmlExport first, second;
+    first.limit = second.limit = kHtmlHitLimit;
+    const ScanContext c;
+    for (std::size_t i = 0; i < kHtmlHitLimit - 1; ++i) {
+        const Hit hit{c, 1, "A", s.given, 1, 0};
+        first.OnHit(hit);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const Hit hit{c, 1, "A", s.given, 1, 0};
+        second.OnHit(hit);
+    }
+    const std::string html = Written({&first, &second}, {"A"});
+    const std::size_t at = html.rfind("\"hits\":[");
+    EXPECT_EQ(html.substr(at, 30), "\"hits\":[[0,1,1,[0],[0,\"A\"]]],\"");
+    EXPECT_NE(html.find("\"omitted\":2}", at), std::string::npos);
+}
+
+}  // namespace
