@@ -4,7 +4,7 @@ JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
             mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db \
-            icoutils zip unzip file
+            icoutils zip unzip file chromium chromium-driver python3-selenium
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize

@@ -33,8 +33,8 @@ namespace {
 constexpr const char* kVersion = "reposearch " REPOSEARCH_VERSION;
 
 constexpr const char* kUsage =
-    "usage: reposearch [-qw] [--json] [--log FILE] [-j N] [-f FILE]... EXPORT [STRING]...\n"
-    "       reposearch [-qw] [--json] [--log FILE] [-j N] -e STRING... | -f FILE... EXPORT...\n";
+    "usage: reposearch [-qw] [--json] [--html FILE] [--log FILE] [-j N] [-f FILE]... EXPORT [STRING]...\n"
+    "       reposearch [-qw] [--json] [--html FILE] [--log FILE] [-j N] -e STRING... | -f FILE... EXPORT...\n";
 
 // -h: the options at a glance.
 constexpr const char* kShortHelp =
@@ -44,6 +44,7 @@ constexpr const char* kShortHelp =
     "  -q          show no progress\n"
     "  -j N        search up to N exports at once\n"
     "  --json      write the hits as JSON Lines on standard output\n"
+    "  --html FILE write the hits to FILE as a page to look at in a browser\n"
     "  --log FILE  write the log to FILE (- for standard output)\n"
     "EXPORT - reads standard input; a folder is searched for .xml files.\n"
     "'reposearch --help' tells more.\n";
@@ -83,6 +84,10 @@ constexpr const char* kHelp =
     "                   record per matching data line and an end record with the\n"
     "                   outcome and the counts; after several exports, a summary\n"
     "                   record with the totals\n"
+    "  --html FILE      also write the hits to FILE as a page to look at in a\n"
+    "                   browser: grouped by export, component, table and field,\n"
+    "                   element, each string highlighted, with a filter; one file\n"
+    "                   that loads nothing (at most 200,000 hits; the log has all)\n"
     "  -q, --quiet      draw no progress on standard error\n"
     "  -h               show the short help\n"
     "  --help           show this help\n"
@@ -97,6 +102,7 @@ constexpr const char* kHelp =
     "Examples:\n"
     "  reposearch repo.xml custno invoice_total\n"
     "  reposearch -w --json repo.xml custno > hits.jsonl\n"
+    "  reposearch --html custno.html repo.xml custno\n"
     "  reposearch -e custno -e invoice_total exports/ old/sales.xml\n"
     "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
     "\n"
@@ -242,6 +248,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     plan.log_given = o.log_given;
     plan.log_name = o.log_name;
+    plan.html_given = o.html_given;
+    plan.html_name = o.html_name;
     return RunExports(plan);
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #ifdef _WIN32
@@ -16,6 +17,7 @@
 #include <io.h>
 #endif
 
+#include "../engine/html_writer.h"
 #include "../engine/json_writer.h"
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
@@ -47,6 +49,67 @@ void WriteFailed(const std::string& what) {
     std::fprintf(stderr, "reposearch: writing %s failed: %s\n", what.c_str(), std::strerror(errno ? errno : EIO));
 }
 
+std::optional<std::uint64_t> FileSize(const ExportItem& item) {
+    std::error_code ec;
+    if (item.from_stdin || !fs::is_regular_file(PathOf(item.name), ec)) return std::nullopt;
+    const std::uintmax_t size = fs::file_size(PathOf(item.name), ec);
+    if (ec) return std::nullopt;
+    return static_cast<std::uint64_t>(size);
+}
+
+// The sinks a search reports to besides its log: the JSON records, the
+// page, both or none.
+HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
+    if (json && page) return &both.emplace(json, page);
+    return json ? json : page;
+}
+
+// The page of hits, opened before the searches so that a name that cannot
+// be written to fails at once. Null with a message when it cannot be made.
+std::FILE* OpenPage(const RunPlan& plan) {
+    std::FILE* page = OpenFile(plan.html_name, "wb");
+    if (!page)
+        std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(),
+                     std::strerror(errno));
+    return page;
+}
+
+// A page part for an export, before its search.
+void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
+    page.name = item.name;
+    page.size = FileSize(item);
+    page.word = plan.word;
+    page.started = AscTime(std::time(nullptr));
+    if (!page.started.empty() && page.started.back() == '\n') page.started.pop_back();
+}
+
+// Writes the page and closes it. False with a message when it failed.
+bool FinishPage(std::FILE* file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
+    bool ok = WriteHtmlReport(file, plan.strings, plan.word, parts);
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) WriteFailed("the page " + Quoted(plan.html_name));
+    return ok;
+}
+
+// Whether the page would take the place of an export or of a log of the run.
+bool PageReplacesSomething(const RunPlan& plan) {
+    auto same = [&](const std::string& name) { return name == plan.html_name || SameFile(name, plan.html_name); };
+    for (const ExportItem& item : plan.exports) {
+        if (item.from_stdin) continue;
+        const bool hit = same(item.name) || (!plan.log_given && (same(LogFileName(item.name)) || same(item.name + ".log")));
+        if (hit) {
+            std::fprintf(stderr, "reposearch: %s: the page would replace the export %s or its log\n",
+                         plan.html_name.c_str(), Quoted(item.name).c_str());
+            return true;
+        }
+    }
+    if (plan.log_given && plan.log_name != "-" && same(plan.log_name)) {
+        std::fprintf(stderr, "reposearch: %s: the page would replace the log\n", plan.html_name.c_str());
+        return true;
+    }
+    return false;
+}
+
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
@@ -72,15 +135,24 @@ int RunOne(const RunPlan& plan) {
     JsonWriter json_writer(stdout);
     if (plan.json) {
         Binary(stdout);
-        inputs.sink = &json_writer;
         JsonBegin(json_writer, inputs.srchfilename, plan.strings);
     }
+    HtmlExport page;
+    std::FILE* page_file = nullptr;
+    if (plan.html_given) {
+        if (!(page_file = OpenPage(plan))) return 2;
+        StartPage(page, plan, item);
+    }
+    std::optional<TeeSink> both;
+    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, page_file ? &page : nullptr, both);
 
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
     const RunResult result = Quelvar(display, inputs);
     const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
     const bool json_ok = !plan.json || JsonEnd(json_writer, result);
+    page.result = result;
+    const bool page_ok = !page_file || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
     for (const Box& box : display.boxes) {
@@ -91,7 +163,7 @@ int RunOne(const RunPlan& plan) {
     }
     if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
     if (!printed) WriteFailed("the summary");
-    if (!completed || !json_ok || !printed) return 2;
+    if (!completed || !json_ok || !printed || !page_ok) return 2;
     return result.found ? 0 : 1;
 }
 
@@ -107,6 +179,7 @@ struct Job {
     RunResult result;
     std::vector<Box> boxes;
     bool json_ok = true;
+    HtmlExport page;                  // its part of the page, when there is one
     std::FILE* log_spool = nullptr;   // waiting for the run's one log
     std::FILE* json_spool = nullptr;  // waiting for standard output
     bool done = false;
@@ -190,6 +263,7 @@ private:
     std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
+    std::FILE* page_file_ = nullptr;   // the page of hits, when asked for
     bool output_failed_ = false;       // something printed did not get through
     std::mutex mutex_;
     std::condition_variable emitted_;
@@ -222,12 +296,13 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
         return;
     }
     JsonWriter json(direct ? stdout : job.json_spool);
-    if (plan_.json) {
-        inputs.sink = &json;
-        JsonBegin(json, inputs.srchfilename, plan_.strings);
-    }
+    if (plan_.json) JsonBegin(json, inputs.srchfilename, plan_.strings);
+    if (page_file_) StartPage(job.page, plan_, item);
+    std::optional<TeeSink> both;
+    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_ ? &job.page : nullptr, both);
     JobDisplay display(job);
     job.result = Quelvar(display, inputs);
+    job.page.result = job.result;
     job.ran = true;
     if (plan_.json) job.json_ok = JsonEnd(json, job.result);
 }
@@ -354,6 +429,10 @@ int ManyRuns::Run() {
         shared_log_ = stdout;
         shared_log_name_ = "standard output";
     }
+    if (plan_.html_given && !(page_file_ = OpenPage(plan_))) {
+        if (log_file_opened_) std::fclose(shared_log_);
+        return 2;
+    }
     for (std::size_t k = 0; k < jobs_.size(); ++k) {
         Job& job = jobs_[k];
         job.item = &plan_.exports[k];
@@ -362,11 +441,7 @@ int ManyRuns::Run() {
             Binary(stdin);
             log_on_stdout = log_on_stdout || !plan_.log_given;
         }
-        std::error_code ec;
-        if (!job.item->from_stdin && job.failure.empty()) {
-            const std::uintmax_t size = fs::file_size(PathOf(job.item->name), ec);
-            job.size = ec ? 0 : static_cast<std::uint64_t>(size);
-        }
+        job.size = FileSize(*job.item).value_or(0);
     }
     if (!plan_.log_given) NameLogs(jobs_);
     if (log_on_stdout || plan_.json) Binary(stdout);
@@ -399,6 +474,12 @@ int ManyRuns::Run() {
     const std::vector<StringCount> totals = Totals();
     bool found = false;
     for (const StringCount& c : totals) found = found || c.count > 0;
+    if (page_file_) {
+        std::vector<const HtmlExport*> parts;
+        for (const Job& job : jobs_)
+            if (job.ran) parts.push_back(&job.page);
+        output_failed_ = !FinishPage(page_file_, plan_, parts) || output_failed_;
+    }
     if (log_file_opened_ && std::fclose(shared_log_) != 0) {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
@@ -421,6 +502,7 @@ int ManyRuns::Run() {
 }  // namespace
 
 int RunExports(const RunPlan& plan) {
+    if (plan.html_given && PageReplacesSomething(plan)) return 2;
     if (!plan.many) return RunOne(plan);
     ManyRuns runs(plan);
     return runs.Run();

@@ -22,6 +22,8 @@ struct RunPlan {
     int jobs = 1;  // exports searched at once
     bool log_given = false;
     std::string log_name;  // "-": standard output
+    bool html_given = false;
+    std::string html_name;  // the page of hits, a file
 };
 
 // Searches every export of the plan and prints what the run has to say.

@@ -1,0 +1,314 @@
+#!/usr/bin/python3
+"""The --html page in a real browser (headless Chromium driven by Selenium):
+on random exports its counts per string and per group are those of the run's
+JSON records, the filter keeps what holds its text, a string's toggle hides
+the hits only it holds; hostile exports show their bytes as text and run no
+script of theirs; the page stays under three times the size of the JSON, and
+past its limit says how many hits are only in the log.
+
+    html_check.py REPOSEARCH [ROUNDS] [SCREENSHOT]
+"""
+import base64
+import json
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import json_check  # noqa: E402  (the random exports)
+
+COMPONENT = [("library", "Library:"), ("form", "Form:"), ("global", "Global:"), ("entry", "Entry:"),
+             ("menubar", "Menubar:"), ("glyph", "Glyph:"), ("sourcetype", "Sourcetype:")]
+TABLE = [("model", "Model:"), ("table", "Table:"), ("field", "Field:")]
+
+
+def raw(value):
+    return value["text"].encode("utf-8") if "text" in value else base64.b64decode(value["bytes"])
+
+
+def utf8_length(b, i):
+    """The length of the well-formed UTF-8 character at b[i], or 0."""
+    c = b[i]
+    if c < 0x80:
+        return 1
+    if 0xC2 <= c <= 0xDF:
+        n, low, high = 2, 0x80, 0xBF
+    elif 0xE0 <= c <= 0xEF:
+        n, low, high = 3, 0xA0 if c == 0xE0 else 0x80, 0x9F if c == 0xED else 0xBF
+    elif 0xF0 <= c <= 0xF4:
+        n, low, high = 4, 0x90 if c == 0xF0 else 0x80, 0x8F if c == 0xF4 else 0xBF
+    else:
+        return 0
+    if len(b) - i < n or not low <= b[i + 1] <= high:
+        return 0
+    if any(b[i + k] & 0xC0 != 0x80 for k in range(2, n)):
+        return 0
+    return n
+
+
+def shown(b):
+    """A text as the page shows it: carriage returns dropped, a byte that is
+    no UTF-8 as U+FFFD, control characters as their pictures."""
+    b = b.replace(b"\r", b"")
+    out, i = [], 0
+    while i < len(b):
+        n = utf8_length(b, i)
+        if n == 0:
+            out.append("\ufffd")
+            i += 1
+        elif n > 1:
+            out.append(b[i:i + n].decode("utf-8"))
+            i += n
+        else:
+            c = b[i]
+            out.append(chr(0x2400 + c) if c < 0x20 and c != 9 else "\u2421" if c == 0x7F else chr(c))
+            i += 1
+    return "".join(out)
+
+
+def labelled(context, fields):
+    return "  ".join(label + shown(raw(context[key])) for key, label in fields if key in context)
+
+
+class Browser:
+    def __init__(self, folder):
+        options = Options()
+        options.binary_location = "/usr/bin/chromium"
+        for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--no-first-run", "--window-size=1280,1000", "--user-data-dir=" + os.path.join(folder, "profile")]:
+            options.add_argument(arg)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+    def open(self, path):
+        d = self.driver
+        d.get("file://" + path)
+        for _ in range(200):
+            if d.execute_script("return document.documentElement.dataset.ready"):
+                break
+            time.sleep(0.05)
+        errors = [e for e in d.get_log("browser") if e["level"] in ("SEVERE", "ERROR")]
+        assert not errors, errors
+        assert d.execute_script("return document.documentElement.dataset.ready"), "the page did not get ready"
+
+    def run(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def close(self):
+        self.driver.quit()
+
+
+def search(binary, folder, export, strings, word, name="report"):
+    page = os.path.join(folder, name + ".html")
+    log = os.path.join(folder, name + ".log")
+    out = subprocess.run([binary, "-q", "--json", "--html", page, "--log", log] + word + [export] + strings,
+                         stdout=subprocess.PIPE, check=False).stdout
+    records = [json.loads(line.decode("utf-8")) for line in out.split(b"\n") if line]
+    return page, records, len(out)
+
+
+def expected_groups(matches):
+    """Hits per group [component, table and field, element] and per string."""
+    groups = {}
+    for m in matches:
+        key = (labelled(m["context"], COMPONENT), labelled(m["context"], TABLE), shown(raw(m["element"])))
+        entry = groups.setdefault(key, [0, {}])
+        entry[0] += 1
+        for s in m["strings"]:
+            k = m["_index"][raw(s)]
+            entry[1][k] = entry[1].get(k, 0) + 1
+    return groups
+
+
+PAGE_GROUPS = """
+const out = [];
+for (const leaf of document.querySelectorAll('details.level-3')) {
+  const labels = [];
+  for (let d = leaf; d && d.matches && d.matches('details'); d = d.parentElement.closest('details')) {
+    const label = d.querySelector(':scope > summary > .label');
+    labels.unshift(label.classList.contains('none') ? '' : label.textContent);
+  }
+  const s = leaf.querySelector(':scope > summary');
+  out.push([labels, Number(s.dataset.count), s.dataset.counts]);
+}
+return out;
+"""
+
+SHOWN_HITS = "return [...document.querySelectorAll('tr.hit td.data')].map(td => td.textContent);"
+
+
+def check_round(browser, binary, folder, rng, n):
+    export = os.path.join(folder, "export%d.xml" % n)
+    with open(export, "wb") as f:
+        f.write(json_check.random_export(rng))
+    given = rng.sample(["custno", "calc", "<>", "x", "gr\xc3\xb6", "caf\xe9", "", "a"], rng.randint(1, 3))
+    strings = [s.encode("latin-1") for s in given]
+    word = ["-w"] if rng.random() < 0.3 else []
+    page, records, json_size = search(binary, folder, export, strings, word)
+    assert os.path.getsize(page) < 3 * json_size + 60000, (os.path.getsize(page), json_size)
+    begin, end = records[0]["data"], records[-1]["data"]
+    index = {}
+    for k, s in enumerate(begin["strings"]):
+        index.setdefault(raw(s), k)
+    matches = [r["data"] for r in records[1:-1]]
+    for m in matches:
+        m["_index"] = index
+    browser.open(page)
+
+    # The chart: each string's count, as the end record has it.
+    totals = browser.run("return [...document.querySelectorAll('.chart .total')].map(e => Number(e.dataset.count))")
+    assert totals == [c["count"] for c in end["counts"]], (totals, end["counts"])
+
+    # Every group with its hits, once all are open.
+    browser.driver.find_element(By.ID, "open-all").click()
+    want = expected_groups(matches)
+    got = {tuple(labels): (count, counts) for labels, count, counts in browser.run(PAGE_GROUPS)}
+    assert set(got) == set(want), (sorted(got), sorted(want))
+    for key, (count, per_string) in want.items():
+        text = ",".join("%d:%d" % (k, per_string[k]) for k in sorted(per_string))
+        assert got[key] == (count, text), (key, got[key], count, text)
+    rows = browser.run(SHOWN_HITS)
+    assert sorted(rows) == sorted(shown(raw(m["data"])) for m in matches)
+
+    # The filter keeps the hits whose context or data hold its text.
+    if matches:
+        probe = rng.choice(["custno", "ucode", "calc", "x =", "orders", "\ufffd"])
+        field = browser.driver.find_element(By.ID, "filter")
+        field.clear()
+        field.send_keys(probe)
+        time.sleep(0.4)
+        browser.driver.find_element(By.ID, "open-all").click()
+
+        def kept(m):
+            context = "\n".join(["", labelled(m["context"], COMPONENT), labelled(m["context"], TABLE),
+                                 shown(raw(m["element"]))]).lower()
+            return probe in context or probe in shown(raw(m["data"])).lower()
+        assert sorted(browser.run(SHOWN_HITS)) == sorted(shown(raw(m["data"])) for m in matches if kept(m)), probe
+        field.send_keys(Keys.ESCAPE)  # empties the filter
+        time.sleep(0.2)
+        assert len(browser.run(SHOWN_HITS)) == len(matches)
+
+    # A string's toggle: the hits that hold only that string go.
+    if len(begin["strings"]) > 1 and matches:
+        browser.driver.find_element(By.CSS_SELECTOR, "input[data-string='0']").click()
+        time.sleep(0.2)
+        browser.driver.find_element(By.ID, "open-all").click()
+        left = [m for m in matches if any(index[raw(s)] != 0 for s in m["strings"])]
+        assert sorted(browser.run(SHOWN_HITS)) == sorted(shown(raw(m["data"])) for m in left)
+        assert browser.run("return document.querySelectorAll('mark.s0').length") == 0
+
+
+HOSTILE = [
+    b"<TABLE XMLNS:UXGROUP>",
+    b"<OCC>",
+    b"<UXGROUP:ULABEL></script><img src=x onerror=alert(1)></UXGROUP:ULABEL>",
+    b"<UXGROUP:UCODE>",
+    b"x = \"</script><script>document.title='owned'</script>\" hit",
+    b"<img src=x onerror=\"document.body.dataset.owned=1\"> 'single' & double\" &amp; hit",
+    b"caf\xe9 \xff\xfe invalid hit \x01\x02 and a zero\x00 after it",
+    b"<!-- comment --> <b>bold</b> hit ]]> \xe2\x80\xa8 line separator",
+    b"</UXGROUP:UCODE>",
+    b"</OCC>",
+    b"</TABLE>",
+]
+
+
+def check_hostile(browser, binary, folder):
+    sub = os.path.join(folder, "<b>odd</b> & \"name\"")
+    os.makedirs(sub, exist_ok=True)
+    export = os.path.join(sub, "hostile.xml")
+    with open(export, "wb") as f:
+        f.write(b"\r\n".join(HOSTILE) + b"\r\n")
+    page, records, _ = search(binary, folder, export, [b"hit", b"<IMG", b"</script"], [], "hostile")
+    browser.open(page)
+    browser.driver.find_element(By.ID, "open-all").click()
+    elements = browser.run("return [...document.querySelectorAll('*')].map(e => e.tagName.toLowerCase())")
+    allowed = {"html", "head", "meta", "title", "style", "body", "noscript", "script", "header", "h1", "span",
+               "dl", "dt", "dd", "div", "p", "input", "label", "button", "main", "details", "summary", "table",
+               "tr", "th", "td", "mark"}
+    assert set(elements) <= allowed, set(elements) - allowed
+    assert elements.count("script") == 2
+    attributes = browser.run("""return [...document.querySelectorAll('*')].flatMap(e =>
+        [...e.attributes].map(a => a.name)).filter(n => n.startsWith('on') || n === 'src' || n === 'href')""")
+    assert attributes == [], attributes
+    assert browser.run("return document.title") == "reposearch: " + export
+    assert "owned" not in browser.run("return JSON.stringify(document.body.dataset)")
+    matches = [r["data"] for r in records[1:-1]]
+    assert sorted(browser.run(SHOWN_HITS)) == sorted(shown(raw(m["data"])) for m in matches)
+    name = browser.run("return document.querySelector('h1 .name').textContent")
+    assert name == export, name
+
+
+def check_many(browser, binary, folder, rng):
+    """Several exports: grouped by export first, each with its own counts."""
+    exports = []
+    for k in range(2):
+        exports.append(os.path.join(folder, "many%d.xml" % k))
+        with open(exports[-1], "wb") as f:
+            f.write(json_check.random_export(rng))
+    page = os.path.join(folder, "many.html")
+    out = subprocess.run([binary, "-q", "--json", "--html", page, "--log", os.path.join(folder, "many.log"),
+                          "-e", "custno", "-e", "x"] + exports, stdout=subprocess.PIPE, check=False).stdout
+    records = [json.loads(line.decode("utf-8")) for line in out.split(b"\n") if line]
+    browser.open(page)
+    tops = browser.run("""return [...document.querySelectorAll('details.level-0 > summary')].map(s =>
+        [s.querySelector('.label').textContent, Number(s.dataset.count)])""")
+    counts = []
+    current = None
+    for r in records:
+        if r["type"] == "begin":
+            current = [r["data"]["export"]["text"], 0]
+            counts.append(current)
+        elif r["type"] == "match":
+            current[1] += 1
+    assert tops == counts, (tops, counts)
+    totals = browser.run("return [...document.querySelectorAll('.chart .total')].map(e => Number(e.dataset.count))")
+    assert totals == [c["count"] for c in records[-1]["data"]["counts"]], totals
+
+
+def check_limit(browser, binary, folder):
+    """Past the page's limit the page says how many hits are only in the log."""
+    export = os.path.join(folder, "big.xml")
+    with open(export, "wb") as f:
+        f.write(b"<TABLE XMLNS:UFORM>\r\n<OCC>\r\n<UFORM:UCODE>\r\n" + b"call x\r\n" * 200010 +
+                b"</UFORM:UCODE>\r\n</OCC>\r\n</TABLE>\r\n")
+    page, records, json_size = search(binary, folder, export, [b"call"], [], "big")
+    assert os.path.getsize(page) < json_size
+    browser.open(page)
+    notice = browser.run("return document.querySelector('.notice.omitted').textContent")
+    assert notice == "This page holds 200,000 hits; 10 more are only in the log.", notice
+    assert browser.run("return document.querySelector('.chart .total').dataset.count") == "200010"
+
+
+def main():
+    binary = sys.argv[1]
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 20
+    screenshot = sys.argv[3] if len(sys.argv) > 3 else None
+    rng = random.Random(4321)
+    with tempfile.TemporaryDirectory() as folder:
+        browser = Browser(folder)
+        try:
+            check_hostile(browser, binary, folder)
+            check_limit(browser, binary, folder)
+            check_many(browser, binary, folder, rng)
+            for n in range(rounds):
+                check_round(browser, binary, folder, rng, n)
+            if screenshot:
+                browser.driver.save_screenshot(screenshot)
+        finally:
+            browser.close()
+    print("%d passed, 0 failed" % (rounds + 3))
+
+
+if __name__ == "__main__":
+    main()
