@@ -84,6 +84,11 @@ for shape in long dense; do
   done
 done
 
+# A page of about 100,000 hits (a 50 MB export of the dense shape, one string).
+[ -f "$dir/html-dense.xml" ] || build/make_export 3 50 "$dir/html-dense.xml" dense
+html_row=$(/usr/bin/python3 bench/html_bench.py build/reposearch "$dir/html-dense.xml" acct "$runs" 2>/dev/null ||
+           echo "(no page measured: needs chromium, chromium-driver and python3-selenium)")
+
 echo
 echo "$runs runs each, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
 for shape in long dense; do
@@ -122,6 +127,8 @@ for shape in long dense; do
       "$(awk -v k="$(peak "$shape-many-$w")" 'BEGIN { print k / 1024 }')"
   done
 done
+echo
+echo "$html_row"
 echo
 echo "(rg s: the better of rg and rg --no-mmap with the same strings; rg maps the export into"
 echo " memory, and how long that takes depends on the page cache. 1,000 and 10,000 strings are"
