@@ -214,7 +214,7 @@ void Mark(LineReader& r, std::size_t from) {
 // room, where the line the block before ends in is put in front of them.
 struct ReadAhead {
     static constexpr std::size_t kFront = std::size_t{64} << 10;
-    std::vector<char> buffer;
+    BlockBuffer buffer;
     Marks marks;
     std::int64_t got = 0;
     bool out_of_memory = false;  // the block could not be read

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,23 @@
 #include "matcher.h"
 #include "search.h"
 #include "utf16.h"
+
+// Memory for the blocks read, aligned to a page: the kernel copies a read
+// into a page-aligned buffer several times faster than into one that starts
+// a few bytes into a page.
+template <class T>
+struct PageAligned {
+    using value_type = T;
+    static constexpr std::align_val_t kAlign{4096};
+    PageAligned() = default;
+    template <class U>
+    PageAligned(const PageAligned<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kAlign)); }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, kAlign); }
+    template <class U>
+    bool operator==(const PageAligned<U>&) const { return true; }
+};
+using BlockBuffer = std::vector<char, PageAligned<char>>;
 
 // Lines are kept whole up to this length; a longer one comes in pieces of it.
 inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
@@ -37,7 +55,7 @@ using AheadWork = std::function<void(const char* buffer, const Marks& marks, std
 struct LineReader {
     std::FILE* file = nullptr;
     ReadBlock read_block;     // how bytes are read from `file`
-    std::vector<char> buffer;
+    BlockBuffer buffer;
     std::size_t begin = 0;    // first byte not yet handed out
     std::size_t end = 0;      // one past the last byte read
     std::uint64_t position = 0;  // bytes of the export consumed so far

@@ -98,6 +98,7 @@ struct Matcher {
     };
     std::vector<Probe> probes;
     std::size_t probe_reach = 0;  // largest probe offset
+    bool probes_wide = false;     // tested thirty-two places at a time
     // With a few more needles, a place is first tested by three bytes of each
     // needle at once, those at `fingerprint_offset` (any byte fits past the
     // end of a shorter needle): each byte's low and high four bits look up

@@ -66,6 +66,57 @@ std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reade
     return limit;
 }
 
+// Following the structure alone. Where a stretch of whole lines holds no
+// place where a search string starts, none of them can hold a hit: they are
+// followed for the levels, the table and the element's end tag only
+// (FollowLines, which visits only the lines that hold a "<"). The context is
+// then rebuilt for the line where the stretch ends, by scanning in full from
+// the last place where the whole state is known: the last occurrence's start
+// in the stretch (the context is empty there), or else the stretch's start.
+// Stretches shorter than this are scanned in full as they come.
+constexpr std::uint64_t kFollowAtLeast = 4096;
+
+// Follows the lines from the reader's position while none can hold a hit:
+// up to the line where a search string starts next, the last whole line in
+// the buffer, or the line that may take the progress to `next_update` (that
+// one is read as always, so the display changes where it always did). They
+// are consumed and counted in `line_number`; the run is left in the state
+// after them, its context included.
+void FollowStructure(RunState& run, LineReader& r, Lookahead& match, std::uint64_t next_update, std::size_t walk_start,
+                     std::uint64_t& line_number) {
+    if (next_update <= r.position) return;  // the display may change after the next line
+    const std::uint64_t free_to = FreeUpTo(match, r, MarksFinder(r, r.marks.match));
+    if (free_to - r.position < kFollowAtLeast) return;
+    const std::uint64_t* lf = r.marks.lf.data();
+    const std::size_t from = r.begin;
+    // The end: a line start, with nothing but whole lines before it, none
+    // of them longer than the reader keeps lines whole.
+    const std::size_t reach = std::min(r.end, from + kMaxLineLength);
+    std::size_t to = LastMark(lf, from, reach);
+    if (to == reach) return;  // not one whole line
+    ++to;
+    if (free_to < r.position + (r.end - r.begin)) {  // the line where a string starts
+        const std::size_t at = BufferOffset(r, free_to), before = LastMark(lf, from, at);
+        to = std::min(to, before == at ? from : before + 1);
+    }
+    if (next_update - 1 < r.position + (to - from)) {
+        const std::size_t at = BufferOffset(r, next_update - 1), before = LastMark(lf, from, at);
+        to = before == at ? from : before + 1;
+    }
+    if (walk_start > from) to = std::min(to, walk_start);  // where the walk ahead of the lines takes over
+    if (to <= from) return;
+
+    // The walk changes the levels alone; they are put back when the context
+    // is rebuilt from the stretch's start.
+    const ScannerState levels = run.scanner;
+    OccurrenceStart occurrence;
+    std::size_t occurrence_line = ~std::size_t{0};
+    to = FollowLines(run, r.buffer.data(), r.marks, from, to, occurrence, occurrence_line);
+    if (!occurrence.text) run.scanner = levels;
+    const std::size_t text = occurrence.text ? static_cast<std::size_t>(occurrence.text - r.buffer.data()) : 0;
+    CatchUp(run, r, occurrence.text ? occurrence_line : ~std::size_t{0}, text, occurrence.row, to, line_number);
+}
+
 }  // namespace
 
 std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, Display& display,
@@ -74,6 +125,10 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
     Ahead ahead;
     std::uint64_t next_update = NextUpdateAt(progress, reader.position);
     std::string_view line;
+    // With a place marked wherever a string starts, the lines where none
+    // does need their structure alone (not with an empty string: it is in
+    // every data line).
+    const bool follow_structure = reader.matcher && run.matcher.empties.empty();
     const std::shared_ptr<ScanAhead> scan_ahead = StartScanningAhead(reader, run);
     // The reading thread scans with what it was given until it is stopped.
     struct StopAtEnd {
@@ -82,9 +137,9 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
     } stop_at_end{reader};
     Following following;
     for (;;) {
-        bool scan = true;
         // Lines that can change nothing but counts are counted, and so are
-        // lines the reading thread scanned, but those where a string starts.
+        // lines whose structure was walked (here or ahead of them), but
+        // those where a string starts.
         if (line_number > 0) {
             if (!following.block) {
                 const std::uint64_t limit = std::min(CountOnlyUpTo(run, ahead, reader), next_update);
@@ -92,12 +147,14 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
                 SkipLines(reader, limit, line_number, filled);
                 if (run.scanner.next_level == 4) run.context.trigger_line += filled;
                 StartFollowing(following, scan_ahead.get(), run, reader);
+                if (!following.block && follow_structure) {
+                    // Up to where the walk ahead starts, which may then take over.
+                    FollowStructure(run, reader, ahead.match, next_update,
+                                    following.buffer == reader.buffer.data() ? following.start : 0, line_number);
+                    StartFollowing(following, scan_ahead.get(), run, reader);
+                }
             }
-            if (following.block) {
-                const std::uint64_t before = line_number;
-                scan = Follow(run, reader, following, next_update, line_number);
-                run.lines_scanned_ahead += line_number - before + !scan;
-            }
+            if (following.block) Follow(run, reader, following, next_update, line_number);
         }
         if (!ReadLine(reader, line)) break;
         ++line_number;
@@ -105,7 +162,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             progress.utf16 = true;
             next_update = NextUpdateAt(progress, reader.position);
         }
-        if (scan) {
+        {
             run.export_line = FileLineNumber(reader, line_number);
             run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
             LineFacts facts;

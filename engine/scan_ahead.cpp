@@ -1,4 +1,4 @@
-// The reading thread's scan ahead of the lines, and the lines following it.
+// The reading thread's walk ahead of the lines, and the lines following it.
 #include "scan_ahead.h"
 
 #include <algorithm>
@@ -11,44 +11,47 @@
 #include "marks.h"
 #include "scanner.h"
 
-// The scanner's state before a line, or after the last line scanned ahead.
-struct ScanPoint {
-    std::size_t at = 0;  // buffer offset of the line
-    ScannerState scanner;
-    ScanContext context;
+namespace {
+
+constexpr std::size_t kNone = ~std::size_t{0};
+
+}  // namespace
+
+// A line where a search string starts (or where the walk ended), with the
+// last occurrence's start before it: the whole state of the line can be
+// rebuilt from there. Offsets are the buffer's.
+struct AheadPoint {
+    std::size_t at = 0;
+    std::size_t occurrence_line = kNone;  // kNone: no occurrence started in the walk before it
+    std::size_t occurrence_text = 0;      // the text after its "<OCC>"
+    int row = -1;
 };
 
 // What the reading thread found in one block.
 struct BlockAhead {
-    const char* buffer = nullptr;  // the buffer scanned; null when nothing was
+    const char* buffer = nullptr;  // the buffer walked; null when nothing was
     std::size_t start = 0;         // the line the guess holds before
     int row = -1;                  // the guess: between occurrences of this table
-    std::vector<ScanPoint> points;  // before each line where a string starts
-    std::size_t used = 0;           // points in use, the others kept for their room
-    ScanPoint last;                 // after the lines scanned, at the line after them
+    std::vector<AheadPoint> points;  // the lines where a string starts
+    std::size_t used = 0;            // points in use, the others kept for their room
+    AheadPoint last;                 // where the walk ended: the line after it
 };
 
-// Scanning the lines where a string starts from the states found costs more
-// than scanning the block when there are many: scanning ahead stops at this
-// many.
-constexpr std::size_t kMaxPoints = 256;
-constexpr std::size_t kBytesPerPoint = 512;  // nor when they stand closer than this
+// Where strings start on nearly every line, the lines are cheaper scanned as
+// they come than rebuilt line by line: the walk stops after this many
+// points, or where they stand closer than this many bytes apart.
+constexpr std::size_t kMaxPoints = 4096;
+constexpr std::size_t kBytesPerPoint = 256;
+// The walk looks at the stop flag at least this often (bytes).
+constexpr std::size_t kStride = std::size_t{64} << 10;
 
 struct ScanAhead {
     int row = -1;  // the table whose tag the blocks read so far hold last
-    bool every_line_matches = false;  // an empty string: every data line is a hit
-    const Matcher* matcher = nullptr;  // when set, its strings are marked
     std::array<BlockAhead, 2> slots;
     RunState run;  // the reading thread's own scanner
 };
 
 namespace {
-
-void Keep(ScanPoint& point, std::size_t at, const RunState& run) {
-    point.at = at;
-    point.scanner = run.scanner;
-    point.context = run.context;
-}
 
 // The table of the last line in buffer[begin, end) that holds a table's
 // tag, or `row` when none does: in an export as it is written, the lines
@@ -74,7 +77,13 @@ int LastTable(const char* buffer, const Marks& m, std::size_t begin, std::size_t
     }
 }
 
-// Scans the lines whole in buffer[begin, end) on the reading thread, until
+// The start of the line that holds buffer offset `at`, no earlier than `from`.
+std::size_t LineStart(const Marks& m, std::size_t from, std::size_t at) {
+    const std::size_t before = LastMark(m.lf.data(), from, at);
+    return before == at ? from : before + 1;
+}
+
+// Walks the lines whole in buffer[begin, end) on the reading thread, until
 // done or stopped, into `slot`.
 void ScanBlockAhead(ScanAhead& ahead, const char* buffer, const Marks& m, std::size_t begin, std::size_t end,
                     int slot, const std::atomic<bool>& stop) {
@@ -83,70 +92,96 @@ void ScanBlockAhead(ScanAhead& ahead, const char* buffer, const Marks& m, std::s
     block.used = 0;
     const int guess = ahead.row;
     ahead.row = LastTable(buffer, m, begin, end, guess);
-    if (guess < 0 || ahead.every_line_matches) return;
+    if (guess < 0) return;
     RunState& run = ahead.run;
     AwaitOccurrence(run.scanner, guess);
     // The lines whole in the block: its first may have begun in the block
     // before, its last goes on in the next.
     const std::size_t first_lf = NextMark(m.lf.data(), begin, end), last_lf = LastMark(m.lf.data(), begin, end);
     if (first_lf == last_lf) return;
-    std::size_t at = first_lf + 1;
     const std::size_t lines_end = last_lf + 1;
-    bool started = false;
-    while (at < lines_end && !stop.load(std::memory_order_relaxed)) {
-        if (run.scanner.next_level != 4) {
-            // Outside an element a line without a "<" changes nothing.
-            const std::size_t tag = NextMark(m.tag.data(), at, lines_end);
-            if (tag == lines_end) {
-                at = lines_end;
-                break;
-            }
-            const std::size_t lf_before = LastMark(m.lf.data(), at, tag);
-            if (lf_before != tag) at = lf_before + 1;
-        }
-        const std::size_t lf = NextMark(m.lf.data(), at, lines_end);
-        std::size_t n = lf - at;
-        if (n > 0 && buffer[lf - 1] == '\r') --n;
-        LineFacts facts;
-        facts.may_hold_tag = AnyMark(m.tag.data(), at, at + n);
-        facts.may_hold_zero = AnyMark(m.zero.data(), at, at + n);
-        facts.may_match = false;  // the hits are written as the lines reach them
-        facts.tag_marks = m.tag.data();
-        facts.marks_base = buffer;
-        // A line where a string starts needs a point when it may hold a hit:
-        // inside an element, or with a tag that may open one.
-        const bool awaits = !started && AwaitsOccurrence(run.scanner, run.scanner.selected_row);
-        const bool point = (started || awaits) && ahead.matcher && (run.scanner.next_level == 4 || facts.may_hold_tag) &&
-                           AnyMark(m.match.data(), at, at + n);
-        if (point) {
-            if (started && (block.used == kMaxPoints || (block.used >= 16 && block.used * kBytesPerPoint > at - block.start))) break;
-            if (block.points.size() <= block.used) block.points.emplace_back();
-            Keep(block.points[block.used++], at, run);
-        }
+    const bool zeros = AnyMark(m.zero.data(), begin, end);
+    LineFacts facts;
+    facts.may_match = false;
+    facts.tag_marks = m.tag.data();
+    facts.marks_base = buffer;
+
+    // The first line that starts an occurrence while one is awaited.
+    OccurrenceStart occurrence;
+    std::size_t at = first_lf + 1;
+    for (;;) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        const std::size_t tag = NextMark(m.tag.data(), at, lines_end);
+        if (tag == lines_end) return;
+        const std::size_t a = LineStart(m, at, tag), e = NextMark(m.lf.data(), tag, lines_end);
+        const bool awaits = AwaitsOccurrence(run.scanner, run.scanner.selected_row);
         const int row = run.scanner.selected_row;
-        ProcessStream(run, std::string_view(buffer + at, n), facts);
-        if (!started) {
-            if (awaits && run.scanner.next_level > 2) {  // an occurrence starts on this line
-                started = true;
-                block.start = at;
-                block.row = row;
-                block.buffer = buffer;
-            } else {
-                block.used = 0;
-            }
+        facts.may_hold_zero = zeros && AnyMark(m.zero.data(), a, e);
+        FollowLine(run, std::string_view(buffer + a, e - a), facts, occurrence);
+        at = e + 1;
+        if (awaits && run.scanner.next_level > 2) {
+            block.start = a;
+            block.row = row;
+            break;
         }
-        at = lf + 1;
     }
-    if (started) Keep(block.last, at, run);
+    AheadPoint anchor;  // the last occurrence's start: on the start line
+    anchor.occurrence_line = block.start;
+    anchor.occurrence_text = static_cast<std::size_t>(occurrence.text - buffer);
+    anchor.row = occurrence.row;
+    block.buffer = buffer;
+
+    // On from line to line where a string starts, in strides.
+    while (at < lines_end && !stop.load(std::memory_order_relaxed)) {
+        if (block.used == kMaxPoints || (block.used >= 16 && block.used * kBytesPerPoint > at - block.start)) break;
+        const std::size_t match = NextMark(m.match.data(), at, lines_end);
+        std::size_t to = match == lines_end ? lines_end : LineStart(m, at, match);
+        bool candidate = to != lines_end;
+        if (to - at > kStride) {  // a stride ends at a line's end
+            to = NextMark(m.lf.data(), at + kStride, lines_end) + 1;
+            candidate = false;
+        }
+        std::size_t occurrence_line = kNone;
+        occurrence.text = nullptr;
+        const std::size_t walked = FollowLines(run, buffer, m, at, to, occurrence, occurrence_line);
+        if (occurrence.text) {
+            anchor.occurrence_line = occurrence_line;
+            anchor.occurrence_text = static_cast<std::size_t>(occurrence.text - buffer);
+            anchor.row = occurrence.row;
+        }
+        at = walked;
+        if (walked != to) break;  // a line the reader hands out in pieces
+        if (!candidate) continue;
+        if (block.points.size() <= block.used) block.points.emplace_back();
+        AheadPoint& point = block.points[block.used++];
+        point = anchor;
+        point.at = to;
+        // The line itself is walked too: the lines after it need its state.
+        const std::size_t line_end = NextMark(m.lf.data(), to, lines_end) + 1;
+        occurrence.text = nullptr;
+        occurrence_line = kNone;
+        if (FollowLines(run, buffer, m, to, line_end, occurrence, occurrence_line) != line_end) {
+            --block.used;  // too long a line: the walk ends before it
+            break;
+        }
+        if (occurrence.text) {
+            anchor.occurrence_line = occurrence_line;
+            anchor.occurrence_text = static_cast<std::size_t>(occurrence.text - buffer);
+            anchor.row = occurrence.row;
+        }
+        at = line_end;
+    }
+    block.last = anchor;
+    block.last.at = at;
 }
 
 }  // namespace
 
 std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState& run) {
-    if (!reader.allow_read_ahead || reader.read_ahead) return nullptr;
+    // An empty string is in every data line: nothing to walk past.
+    if (!reader.allow_read_ahead || reader.read_ahead || !reader.matcher || !run.matcher.empties.empty())
+        return nullptr;
     auto ahead = std::make_shared<ScanAhead>();
-    ahead->every_line_matches = !run.matcher.empties.empty();
-    ahead->matcher = reader.matcher;
     reader.ahead_work = [ahead](const char* buffer, const Marks& marks, std::size_t begin, std::size_t end, int slot,
                                 const std::atomic<bool>& stop) {
         try {
@@ -174,14 +209,70 @@ void TakeScanAhead(Following& f, const ScanAhead& ahead, const RunState& run, co
     if (AwaitsOccurrence(run.scanner, block.row)) f.block = &block;
 }
 
-bool Follow(RunState& run, LineReader& reader, Following& f, std::uint64_t next_update, std::uint64_t& line_number) {
+void Replay(RunState& run, const LineReader& r, std::size_t from, std::size_t to) {
+    const std::uint64_t* lf = r.marks.lf.data();
+    LineFacts facts;
+    facts.may_match = false;
+    facts.tag_marks = r.marks.tag.data();
+    facts.marks_base = r.buffer.data();
+    for (std::size_t at = from; at < to;) {
+        const std::size_t end = NextMark(lf, at, to);
+        facts.may_hold_tag = AnyMark(r.marks.tag.data(), at, end);
+        facts.may_hold_zero = AnyMark(r.marks.zero.data(), at, end);
+        ProcessStream(run, std::string_view(r.buffer.data() + at, end - at), facts);
+        at = end + 1;
+    }
+}
+
+void CatchUp(RunState& run, LineReader& r, std::size_t occurrence_line, std::size_t occurrence_text, int row,
+             std::size_t to, std::uint64_t& line_number) {
+    std::int64_t filled = 0;  // the lines are scanned or do not count
+    if (occurrence_line != kNone && occurrence_line >= r.begin && occurrence_line < to) {
+        SkipLines(r, r.position + (occurrence_line - r.begin), line_number, filled);
+        StartOccurrence(run, row);
+        const std::size_t end = NextMark(r.marks.lf.data(), occurrence_line, to);
+        LineFacts facts;
+        facts.may_match = false;
+        facts.may_hold_zero = AnyMark(r.marks.zero.data(), occurrence_line, end);
+        facts.tag_marks = r.marks.tag.data();
+        facts.marks_base = r.buffer.data();
+        const std::string_view line =
+            TrimmedLine(std::string_view(r.buffer.data() + occurrence_line, end - occurrence_line), facts);
+        const std::size_t text = occurrence_text - occurrence_line;
+        if (text < line.size()) ProcessRest(run, line.substr(text), facts);
+        Replay(run, r, end + 1, to);
+    } else {
+        Replay(run, r, r.begin, to);
+    }
+    SkipLines(r, r.position + (to - r.begin), line_number, filled);
+}
+
+void Follow(RunState& run, LineReader& reader, Following& f, std::uint64_t next_update, std::uint64_t& line_number) {
+    // Lines read one by one meanwhile (for the progress shown) may have
+    // passed points, or left the block: what was walked behind them is done.
+    // (A block left behind is not looked at again: the reading thread may be
+    // walking the next one into its room.)
+    if (f.buffer != reader.buffer.data()) {
+        f.block = nullptr;
+        return;
+    }
     const BlockAhead& block = *f.block;
-    const ScanPoint& point = f.next < block.used ? block.points[f.next] : block.last;
-    std::int64_t filled = 0;  // the state comes from the point
-    SkipLines(reader, std::min(reader.position + (point.at - reader.begin), next_update), line_number, filled);
-    if (reader.begin != point.at) return false;
-    run.scanner = point.scanner;
-    run.context = point.context;
-    if (++f.next > block.used) f.block = nullptr;
-    return true;
+    while (f.next <= block.used && (f.next < block.used ? block.points[f.next] : block.last).at < reader.begin) ++f.next;
+    if (f.next > block.used) {
+        f.block = nullptr;
+        return;
+    }
+    const AheadPoint& point = f.next < block.used ? block.points[f.next] : block.last;
+    if (next_update <= reader.position) return;  // the display may change after the next line
+    std::size_t to = point.at;
+    bool reached = true;
+    if (next_update - 1 < reader.position + (to - reader.begin)) {  // that line is read as always
+        const std::size_t at = BufferOffset(reader, next_update - 1), before = LastMark(reader.marks.lf.data(), reader.begin, at);
+        to = before == at ? reader.begin : before + 1;
+        reached = false;
+    }
+    const std::uint64_t before = line_number;
+    CatchUp(run, reader, point.occurrence_line, point.occurrence_text, point.row, to, line_number);
+    run.lines_scanned_ahead += line_number - before;
+    if (reached && ++f.next > block.used) f.block = nullptr;
 }

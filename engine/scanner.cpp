@@ -4,6 +4,7 @@
 #include "scanner.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "line_reader.h"
@@ -209,15 +210,18 @@ void EndElement(ScannerState& s) {
 }
 
 // The element's data on the line of its end tag (or of a self-closing tag):
-// stored when it names context, searched otherwise. Returns whether the rest
-// of the line goes on being scanned.
+// stored when it names context, searched otherwise (neither when the context
+// is not kept). Returns whether the rest of the line goes on being scanned.
+template <bool kContext>
 bool CloseElement(RunState& run, std::string_view dataline, bool may_match) {
     std::string* field = nullptr;
     bool context = ElementNamesContext(run, run.scanner.selected_level4, &field);
-    if (context) {
-        if (field) AssignFolded(*field, dataline);
-    } else if (may_match) {
-        ProcessMatches(run, dataline, run.context.trigger_line);
+    if constexpr (kContext) {
+        if (context) {
+            if (field) AssignFolded(*field, dataline);
+        } else if (may_match) {
+            ProcessMatches(run, dataline, run.context.trigger_line);
+        }
     }
     EndElement(run.scanner);
     return context;
@@ -237,31 +241,38 @@ bool EndTagAt(const char* p, std::size_t room, std::string_view level3, std::str
 // after the start tag; `line` becomes what is left to scan. False, with
 // nothing changed, when the element goes on past the line (or the tag closes
 // itself).
+template <bool kContext>
 bool ClosesOnTheSameLine(RunState& run, std::string_view after, std::string_view name, std::string_view tag,
                          const LineFacts& facts, std::string_view& line) {
     if (!facts.tag_marks || (!tag.empty() && tag.back() == '/')) return false;
     ScannerState& s = run.scanner;
     ScanContext& c = run.context;
-    // The first end tag in `after`, found from the marks of "<".
+    // The first end tag in `after`, found from the marks of "<". The name is
+    // upper-cased where the element's name goes, or (without the context)
+    // aside.
     const std::size_t base = static_cast<std::size_t>(after.data() - facts.marks_base);
     const std::size_t to = base + after.size();
     std::size_t at = base;
-    AssignFolded(c.current_trigger, name);
+    std::string aside;
+    std::string& folded = kContext ? c.current_trigger : aside;
+    AssignFolded(folded, name);
     for (;; ++at) {
         at = NextMark(facts.tag_marks, at, to);
         if (at == to) return false;  // current_trigger is set again by the caller
-        if (EndTagAt(facts.marks_base + at, to - at, s.selected_level3, c.current_trigger)) break;
+        if (EndTagAt(facts.marks_base + at, to - at, s.selected_level3, folded)) break;
     }
-    c.trigger_line = 1;
     std::string_view dataline = after.substr(0, at - base);
-    std::string_view rest = after.substr(at - base + 2 + s.selected_level3.size() + c.current_trigger.size());
+    std::string_view rest = after.substr(at - base + 2 + s.selected_level3.size() + folded.size());
     // As CloseElement, with the element's name where it would be.
     std::string* field = nullptr;
-    if (ElementNamesContext(run, c.current_trigger, &field)) {
-        if (field) AssignFolded(*field, dataline);
+    if constexpr (kContext) c.trigger_line = 1;
+    if (ElementNamesContext(run, folded, &field)) {
+        if constexpr (kContext)
+            if (field) AssignFolded(*field, dataline);
         line = rest;
     } else {
-        if (facts.may_match) ProcessMatches(run, dataline, c.trigger_line);
+        if constexpr (kContext)
+            if (facts.may_match) ProcessMatches(run, dataline, c.trigger_line);
         line = {};
     }
     return true;
@@ -275,30 +286,27 @@ int TableOpened(std::string_view line, const LineFacts& facts) {
     return -1;
 }
 
-void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts) {
-    ScannerState& s = run.scanner;
-    ScanContext& c = run.context;
+namespace {
 
-    // The line up to its first zero byte, without trailing blanks. Letters
-    // are compared and stored as upper case; the bytes are not copied.
+// The line up to its first zero byte, without trailing blanks.
+std::string_view Trimmed(std::string_view input, const LineFacts& facts) {
     if (facts.may_hold_zero) {
         if (const void* nul = std::memchr(input.data(), '\0', input.size()))
             input = input.substr(0, static_cast<const char*>(nul) - input.data());
     }
     while (!input.empty() && IsBlank(input.back())) input.remove_suffix(1);
-    if (input.empty()) return;
-    std::string_view line = input;
+    return input;
+}
 
-    // Without a "<" nothing opens or closes: outside an element the line is
-    // consumed, inside it is one more line of data.
-    if (!facts.may_hold_tag) {
-        if (s.next_level == 4) {
-            ++c.trigger_line;
-            if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
-        }
-        return;
-    }
-
+// The four levels over the text of one line (or what is left of it after
+// an occurrence's start). With kContext the context is kept, the element's
+// lines counted and its data searched; without, only the levels, the table
+// and the element's end tag follow, as they would with it, and `start`
+// learns where the text after each occurrence's start begins.
+template <bool kContext>
+void ScanText(RunState& run, std::string_view line, const LineFacts& facts, OccurrenceStart* start) {
+    ScannerState& s = run.scanner;
+    ScanContext& c = run.context;
     while (!line.empty()) {
         switch (s.next_level) {
         case 1: {
@@ -314,7 +322,12 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
             std::size_t at;
             if ((at = FindTag(line, level2, facts)) != npos) {
                 line.remove_prefix(at + level2.size());
-                ClearContext(c);
+                if constexpr (kContext) {
+                    ClearContext(c);
+                } else if (start) {
+                    start->text = line.data();
+                    start->row = s.selected_row;
+                }
                 s.next_level = 3;
             } else if ((at = FindTag(line, end_level1, facts)) != npos) {
                 s.selected_level1 = {};
@@ -339,12 +352,14 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                 }
                 std::string_view tag = rest.substr(0, close);
                 std::string_view name = rest.substr(0, name_end);
-                if (ClosesOnTheSameLine(run, rest.substr(close + 1), name, tag, facts, line)) break;
+                if (ClosesOnTheSameLine<kContext>(run, rest.substr(close + 1), name, tag, facts, line)) break;
                 // Each upper-cased from the line itself rather than copied
                 // from the others just written.
                 AssignFolded(s.selected_level4, name);
-                AssignFolded(c.current_trigger, name);
-                c.trigger_line = 0;
+                if constexpr (kContext) {
+                    AssignFolded(c.current_trigger, name);
+                    c.trigger_line = 0;
+                }
                 s.end_level4.assign("</");
                 s.end_level4.append(s.selected_level3.substr(1));
                 const std::size_t name_at = s.end_level4.size();
@@ -356,8 +371,8 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
                 if (!tag.empty() && tag.back() == '/') {
                     // Self-closing: the element opens and ends here, its data
                     // an empty line 1.
-                    c.trigger_line = 1;
-                    if (!CloseElement(run, {}, facts.may_match)) line = {};
+                    if constexpr (kContext) c.trigger_line = 1;
+                    if (!CloseElement<kContext>(run, {}, facts.may_match)) line = {};
                 }
             } else if ((at = FindTag(line, end_level2, facts)) != npos) {
                 line.remove_prefix(at + end_level2.size());
@@ -368,20 +383,221 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
             break;
         }
         default: {  // 4: inside an element
-            ++c.trigger_line;
+            if constexpr (kContext) ++c.trigger_line;
             std::size_t at = FindTag(line, s.end_level4, facts);
             if (at == npos) {
-                if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
+                if constexpr (kContext)
+                    if (facts.may_match) ProcessMatches(run, line, c.trigger_line);
                 line = {};
                 break;
             }
             std::string_view dataline = line.substr(0, at);
             std::string_view rest = line.substr(at + s.end_level4.size());
-            line = CloseElement(run, dataline, facts.may_match) ? rest : std::string_view{};
+            line = CloseElement<kContext>(run, dataline, facts.may_match) ? rest : std::string_view{};
             break;
         }
         }
     }
+}
+
+}  // namespace
+
+void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts) {
+    // Letters are compared and stored as upper case; the bytes are not copied.
+    const std::string_view line = Trimmed(input, facts);
+    if (line.empty()) return;
+    // Without a "<" nothing opens or closes: outside an element the line is
+    // consumed, inside it is one more line of data.
+    if (!facts.may_hold_tag) {
+        if (run.scanner.next_level == 4) {
+            ++run.context.trigger_line;
+            if (facts.may_match) ProcessMatches(run, line, run.context.trigger_line);
+        }
+        return;
+    }
+    ScanText<true>(run, line, facts, nullptr);
+}
+
+void ProcessRest(RunState& run, std::string_view rest, const LineFacts& facts) {
+    ScanText<true>(run, rest, facts, nullptr);
+}
+
+std::string_view TrimmedLine(std::string_view input, const LineFacts& facts) { return Trimmed(input, facts); }
+
+namespace {
+
+// Names longer than this take the common way.
+constexpr std::size_t kShortName = 32;
+
+// The "<" of one line: as bits from its start when it is shorter than 64
+// bytes, else looked up in the buffer's marks.
+struct LineTags {
+    const std::uint64_t* marks;
+    std::size_t a;       // the line's start
+    std::uint64_t bits;  // when `few`: bit i for a "<" at a + i
+    bool few;
+    // The first "<" at or after `from`, or `to`.
+    std::size_t Next(std::size_t from, std::size_t to) const {
+        if (!few) return NextMark(marks, from, to);
+        const std::size_t shift = from - a;
+        const std::uint64_t rest = shift < 64 ? bits >> shift : 0;
+        if (!rest) return to;
+        const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(rest));
+        return at < to ? at : to;
+    }
+};
+
+// The lines most common in an export, followed directly from the "<" marks:
+// at level 3 an element opened, or opened and closed, or an occurrence's end;
+// at level 4 a line of the element's data or its end; at level 2 an
+// occurrence's start. `e` ends the trimmed line, which holds no zero byte;
+// `first` is its first "<". False, with nothing changed, for any other line:
+// it then takes the common way.
+bool FollowCommonLine(RunState& run, const char* base, const LineTags& tags, std::size_t e, std::size_t first,
+                      const LineFacts& facts, OccurrenceStart& start) {
+    ScannerState& s = run.scanner;
+    // With one "<" in the line, a tag occurs in it only there.
+    const bool one = tags.few && (tags.bits & (tags.bits - 1)) == 0;
+    if (s.next_level == 3) {
+        // The element prefix at the line's first "<" is its first occurrence.
+        const std::string_view prefix = s.selected_level3;
+        if (e - first < prefix.size() || !TagAt(base + first, prefix)) {
+            if (!one) return false;
+            // No element opens: the occurrence may end, and the line is
+            // consumed either way (nothing after a lone tag opens anything).
+            if (e - first >= end_level2.size() && TagAt(base + first, end_level2)) s.next_level = 2;
+            return true;
+        }
+        const std::size_t name_at = first + prefix.size();
+        const std::size_t name_size = NameLength(std::string_view(base + name_at, e - name_at));
+        const std::size_t after = name_at + name_size + 1;  // past the ">" the name must end at
+        if (name_size > kShortName || after > e || base[after - 1] != '>') return false;
+        const std::string_view raw_name(base + name_at, name_size);
+        char folded[kShortName];
+        bool is_folded = false;
+        for (std::size_t q = tags.Next(after, e); q < e; q = tags.Next(q + 1, e)) {
+            // The end tag: "</", the prefix past its "<", the name and ">";
+            // its name mostly stands as in the start tag, byte for byte.
+            const std::size_t tag_size = prefix.size() + name_size + 2, name_in_tag = q + 1 + prefix.size();
+            if (e - q < tag_size || base[q + 1] != '/' || base[q + tag_size - 1] != '>' ||
+                !SameFolded(base + q + 2, prefix.substr(1)))
+                continue;
+            if (std::memcmp(base + name_in_tag, raw_name.data(), name_size) != 0) {
+                if (!is_folded) FoldInto(folded, raw_name);
+                is_folded = true;
+                if (!SameFolded(base + name_in_tag, std::string_view(folded, name_size))) continue;
+            }
+            // Opened and closed here: what follows goes on after a context
+            // element, and is dropped after any other.
+            const std::size_t rest = q + tag_size;
+            if (rest == e) return true;
+            if (!is_folded) FoldInto(folded, raw_name);
+            std::string* field = nullptr;
+            if (ElementNamesContext(run, std::string_view(folded, name_size), &field))
+                ScanText<false>(run, std::string_view(base + rest, e - rest), facts, &start);
+            return true;
+        }
+        // Opened: the element's lines follow.
+        if (!is_folded) FoldInto(folded, raw_name);
+        const std::string_view name(folded, name_size);
+        s.selected_level4.assign(name);
+        s.end_level4.assign("</");
+        s.end_level4.append(prefix.substr(1));
+        s.end_level4.append(name);
+        s.end_level4.push_back('>');
+        s.next_level = 4;
+        return true;
+    }
+    if (s.next_level == 4) {
+        const std::string_view end_tag = s.end_level4;
+        for (std::size_t q = first; q < e; q = tags.Next(q + 1, e)) {
+            if (e - q < end_tag.size() || !TagAt(base + q, end_tag)) continue;
+            const std::size_t rest = q + end_tag.size();
+            std::string* field = nullptr;
+            const bool context = rest < e && ElementNamesContext(run, s.selected_level4, &field);
+            EndElement(s);
+            if (context) ScanText<false>(run, std::string_view(base + rest, e - rest), facts, &start);
+            return true;
+        }
+        return true;  // one more line of the element's data
+    }
+    if (s.next_level == 2 && one) {
+        // An occurrence starts, or the table ends; what follows the lone tag
+        // opens nothing either way.
+        if (e - first >= level2.size() && TagAt(base + first, level2)) {
+            start.text = base + first + level2.size();
+            start.row = s.selected_row;
+            s.next_level = 3;
+        } else if (e - first >= end_level1.size() && TagAt(base + first, end_level1)) {
+            s.selected_level1 = {};
+            s.next_level = 1;
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::size_t FollowLines(RunState& run, const char* base, const Marks& marks, std::size_t from, std::size_t to,
+                        OccurrenceStart& start, std::size_t& start_line) {
+    const std::uint64_t* lf = marks.lf.data();
+    const std::uint64_t* tags = marks.tag.data();
+    LineFacts facts;
+    facts.may_match = false;
+    facts.tag_marks = tags;
+    facts.marks_base = base;
+    // Zero bytes are rare: looked for line by line only where there are some.
+    const bool zeros = AnyMark(marks.zero.data(), from, to);
+    for (std::size_t a = from; a < to;) {
+        // The line from `a`: mostly shorter than 64 bytes, its line end and
+        // its "<" then in the next 64 marks. Only lines with a "<" can
+        // change the levels.
+        const std::uint64_t lf_bits = MarksAt(lf, a);
+        LineTags line_tags{tags, a, 0, lf_bits != 0};
+        std::size_t end;
+        if (line_tags.few) {
+            end = a + static_cast<std::size_t>(std::countr_zero(lf_bits));
+            line_tags.bits = MarksAt(tags, a) & ((lf_bits & (0 - lf_bits)) - 1);
+            if (!line_tags.bits) {
+                a = end + 1;
+                continue;
+            }
+        } else {
+            const std::size_t tag = NextMark(tags, a, to);
+            if (tag == to) return to;
+            a = LastMark(lf, a, tag) == tag ? a : LastMark(lf, a, tag) + 1;
+            end = NextMark(lf, tag, to);
+            if (end - a > kMaxLineLength) return a;  // the reader hands such a line out in pieces
+            line_tags = {tags, a, 0, false};
+            if (end - a < 64) {
+                line_tags.bits = MarksAt(tags, a) & ((std::uint64_t{1} << (end - a)) - 1);
+                line_tags.few = true;
+            }
+        }
+        const std::size_t first = line_tags.few ? a + static_cast<std::size_t>(std::countr_zero(line_tags.bits))
+                                                : NextMark(tags, a, end);
+        facts.may_hold_zero = zeros && AnyMark(marks.zero.data(), a, end);
+        std::size_t e = end;
+        while (e > a && IsBlank(base[e - 1])) --e;
+        const char* noted = start.text;
+        if (facts.may_hold_zero || first >= e || !FollowCommonLine(run, base, line_tags, e, first, facts, start))
+            FollowLine(run, std::string_view(base + a, end - a), facts, start);
+        if (start.text != noted) start_line = a;
+        a = end + 1;
+    }
+    return to;
+}
+
+void StartOccurrence(RunState& run, int row) {
+    AwaitOccurrence(run.scanner, row);
+    run.scanner.next_level = 3;
+    ClearContext(run.context);
+}
+
+void FollowLine(RunState& run, std::string_view input, const LineFacts& facts, OccurrenceStart& start) {
+    const std::string_view line = Trimmed(input, facts);
+    if (!line.empty() && facts.may_hold_tag) ScanText<false>(run, line, facts, &start);
 }
 
 bool TableTagAt(const char* p, std::size_t room) { return room >= kTableStart.size() && TagAt(p, kTableStart); }
