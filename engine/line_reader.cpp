@@ -213,13 +213,17 @@ void Mark(LineReader& r, std::size_t from) {
 // the one before are scanned. The block's bytes go after kFront bytes of
 // room, where the line the block before ends in is put in front of them.
 struct ReadAhead {
-    static constexpr std::size_t kFront = std::size_t{64} << 10;
+    static constexpr std::size_t kFront = std::size_t{32} << 10;
     BlockBuffer buffer;
     Marks marks;
     std::int64_t got = 0;
     bool out_of_memory = false;  // the block could not be read
     int slot = 0;                // where the work on this block keeps what it finds
     std::atomic<bool> stop{false};  // the lines have reached the block
+    // As the first block, the first blocks read ahead are small, so that a
+    // small export costs little; full ones once a read fills its block.
+    std::size_t want = kFirstBlockSize / 2;
+    std::size_t asked = 0;  // the size of the block read last
     Worker worker;  // last: it ends before what it works on goes
 };
 
@@ -231,10 +235,12 @@ void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, 
     a.got = 0;
     a.out_of_memory = false;
     try {
-        const std::size_t size = ReadAhead::kFront + kBlockSize;
+        a.asked = a.want;
+        const std::size_t size = ReadAhead::kFront + a.asked;
         if (a.buffer.size() < size) a.buffer.resize(size);
         SizeMarks(a.marks, a.buffer.size());
-        a.got = read_block(file, a.buffer.data() + ReadAhead::kFront, kBlockSize);
+        a.got = read_block(file, a.buffer.data() + ReadAhead::kFront, a.asked);
+        if (a.got == static_cast<std::int64_t>(a.asked)) a.want = kBlockSize;
         if (a.got > 0) {
             const std::size_t end = ReadAhead::kFront + static_cast<std::size_t>(a.got);
             ClearMarksAfter(a.marks, end);
@@ -282,7 +288,7 @@ bool RefillFromAhead(LineReader& r) {
         return false;
     }
     const std::size_t got = static_cast<std::size_t>(a.got), rest = r.end - r.begin;
-    r.filled_last_read = got == kBlockSize;
+    r.filled_last_read = got == a.asked;
     if (rest <= ReadAhead::kFront) {
         const std::size_t begin = ReadAhead::kFront - rest;
         if (rest > 0) std::memcpy(a.buffer.data() + begin, r.buffer.data() + r.begin, rest);

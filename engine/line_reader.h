@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -19,20 +20,30 @@
 
 // Memory for the blocks read, aligned to a page: the kernel copies a read
 // into a page-aligned buffer several times faster than into one that starts
-// a few bytes into a page.
-template <class T>
-struct PageAligned {
-    using value_type = T;
-    static constexpr std::align_val_t kAlign{4096};
-    PageAligned() = default;
-    template <class U>
-    PageAligned(const PageAligned<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kAlign)); }
-    void deallocate(T* p, std::size_t) { ::operator delete(p, kAlign); }
-    template <class U>
-    bool operator==(const PageAligned<U>&) const { return true; }
+// a few bytes into a page. It grows without being zeroed: every byte is read
+// into before it is looked at.
+struct BlockBuffer {
+    struct Free {
+        void operator()(char* p) const { ::operator delete(p, std::align_val_t{4096}); }
+    };
+    std::unique_ptr<char, Free> bytes;
+    std::size_t length = 0, room = 0;
+
+    char* data() { return bytes.get(); }
+    const char* data() const { return bytes.get(); }
+    std::size_t size() const { return length; }
+    char* begin() { return bytes.get(); }
+    // Keeps the bytes there are; throws std::bad_alloc when memory runs out.
+    void resize(std::size_t n) {
+        if (n > room) {
+            std::unique_ptr<char, Free> grown(static_cast<char*>(::operator new(n, std::align_val_t{4096})));
+            if (length) std::memcpy(grown.get(), bytes.get(), length);
+            bytes = std::move(grown);
+            room = n;
+        }
+        length = n;
+    }
 };
-using BlockBuffer = std::vector<char, PageAligned<char>>;
 
 // Lines are kept whole up to this length; a longer one comes in pieces of it.
 inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;

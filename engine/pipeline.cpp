@@ -73,8 +73,8 @@ std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reade
 // then rebuilt for the line where the stretch ends, by scanning in full from
 // the last place where the whole state is known: the last occurrence's start
 // in the stretch (the context is empty there), or else the stretch's start.
-// Stretches shorter than this are scanned in full as they come.
-constexpr std::uint64_t kFollowAtLeast = 4096;
+// Stretches shorter than the run's `follow_at_least` are scanned in full as
+// they come.
 
 // Follows the lines from the reader's position while none can hold a hit:
 // up to the line where a search string starts next, the last whole line in
@@ -86,7 +86,7 @@ void FollowStructure(RunState& run, LineReader& r, Lookahead& match, std::uint64
                      std::uint64_t& line_number) {
     if (next_update <= r.position) return;  // the display may change after the next line
     const std::uint64_t free_to = FreeUpTo(match, r, MarksFinder(r, r.marks.match));
-    if (free_to - r.position < kFollowAtLeast) return;
+    if (free_to - r.position < run.follow_at_least) return;
     const std::uint64_t* lf = r.marks.lf.data();
     const std::size_t from = r.begin;
     // The end: a line start, with nothing but whole lines before it, none

@@ -84,6 +84,9 @@ struct RunState {
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
     std::uint64_t lines_scanned_ahead = 0;  // lines read with the state found ahead of them
+    // Stretches of lines free of the search strings at least this long are
+    // followed for their structure alone.
+    std::uint64_t follow_at_least = 4096;
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
@@ -112,6 +115,7 @@ struct RunInputs {
     HitSink* sink = nullptr;  // sees every hit besides the log
     bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
     bool whole_blocks_ahead = false;  // tests: a block read ahead is scanned to its end before its lines are read
+    std::uint64_t follow_at_least = 4096;  // tests: see RunState
 };
 
 enum class RunOutcome {

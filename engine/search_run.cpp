@@ -132,6 +132,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     const Clock now = in.clock ? in.clock : Clock([] { return std::time(nullptr); });
 
     run.sink = in.sink;
+    run.follow_at_least = in.follow_at_least;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",

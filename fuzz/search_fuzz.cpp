@@ -1,6 +1,6 @@
 // Runs a whole search through the engine: the input's first line holds the
 // search strings (separated by "|"; a leading "!" asks for whole words), the
-// rest is the export. The matches and counts must be those of reading every
+// rest is the export, read in short pieces from memory, on one thread or two. The matches and counts must be those of reading every
 // line through the scanner alone, and the JSON writer must see every match.
 #include <cstdint>
 #include <cstdio>
@@ -8,13 +8,18 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include <unistd.h>
+#include <cstdlib>
 
 #include "json_writer.h"
 #include "match_log.h"
 #include "scanner.h"
 #include "search.h"
 #include "utf16.h"
+
+// Each run allocates its blocks afresh: a smaller quarantine for freed
+// memory keeps the runs fast and small, and still sees a use after free
+// within a run.
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16"; }
 
 namespace {
 
@@ -30,8 +35,21 @@ struct QuietDisplay final : Display {
 
 }  // namespace
 
+// What a stream in memory was written, once it is closed.
+struct MemoryStream {
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = open_memstream(&bytes, &size);
+    ~MemoryStream() { std::free(bytes); }
+    std::string Close() {
+        std::fclose(file);
+        return std::string(bytes, size);
+    }
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/reposearch-fuzz-" + std::to_string(getpid()) + ".xml";
+    // The export is read from memory; the stream only stands for it.
+    static std::FILE* const stands_for_the_export = std::fopen("/dev/null", "rb");
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::size_t lf = input.find('\n');
     std::string strings(input.substr(0, lf == std::string_view::npos ? input.size() : lf));
@@ -40,24 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view exported = lf == std::string_view::npos ? std::string_view{} : input.substr(lf + 1);
     for (std::size_t bar; (bar = strings.find('|')) != std::string::npos;) strings.replace(bar, 1, "\r\n");
 
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(exported.data(), 1, exported.size(), f);
-    std::fclose(f);
-
-    std::FILE* log = std::tmpfile();
-    if (!log) return 0;
-    std::FILE* json_file = std::tmpfile();
-    if (!json_file) {
-        std::fclose(log);
-        return 0;
-    }
-    JsonWriter json(json_file);
+    MemoryStream log, json_file;
+    if (!stands_for_the_export || !log.file || !json_file.file) return 0;
+    JsonWriter json(json_file.file);
     RunInputs in;
     // The export comes in short reads, so blocks end anywhere, on one thread
     // or with a second one reading ahead.
     const std::size_t step = 1 + size % 61;
     in.single_thread = (size / 61) % 2 == 1;
+    // Stretches free of the strings as short as a line followed for their
+    // structure alone, now and then.
+    in.follow_at_least = size % 3 == 0 ? 1 : size % 3 == 1 ? 64 : 4096;
     std::size_t offset = 0;
     in.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
         std::size_t take = std::min({n, exported.size() - offset, step + offset % 7});
@@ -69,21 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.srch_string = strings;
     in.word = word;
     in.sink = &json;
-    in.srchfilename = path;
-    in.log_stream = log;
+    in.srchfilename = "export.xml";
+    in.export_stream = stands_for_the_export;
+    in.export_size = exported.size();
+    in.log_stream = log.file;
     in.clock = [] { return std::time_t{1796633400}; };
     QuietDisplay display;
     RunResult r = Quelvar(display, in);
     if (r.outcome != RunOutcome::Completed) __builtin_trap();
     if (!JsonEnd(json, r)) __builtin_trap();
-    std::string records(static_cast<std::size_t>(std::ftell(json_file)), '\0');
-    std::rewind(json_file);
-    if (std::fread(records.data(), 1, records.size(), json_file) != records.size()) __builtin_trap();
-    std::fclose(json_file);
-    std::string written(static_cast<std::size_t>(std::ftell(log)), '\0');
-    std::rewind(log);
-    if (std::fread(written.data(), 1, written.size(), log) != written.size()) __builtin_trap();
-    std::fclose(log);
+    const std::string records = json_file.Close();
+    const std::string written = log.Close();
 
     // The same export line by line, nothing known of a line in advance, the
     // lines split here: a line feed ends one, a carriage return before it is

@@ -3,6 +3,7 @@
 // touch the export. The counting operator new lives in this binary only.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -12,14 +13,15 @@
 
 namespace {
 
-long live_blocks = 0;     // allocated and not yet freed
-long allocations = 0;     // since the counter was armed
-long fail_at = 0;         // this allocation fails; 0 for none
-bool armed = false;
+// Counted on every thread: the export is read, and walked, ahead on a second.
+std::atomic<long> live_blocks{0};  // allocated and not yet freed
+std::atomic<long> allocations{0};  // since the counter was armed
+std::atomic<long> fail_at{0};      // this allocation fails; 0 for none
+std::atomic<bool> armed{false};
 
-void* Allocate(std::size_t n) {
+void* Allocate(std::size_t n, std::size_t align = 0) {
     if (armed && ++allocations == fail_at) throw std::bad_alloc();
-    void* p = std::malloc(n ? n : 1);
+    void* p = align ? std::aligned_alloc(align, (n + align - 1) / align * align) : std::malloc(n ? n : 1);
     if (!p) throw std::bad_alloc();
     ++live_blocks;
     return p;
@@ -66,6 +68,12 @@ void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
     }
 }
 void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void* operator new(std::size_t n, std::align_val_t a) { return Allocate(n, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return Allocate(n, static_cast<std::size_t>(a)); }
+void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
 void operator delete(void* p) noexcept { Free(p); }
 void operator delete[](void* p) noexcept { Free(p); }
 void operator delete(void* p, std::size_t) noexcept { Free(p); }
@@ -128,6 +136,53 @@ TEST(OutOfMemory, EveryFailureInARunEndsItCleanly) {
         EXPECT_EQ(live_blocks, before) << "allocation " << n;
     }
     EXPECT_GT(n, 10);
+}
+
+// An export of many blocks, read and walked ahead on a second thread, the
+// context rebuilt where a rare string starts: each allocation in turn fails,
+// on either thread. A run then ends with the out-of-memory message, or (when
+// what failed was only the walk ahead) completes with the very log of a run
+// where nothing failed; nothing is left allocated either way.
+TEST(OutOfMemory, EveryFailureOnEitherThreadEndsTheRunOrIsMadeUpFor) {
+    testutil::TempDir dir;
+    const std::string path = dir / "export.xml", log = dir / "export.log";
+    std::string bytes;
+    for (int occ = 0; bytes.size() < (std::size_t{3} << 20); ++occ) {
+        bytes += "<TABLE xmlns:USOURCE=\"u\">\r\n  <OCC>\r\n    <USOURCE:ULABEL>E" + std::to_string(occ) +
+                 "</USOURCE:ULABEL>\r\n    <USOURCE:USOURCE>call x()\r\n" +
+                 (occ % 997 == 0 ? "  rare_one\r\n" : "  y = z\r\n") + "</USOURCE:USOURCE>\r\n  </OCC>\r\n</TABLE>\r\n";
+    }
+    testutil::WriteFile(path, bytes);
+    RunInputs in;
+    in.srch_string = "RARE_ONE";
+    in.srchfilename = path;
+    in.clock = [] { return testutil::kStart; };
+    Display plain;
+    ASSERT_EQ(Quelvar(plain, in).outcome, RunOutcome::Completed);
+    const std::string expected = testutil::ReadFile(log);
+    long completed_despite = 0;
+    for (long n = 1;; ++n) {
+        const long before = live_blocks;
+        bool failed = false;
+        {
+            Display display;
+            Arm(n);
+            const RunResult r = Quelvar(display, in);
+            Disarm();
+            failed = allocations >= n;
+            if (r.outcome == RunOutcome::Completed) {
+                EXPECT_EQ(testutil::ReadFile(log), expected) << "allocation " << n;
+                completed_despite += failed;
+            } else {
+                EXPECT_EQ(r.outcome, RunOutcome::OutOfMemory) << "allocation " << n;
+                EXPECT_TRUE(failed);
+            }
+            EXPECT_EQ(testutil::ReadFile(path), bytes);
+        }
+        EXPECT_EQ(live_blocks, before) << "allocation " << n;
+        if (!failed) break;
+    }
+    EXPECT_GT(completed_despite, 0);  // the walk ahead failed and the lines made up for it
 }
 
 }  // namespace
