@@ -245,12 +245,11 @@ void NameLogs(std::vector<Job>& jobs) {
     }
 }
 
-class ManyRuns {
-public:
-    ManyRuns(const RunPlan& plan) : plan_(plan), jobs_(plan.exports.size()) {}
+// The run over several exports: the jobs, the outputs they share, and the
+// turn of the next to be written out.
+struct ManyRuns {
+    explicit ManyRuns(const RunPlan& plan) : plan_(plan), jobs_(plan.exports.size()) {}
     int Run();
-
-private:
     void Work();
     void RunJob(std::size_t k, bool direct);
     void Emit(Job& job);

@@ -73,15 +73,14 @@ std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reade
 // then rebuilt for the line where the stretch ends, by scanning in full from
 // the last place where the whole state is known: the last occurrence's start
 // in the stretch (the context is empty there), or else the stretch's start.
-// Stretches shorter than the run's `follow_at_least` are scanned in full as
-// they come.
-
-// Follows the lines from the reader's position while none can hold a hit:
-// up to the line where a search string starts next, the last whole line in
-// the buffer, or the line that may take the progress to `next_update` (that
-// one is read as always, so the display changes where it always did). They
-// are consumed and counted in `line_number`; the run is left in the state
-// after them, its context included.
+// Stretches shorter than the run's `follow_at_least` are scanned as they come.
+//
+// The stretch runs from the reader's position up to the line where a string
+// starts next, the last whole line in the buffer, the line that may take the
+// progress to `next_update` (read as always, so the display changes where it
+// always did) or the line where the walk ahead takes over (`walk_start`).
+// Its lines are consumed and counted in `line_number`; the run is left in the
+// state after them, its context included.
 void FollowStructure(RunState& run, LineReader& r, Lookahead& match, std::uint64_t next_update, std::size_t walk_start,
                      std::uint64_t& line_number) {
     if (next_update <= r.position) return;  // the display may change after the next line
@@ -162,7 +161,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             progress.utf16 = true;
             next_update = NextUpdateAt(progress, reader.position);
         }
-        {
+        {  // the line, scanned in full
             run.export_line = FileLineNumber(reader, line_number);
             run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
             LineFacts facts;

@@ -1,8 +1,8 @@
 // Reads the export block by block into the scanner. Each block is marked
 // once as it is read; lines that can change nothing but counts are counted
-// from the marks, the others go to the scanner with what the marks tell.
-// Where the reading thread scanned a block ahead (scan_ahead.h), its lines
-// take the states it found.
+// from the marks, stretches where no search string starts are followed for
+// their structure alone (here, or by the reading thread ahead of them, see
+// scan_ahead.h), and the lines where one starts go to the scanner in full.
 #pragma once
 
 #include <cstdint>

@@ -209,6 +209,10 @@ void TakeScanAhead(Following& f, const ScanAhead& ahead, const RunState& run, co
     if (AwaitsOccurrence(run.scanner, block.row)) f.block = &block;
 }
 
+namespace {
+
+// Scans in full the whole lines in the buffer from `from` to `to` (a line
+// start), none of them holding a hit.
 void Replay(RunState& run, const LineReader& r, std::size_t from, std::size_t to) {
     const std::uint64_t* lf = r.marks.lf.data();
     LineFacts facts;
@@ -223,6 +227,8 @@ void Replay(RunState& run, const LineReader& r, std::size_t from, std::size_t to
         at = end + 1;
     }
 }
+
+}  // namespace
 
 void CatchUp(RunState& run, LineReader& r, std::size_t occurrence_line, std::size_t occurrence_text, int row,
              std::size_t to, std::uint64_t& line_number) {

@@ -53,10 +53,6 @@ inline void StartFollowing(Following& f, const ScanAhead* ahead, const RunState&
 // The line there is then read as always. Following ends with the walk.
 void Follow(RunState& run, LineReader& reader, Following& f, std::uint64_t next_update, std::uint64_t& line_number);
 
-// Scans in full the whole lines in the buffer from `from` to `to` (a line
-// start), none of them holding a hit.
-void Replay(RunState& run, const LineReader& r, std::size_t from, std::size_t to);
-
 // Rebuilds the whole state for the line at `to` (a line start in the buffer,
 // at or after the reader's), and consumes the lines before it: from the
 // occurrence whose "<OCC>" ends at `occurrence_text` (in the line at

@@ -352,6 +352,9 @@ TEST_F(SearchRunTest, BlocksMayEndAnywhere) {
         for (bool single : {false, true}) {
             std::size_t offset = 0, reads = 0;
             inputs.single_thread = single;
+            // Every other split with each stretch free of the strings
+            // followed for its structure alone, however short.
+            inputs.follow_at_least = first % 2 ? 1 : 4096;
             // The first read ends at `first`, the others are short too.
             inputs.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
                 std::size_t take = std::min({n, text.size() - offset, reads++ == 0 ? first : 1 + (first * 7 + reads) % 300});

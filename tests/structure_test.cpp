@@ -155,7 +155,9 @@ TEST(StructureRuns, WriteWhatLineByLineReadingWrites) {
         std::string text = tidy ? testutil::RandomExport(rng, size, {"CUST_NO"}, true) : OddExport(rng, size);
         for (int k = 0; k < 30; ++k) {  // a rare string now and then, in data or in tags
             const std::size_t at = text.find('\n', rng() % text.size());
-            if (at != std::string::npos) text.insert(at + 1, k % 4 ? "rare_one x\r\n" : "<USOURCE:UCODE>RARE_TWO\r\n");
+            const char* rare[] = {"rare_one x\r\n", "<USOURCE:UCODE>RARE_TWO\r\n",
+                                  "<OCC><USOURCE:UCODE>rare_two</USOURCE:UCODE>\r\n", "x RARE_ONE</USOURCE:UCODE>\r\n"};
+            if (at != std::string::npos) text.insert(at + 1, rare[k % 4]);
         }
         const std::string path = dir / "rare.xml", log = dir / "rare.log";
         testutil::WriteFile(path, text);

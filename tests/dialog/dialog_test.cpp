@@ -230,6 +230,24 @@ const std::string kSmallExport =
     "<TABLE XMLNS:USOURCE>\r\n<OCC>\r\n<USOURCE:ULABEL>calc</USOURCE:ULABEL>\r\n"
     "<USOURCE:USOURCE>\r\nentry calc\r\n  call helper()\r\n</USOURCE:USOURCE>\r\n</OCC>\r\n";
 
+// Runs reposearch-cli.exe with these arguments; its exit code, or 99 when it
+// did not end.
+DWORD RunCli(const std::wstring& arguments) {
+    std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION cli{};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &si, &cli))
+        return 98;
+    DWORD code = 99;
+    if (WaitForSingleObject(cli.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(cli.hProcess, &code);
+    CloseHandle(cli.hProcess);
+    CloseHandle(cli.hThread);
+    return code;
+}
+
 // The dialog with an export in a folder of any script.
 class WidePathTest : public DialogTest {
 protected:
@@ -289,19 +307,7 @@ TEST_F(WidePathTest, APathInAnyScriptPickedWithBrowse) {
 
 TEST_F(WidePathTest, TheCommandLineTakesAPathInAnyScript) {
     PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
-    std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
-    std::wstring command = L"\"" + exe + L"\" -q \"" + export_path + L"\" helper";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION cli{};
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               nullptr, &si, &cli));
-    ASSERT_EQ(WaitForSingleObject(cli.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(cli.hProcess, &code);
-    CloseHandle(cli.hProcess);
-    CloseHandle(cli.hThread);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(RunCli(L"-q \"" + export_path + L"\" helper"), 0u);
     EXPECT_NE(ReadWide(log_path).find("Trigger:USOURCE(   2) :: '  CALL HELPER()'"), std::string::npos);
 }
 
@@ -362,19 +368,7 @@ TEST_F(WidePathTest, TheCommandLineExpandsWildcardsAndSearchesMany) {
     ASSERT_TRUE(WriteWide(folder + L"\\b.XML", kSmallExport));
     ASSERT_TRUE(WriteWide(folder + L"\\notes.txt", kSmallExport));
     const std::wstring all_log = folder + L"\\all.log";
-    std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
-    std::wstring command = L"\"" + exe + L"\" -q -e helper --log \"" + all_log + L"\" \"" + folder + L"\\*.xml\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION cli{};
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               nullptr, &si, &cli));
-    ASSERT_EQ(WaitForSingleObject(cli.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(cli.hProcess, &code);
-    CloseHandle(cli.hProcess);
-    CloseHandle(cli.hThread);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(RunCli(L"-q -e helper --log \"" + all_log + L"\" \"" + folder + L"\\*.xml\""), 0u);
     // Both exports, in sorted order, and nothing else.
     std::string log = ReadWide(all_log);
     const std::size_t first = log.find("b.XML' on "), second = log.find(".xml' on ");
