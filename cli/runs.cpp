@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -218,30 +219,37 @@ std::string WhatFailed(const Job& job) {
     return job.result.log_complete ? "the JSON records could not be written" : "the log is incomplete";
 }
 
+// Where a path leads, as one text for each place: links and "." resolved,
+// and on Windows, whose file names ignore case, upper-cased.
+std::string Place(const std::string& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(PathOf(path), ec);
+    std::string place = ec ? path : Utf8Of(canonical);
+#ifdef _WIN32
+    for (char& c : place)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+#endif
+    return place;
+}
+
 // The log names beside the exports: the rule of one export, unless that
 // names another export of the run or a log taken already (a.b.xml and a.c.xml
-// both give a.log); then the export's whole name with ".log". False with a
-// message for an export no name is left for.
+// both give a.log); then the export's whole name with ".log". An export no
+// name is left for fails with a message.
 void NameLogs(std::vector<Job>& jobs) {
-    std::vector<std::string> taken;
-    auto free = [&](const std::string& name) {
-        for (const Job& other : jobs)
-            if (!other.item->from_stdin && (SameFile(name, other.item->name) || name == other.item->name)) return false;
-        for (const std::string& t : taken)
-            if (t == name || SameFile(t, name)) return false;
-        return true;
-    };
+    std::set<std::string> taken;  // the exports' places, then the logs'
+    for (const Job& job : jobs)
+        if (!job.item->from_stdin) taken.insert(Place(job.item->name));
     for (Job& job : jobs) {
         if (job.item->from_stdin || !job.failure.empty()) continue;
         std::string name = LogFileName(job.item->name);
-        if (!free(name)) name = job.item->name + ".log";
-        if (!free(name)) {
+        if (taken.count(Place(name))) name = job.item->name + ".log";
+        if (!taken.insert(Place(name)).second) {
             job.failure = "no name is left for its log: " + Quoted(LogFileName(job.item->name)) + " and " +
                           Quoted(name) + " are taken by other exports or their logs";
             continue;
         }
         job.logfilename = name;
-        taken.push_back(name);
     }
 }
 
