@@ -450,6 +450,7 @@ std::uint64_t FileOffsetOfUtf16(LineReader& r, std::uint64_t pos) {
 
 namespace {
 
+template <bool kFilled>
 [[gnu::always_inline]] inline void CountLines(LineReader& r, std::size_t room, std::uint64_t& lines,
                                               std::int64_t& filled) {
     const char* const start = r.buffer.data() + r.begin;
@@ -466,7 +467,7 @@ namespace {
     bool carry = false;
     for (std::size_t base = 0; base < room; base += 64) {
         std::uint64_t lf = MarksAt(lf_marks, r.begin + base);
-        const std::uint64_t full = MarksAt(filled_marks, r.begin + base);
+        const std::uint64_t full = kFilled ? MarksAt(filled_marks, r.begin + base) : 0;
         if (room - base < 64) lf &= (std::uint64_t{1} << (room - base)) - 1;
         if (base + 64 - next_line > kMaxLineLength) {
             // A line here may be overlong, and ReadLine cuts those up: count
@@ -475,21 +476,23 @@ namespace {
                 const std::size_t e = base + static_cast<std::size_t>(std::countr_zero(lf));
                 if (e - next_line > kMaxLineLength) break;
                 ++line_count;
-                filled_count += std::any_of(start + next_line, start + e, [](char b) { return !IsBlank(b); });
+                if (kFilled) filled_count += std::any_of(start + next_line, start + e, [](char b) { return !IsBlank(b); });
                 next_line = e + 1;
             }
             break;
         }
         // No branch on whether the 64 bytes end a line: about half do not,
         // and a guess wrong half the time costs more than the sums.
-        const std::uint64_t other = ~lf;
-        std::uint64_t sum = full + other;
-        bool carry_out = sum < other;
-        sum += carry;
-        carry_out = carry_out || (carry && sum == 0);
-        carry = carry_out;
+        if constexpr (kFilled) {
+            const std::uint64_t other = ~lf;
+            std::uint64_t sum = full + other;
+            bool carry_out = sum < other;
+            sum += carry;
+            carry_out = carry_out || (carry && sum == 0);
+            carry = carry_out;
+            filled_count += std::popcount(sum & lf);
+        }
         line_count += static_cast<std::uint64_t>(std::popcount(lf));
-        filled_count += std::popcount(sum & lf);
         const std::size_t after_last = base + 64 - static_cast<std::size_t>(std::countl_zero(lf | 1));
         next_line = lf ? after_last : next_line;
     }
@@ -501,20 +504,23 @@ namespace {
 
 #ifdef REPOSEARCH_X86
 // The same with the processor's bit count instruction.
+template <bool kFilled>
 __attribute__((target("popcnt"), flatten)) void CountLinesWide(LineReader& r, std::size_t room,
                                                                std::uint64_t& lines, std::int64_t& filled) {
-    CountLines(r, room, lines, filled);
+    CountLines<kFilled>(r, room, lines, filled);
 }
 #endif
 
 }  // namespace
 
-void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled) {
+void SkipLines(LineReader& r, std::uint64_t limit, std::uint64_t& lines, std::int64_t* filled) {
     if (limit <= r.position) return;
     std::size_t room = r.end - r.begin;
     if (limit - r.position < room) room = static_cast<std::size_t>(limit - r.position);
+    std::int64_t unused = 0;
 #ifdef REPOSEARCH_X86
-    if (r.wide) return CountLinesWide(r, room, lines, filled);
+    if (r.wide)
+        return filled ? CountLinesWide<true>(r, room, lines, *filled) : CountLinesWide<false>(r, room, lines, unused);
 #endif
-    CountLines(r, room, lines, filled);
+    filled ? CountLines<true>(r, room, lines, *filled) : CountLines<false>(r, room, lines, unused);
 }

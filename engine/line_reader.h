@@ -167,7 +167,7 @@ inline std::uint64_t NextMarked(const LineReader& reader, const std::vector<std:
 }
 
 // Consumes the whole lines in the buffer that end before `limit` (a position
-// in the export), adding their number to `lines` and the number of those that
-// hold more than blanks to `filled`. For stretches of lines that can change
-// nothing but counts.
-void SkipLines(LineReader& reader, std::uint64_t limit, std::uint64_t& lines, std::int64_t& filled);
+// in the export), adding their number to `lines` and, unless `filled` is
+// null, the number of those that hold more than blanks to `*filled`. For
+// stretches of lines that can change nothing but counts.
+void SkipLines(LineReader& reader, std::uint64_t limit, std::uint64_t& lines, std::int64_t* filled = nullptr);

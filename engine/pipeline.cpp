@@ -143,7 +143,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
             if (!following.block) {
                 const std::uint64_t limit = std::min(CountOnlyUpTo(run, ahead, reader), next_update);
                 std::int64_t filled = 0;
-                SkipLines(reader, limit, line_number, filled);
+                SkipLines(reader, limit, line_number, &filled);
                 if (run.scanner.next_level == 4) run.context.trigger_line += filled;
                 StartFollowing(following, scan_ahead.get(), run, reader);
                 if (!following.block && follow_structure) {

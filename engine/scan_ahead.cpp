@@ -232,9 +232,8 @@ void Replay(RunState& run, const LineReader& r, std::size_t from, std::size_t to
 
 void CatchUp(RunState& run, LineReader& r, std::size_t occurrence_line, std::size_t occurrence_text, int row,
              std::size_t to, std::uint64_t& line_number) {
-    std::int64_t filled = 0;  // the lines are scanned or do not count
     if (occurrence_line != kNone && occurrence_line >= r.begin && occurrence_line < to) {
-        SkipLines(r, r.position + (occurrence_line - r.begin), line_number, filled);
+        SkipLines(r, r.position + (occurrence_line - r.begin), line_number);
         StartOccurrence(run, row);
         const std::size_t end = NextMark(r.marks.lf.data(), occurrence_line, to);
         LineFacts facts;
@@ -250,7 +249,7 @@ void CatchUp(RunState& run, LineReader& r, std::size_t occurrence_line, std::siz
     } else {
         Replay(run, r, r.begin, to);
     }
-    SkipLines(r, r.position + (to - r.begin), line_number, filled);
+    SkipLines(r, r.position + (to - r.begin), line_number);  // scanned, or before the context starts
 }
 
 void Follow(RunState& run, LineReader& reader, Following& f, std::uint64_t next_update, std::uint64_t& line_number) {

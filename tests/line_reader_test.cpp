@@ -154,7 +154,7 @@ TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
         std::uint64_t lines = 0;
         std::int64_t filled = 0;
         reader.wide = reader.wide && round % 2 == 0;  // both widths where there are two
-        SkipLines(reader, limit, lines, filled);
+        SkipLines(reader, limit, lines, &filled);
         // The same counted line by line.
         std::uint64_t expect_lines = 0, at = start;
         std::int64_t expect_filled = 0;
