@@ -64,15 +64,18 @@ constexpr std::array<bool, 256> kEndsName = [] {
             std::memcpy(&b, upper.data(), 4);
             std::memcpy(&c, p + n - 4, 4);
             std::memcpy(&d, upper.data() + n - 4, 4);
-            return FoldBytes(a) == b && FoldBytes(c) == d;
+            return (a == b || FoldBytes(a) == b) && (c == d || FoldBytes(c) == d);  // tags mostly stand as written
         }
         std::size_t j = 0;
         while (j < n && Fold(p[j]) == static_cast<unsigned char>(upper[j])) ++j;
         return j == n;
     }
-    for (std::size_t j = 0; j + 8 < n; j += 8)
-        if (FoldWord(Load8(p + j)) != Load8(upper.data() + j)) return false;
-    return FoldWord(Load8(p + n - 8)) == Load8(upper.data() + n - 8);
+    for (std::size_t j = 0; j + 8 < n; j += 8) {
+        const std::uint64_t x = Load8(p + j), u = Load8(upper.data() + j);
+        if (x != u && FoldWord(x) != u) return false;
+    }
+    const std::uint64_t x = Load8(p + n - 8), u = Load8(upper.data() + n - 8);
+    return x == u || FoldWord(x) == u;
 }
 
 // Whether `tag` stands at p (its "<" there). The caller knows tag.size()
@@ -559,8 +562,12 @@ std::size_t FollowLines(RunState& run, const char* base, const Marks& marks, std
         if (line_tags.few) {
             end = a + static_cast<std::size_t>(std::countr_zero(lf_bits));
             line_tags.bits = MarksAt(tags, a) & ((lf_bits & (0 - lf_bits)) - 1);
-            if (!line_tags.bits) {
+            if (!line_tags.bits) {  // on to the line of the next "<"
                 a = end + 1;
+                const std::size_t tag = NextMark(tags, a, to);
+                if (tag == to) return to;
+                const std::size_t lf_before = LastMark(lf, a, tag);
+                if (lf_before != tag) a = lf_before + 1;
                 continue;
             }
         } else {
