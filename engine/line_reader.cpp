@@ -453,8 +453,24 @@ namespace {
 template <bool kFilled>
 [[gnu::always_inline]] inline void CountLines(LineReader& r, std::size_t room, std::uint64_t& lines,
                                               std::int64_t& filled) {
-    const char* const start = r.buffer.data() + r.begin;
     const std::uint64_t* const lf_marks = r.marks.lf.data();
+    if (!kFilled && room + 64 <= kMaxLineLength) {
+        // No line here can be overlong: the line ends are counted a word
+        // at a time, up to the last of them.
+        const std::size_t last = LastMark(lf_marks, r.begin, r.begin + room);
+        if (last == r.begin + room) return;
+        std::size_t w = r.begin >> 6;
+        const std::size_t last_w = last >> 6;
+        std::uint64_t count = 0;
+        std::uint64_t bits = lf_marks[w] & (~std::uint64_t{0} << (r.begin & 63));
+        for (; w < last_w; bits = lf_marks[++w]) count += static_cast<std::uint64_t>(std::popcount(bits));
+        count += static_cast<std::uint64_t>(std::popcount(bits & (~std::uint64_t{0} >> (63 - (last & 63)))));
+        lines += count;
+        r.position += last + 1 - r.begin;
+        r.begin = last + 1;
+        return;
+    }
+    const char* const start = r.buffer.data() + r.begin;
     const std::uint64_t* const filled_marks = r.marks.filled.data();
     std::size_t next_line = 0;  // offset one past the last line end counted
     std::uint64_t line_count = 0;

@@ -78,6 +78,27 @@ constexpr std::array<bool, 256> kEndsName = [] {
     return x == u || FoldWord(x) == u;
 }
 
+// Whether the n bytes at p and q are the same, for short n: in words, not
+// through a call.
+[[gnu::always_inline]] inline bool SameBytes(const char* p, const char* q, std::size_t n) {
+    if (n >= 8) {
+        for (std::size_t j = 0; j + 8 < n; j += 8)
+            if (Load8(p + j) != Load8(q + j)) return false;
+        return Load8(p + n - 8) == Load8(q + n - 8);
+    }
+    if (n >= 4) {
+        std::uint32_t a, b, c, d;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, q, 4);
+        std::memcpy(&c, p + n - 4, 4);
+        std::memcpy(&d, q + n - 4, 4);
+        return a == b && c == d;
+    }
+    for (std::size_t j = 0; j < n; ++j)
+        if (p[j] != q[j]) return false;
+    return true;
+}
+
 // Whether `tag` stands at p (its "<" there). The caller knows tag.size()
 // bytes are there.
 [[gnu::always_inline]] inline bool TagAt(const char* p, std::string_view tag) { return SameFolded(p, tag); }
@@ -485,7 +506,7 @@ bool FollowCommonLine(RunState& run, const char* base, const LineTags& tags, std
             if (e - q < tag_size || base[q + 1] != '/' || base[q + tag_size - 1] != '>' ||
                 !SameFolded(base + q + 2, prefix.substr(1)))
                 continue;
-            if (std::memcmp(base + name_in_tag, raw_name.data(), name_size) != 0) {
+            if (!SameBytes(base + name_in_tag, raw_name.data(), name_size)) {
                 if (!is_folded) FoldInto(folded, raw_name);
                 is_folded = true;
                 if (!SameFolded(base + name_in_tag, std::string_view(folded, name_size))) continue;
@@ -585,8 +606,15 @@ std::size_t FollowLines(RunState& run, const char* base, const Marks& marks, std
         const std::size_t first = line_tags.few ? a + static_cast<std::size_t>(std::countr_zero(line_tags.bits))
                                                 : NextMark(tags, a, end);
         facts.may_hold_zero = zeros && AnyMark(marks.zero.data(), a, end);
+        // The line without its trailing blanks: up to its last byte other
+        // than a blank, from the marks when the line is short.
         std::size_t e = end;
-        while (e > a && IsBlank(base[e - 1])) --e;
+        if (line_tags.few) {
+            const std::uint64_t full = MarksAt(marks.filled.data(), a) & ((std::uint64_t{1} << (end - a)) - 1);
+            e = full ? a + 64 - static_cast<std::size_t>(std::countl_zero(full)) : a;
+        } else {
+            while (e > a && IsBlank(base[e - 1])) --e;
+        }
         const char* noted = start.text;
         if (facts.may_hold_zero || first >= e || !FollowCommonLine(run, base, line_tags, e, first, facts, start))
             FollowLine(run, std::string_view(base + a, end - a), facts, start);
