@@ -154,7 +154,8 @@ TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
         std::uint64_t lines = 0;
         std::int64_t filled = 0;
         reader.wide = reader.wide && round % 2 == 0;  // both widths where there are two
-        SkipLines(reader, limit, lines, &filled);
+        const bool count_filled = round % 3 != 0;     // the lines alone, a word of marks at a time
+        SkipLines(reader, limit, lines, count_filled ? &filled : nullptr);
         // The same counted line by line.
         std::uint64_t expect_lines = 0, at = start;
         std::int64_t expect_filled = 0;
@@ -163,7 +164,7 @@ TEST(SkipLines, CountsLinesAndThoseWithMoreThanBlanks) {
             expect_filled += text.substr(at, lf - at).find_first_not_of(" \t\r\v\f") != std::string::npos;
         }
         EXPECT_EQ(lines, expect_lines) << round;
-        EXPECT_EQ(filled, expect_filled) << round;
+        EXPECT_EQ(filled, count_filled ? expect_filled : 0) << round;
         EXPECT_EQ(reader.position, at) << round;
         std::fclose(f);
     }
