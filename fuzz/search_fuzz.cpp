@@ -63,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     JsonWriter json(json_file.file);
     RunInputs in;
     // The export comes in short reads, so blocks end anywhere, on one thread
-    // or with a second one reading ahead.
-    const std::size_t step = 1 + size % 61;
+    // or with a second one reading ahead; a longer input in a few dozen reads
+    // at most, as each block handed between the threads costs a wake-up.
+    const std::size_t step = 1 + size % 61 + size / 32;
     in.single_thread = (size / 61) % 2 == 1;
     // Stretches free of the strings as short as a line followed for their
     // structure alone, now and then.
