@@ -15,7 +15,7 @@ PREFIX ?= /usr/local
 # The version is set in CMakeLists.txt alone.
 VERSION := $(shell grep -o 'reposearch VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz install dist clean
+.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz soak install dist clean
 
 all: build
 
@@ -57,9 +57,10 @@ $(TSAN)/Makefile: CMakeLists.txt tests/CMakeLists.txt
 	CXX=clang++ cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREPOSEARCH_TSAN=ON
 
 tsan-test: $(TSAN)/Makefile
-	cmake --build $(TSAN) -j $(JOBS) --target engine_tests many_exports_tests
+	cmake --build $(TSAN) -j $(JOBS) --target engine_tests many_exports_tests differential_tests
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/engine_tests --gtest_brief=1 --gtest_filter=-*BeyondFourGigabytes*
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/many_exports_tests --gtest_brief=1
+	TSAN_OPTIONS=halt_on_error=1 REPOSEARCH_DIFFERENTIAL_EXPORTS=6 $(TSAN)/tests/differential_tests --gtest_brief=1
 
 # The Windows program (32-bit, static): build/win32/reposearch.exe, with the
 # command line as reposearch-cli.exe and the engine tests.
@@ -109,6 +110,14 @@ fuzz: deps sanitize
 	for t in scanner search; do mkdir -p $(SANITIZE)/fuzz-$$t; \
 	  $(SANITIZE)/$${t}_fuzz -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=2048 \
 	    $(SANITIZE)/fuzz-$$t fuzz/corpus/$$t || exit 1; done
+
+# Random exports of every shape, up to 100 MB, searched every way and held
+# against reading line by line for SOAK_TIME seconds; the seeds tried and
+# any that differ are printed.
+SOAK_TIME ?= 600
+soak: $(BUILD)/Makefile
+	@cmake --build $(BUILD) -j $(JOBS) --target soak make_export >/dev/null
+	./$(BUILD)/soak $(SOAK_TIME)
 
 # Speed against rg on synthetic exports of both shapes (BENCH_SIZE_MB each,
 # BENCH_RUNS runs), after the micro-benchmarks of the matcher and the scanner.

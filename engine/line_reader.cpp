@@ -224,6 +224,7 @@ struct ReadAhead {
     // small export costs little; full ones once a read fills its block.
     std::size_t want = kFirstBlockSize / 2;
     std::size_t asked = 0;  // the size of the block read last
+    Delays delays;          // tests: pauses at random points
     Worker worker;  // last: it ends before what it works on goes
 };
 
@@ -235,18 +236,22 @@ void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, 
     a.got = 0;
     a.out_of_memory = false;
     try {
+        MaybeDelay(a.delays);
         a.asked = a.want;
         const std::size_t size = ReadAhead::kFront + a.asked;
         if (a.buffer.size() < size) a.buffer.resize(size);
         SizeMarks(a.marks, a.buffer.size());
         a.got = read_block(file, a.buffer.data() + ReadAhead::kFront, a.asked);
         if (a.got == static_cast<std::int64_t>(a.asked)) a.want = kBlockSize;
+        MaybeDelay(a.delays);
         if (a.got > 0) {
             const std::size_t end = ReadAhead::kFront + static_cast<std::size_t>(a.got);
             ClearMarksAfter(a.marks, end);
             MarkRange(a.buffer.data(), ReadAhead::kFront, end, a.marks, wide);
             if (matcher) MarkMatches(*matcher, a.buffer.data(), ReadAhead::kFront, end, end, a.marks);
+            MaybeDelay(a.delays);
             if (work) work(a.buffer.data(), a.marks, ReadAhead::kFront, end, a.slot, a.stop);
+            MaybeDelay(a.delays);
         }
     } catch (const std::bad_alloc&) {
         a.out_of_memory = true;  // the run ends on the main thread
@@ -258,6 +263,7 @@ void ReadBlockAhead(ReadAhead& a, std::FILE* file, const ReadBlock& read_block, 
 void StartReadAhead(LineReader& r) {
     if (!r.allow_read_ahead || r.read_ahead || r.utf16 || !r.encoding_checked || r.at_end || r.read_error) return;
     auto a = std::make_shared<ReadAhead>();
+    a->delays = DelaysFrom(r.delay_seed);
     try {
         StartWorker(a->worker, [&a = *a, file = r.file, &read_block = r.read_block, matcher = r.matcher,
                                 wide = r.wide, work = r.ahead_work] {
@@ -323,6 +329,7 @@ bool RefillFromAhead(LineReader& r) {
 // could be read.
 bool Refill(LineReader& r) {
     if (r.at_end || r.read_error) return false;
+    ++r.refills;  // what was found at an offset of the buffer holds no more
     if (r.read_ahead) return RefillFromAhead(r);
     if (r.begin > 0) {
         if (r.utf16) AdvanceUnits(r, r.position);  // those bytes leave the buffer

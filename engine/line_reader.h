@@ -16,6 +16,7 @@
 #include "marks.h"
 #include "matcher.h"
 #include "search.h"
+#include "test_hooks.h"
 #include "utf16.h"
 
 // Memory for the blocks read, aligned to a page: the kernel copies a read
@@ -67,6 +68,7 @@ struct LineReader {
     std::FILE* file = nullptr;
     ReadBlock read_block;     // how bytes are read from `file`
     BlockBuffer buffer;
+    std::uint64_t refills = 0;  // times the buffer's bytes were moved or added to
     std::size_t begin = 0;    // first byte not yet handed out
     std::size_t end = 0;      // one past the last byte read
     std::uint64_t position = 0;  // bytes of the export consumed so far
@@ -93,6 +95,7 @@ struct LineReader {
     AheadWork ahead_work;  // set before the first line is read
     bool hurry_ahead_work = true;  // stopped when the lines reach its block; else waited for (tests)
     int block_slot = -1;   // -1: no work was done on the block in the buffer
+    std::uint64_t delay_seed = 0;  // tests: the reading thread is delayed at random (see TestHooks)
     // A UTF-16 export is converted as it is read: `position` and the buffer
     // count UTF-8 bytes, FileOffset turns them back into the file's.
     bool encoding_checked = false;

@@ -116,10 +116,34 @@ void FollowStructure(RunState& run, LineReader& r, Lookahead& match, std::uint64
     CatchUp(run, r, occurrence.text ? occurrence_line : ~std::size_t{0}, text, occurrence.row, to, line_number);
 }
 
+// The reference: each line read whole and handed to the scanner with
+// nothing known of it, the progress looked at after every line.
+std::uint64_t ScanLineByLine(RunState& run, LineReader& reader, Progress& progress, Display& display,
+                             const Clock& now) {
+    std::uint64_t line_number = 0;
+    std::uint64_t next_update = NextUpdateAt(progress, reader.position);
+    std::string_view line;
+    while (ReadLine(reader, line)) {
+        ++line_number;
+        if (reader.utf16 && !progress.utf16) {
+            progress.utf16 = true;
+            next_update = NextUpdateAt(progress, reader.position);
+        }
+        run.export_line = FileLineNumber(reader, line_number);
+        run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
+        ProcessStream(run, line);
+        if (reader.position < next_update) continue;
+        UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
+        next_update = NextUpdateAt(progress, reader.position);
+    }
+    return line_number;
+}
+
 }  // namespace
 
 std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, Display& display,
                          const Clock& now) {
+    if (run.line_by_line) return ScanLineByLine(run, reader, progress, display, now);
     std::uint64_t line_number = 0;
     Ahead ahead;
     std::uint64_t next_update = NextUpdateAt(progress, reader.position);
@@ -149,7 +173,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
                 if (!following.block && follow_structure) {
                     // Up to where the walk ahead starts, which may then take over.
                     FollowStructure(run, reader, ahead.match, next_update,
-                                    following.buffer == reader.buffer.data() ? following.start : 0, line_number);
+                                    following.refills == reader.refills ? following.start : 0, line_number);
                     StartFollowing(following, scan_ahead.get(), run, reader);
                 }
             }

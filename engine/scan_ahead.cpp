@@ -49,6 +49,7 @@ struct ScanAhead {
     int row = -1;  // the table whose tag the blocks read so far hold last
     std::array<BlockAhead, 2> slots;
     RunState run;  // the reading thread's own scanner
+    Delays delays;  // tests: pauses at random points of the walk
 };
 
 namespace {
@@ -110,6 +111,7 @@ void ScanBlockAhead(ScanAhead& ahead, const char* buffer, const Marks& m, std::s
     OccurrenceStart occurrence;
     std::size_t at = first_lf + 1;
     for (;;) {
+        MaybeDelay(ahead.delays, 2048);
         if (stop.load(std::memory_order_relaxed)) return;
         const std::size_t tag = NextMark(m.tag.data(), at, lines_end);
         if (tag == lines_end) return;
@@ -130,9 +132,16 @@ void ScanBlockAhead(ScanAhead& ahead, const char* buffer, const Marks& m, std::s
     anchor.occurrence_text = static_cast<std::size_t>(occurrence.text - buffer);
     anchor.row = occurrence.row;
     block.buffer = buffer;
+    if (AnyMark(m.match.data(), block.start, at)) {
+        if (block.points.empty()) block.points.emplace_back();
+        block.points[0] = AheadPoint{};
+        block.points[0].at = block.start;
+        block.used = 1;
+    }
 
     // On from line to line where a string starts, in strides.
     while (at < lines_end && !stop.load(std::memory_order_relaxed)) {
+        MaybeDelay(ahead.delays, 2048);
         if (block.used == kMaxPoints || (block.used >= 16 && block.used * kBytesPerPoint > at - block.start)) break;
         const std::size_t match = NextMark(m.match.data(), at, lines_end);
         std::size_t to = match == lines_end ? lines_end : LineStart(m, at, match);
@@ -182,6 +191,7 @@ std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState
     if (!reader.allow_read_ahead || reader.read_ahead || !reader.matcher || !run.matcher.empties.empty())
         return nullptr;
     auto ahead = std::make_shared<ScanAhead>();
+    ahead->delays = DelaysFrom(reader.delay_seed ? reader.delay_seed + 1 : 0);
     reader.ahead_work = [ahead](const char* buffer, const Marks& marks, std::size_t begin, std::size_t end, int slot,
                                 const std::atomic<bool>& stop) {
         try {
@@ -194,7 +204,7 @@ std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState
 }
 
 void LookUpScanAhead(Following& f, const ScanAhead& ahead, const LineReader& reader) {
-    f.buffer = reader.buffer.data();
+    f.refills = reader.refills;
     f.start = ~std::size_t{0};
     if (reader.block_slot < 0) return;
     const BlockAhead& block = ahead.slots[static_cast<std::size_t>(reader.block_slot)];
@@ -257,7 +267,7 @@ void Follow(RunState& run, LineReader& reader, Following& f, std::uint64_t next_
     // passed points, or left the block: what was walked behind them is done.
     // (A block left behind is not looked at again: the reading thread may be
     // walking the next one into its room.)
-    if (f.buffer != reader.buffer.data()) {
+    if (f.refills != reader.refills) {
         f.block = nullptr;
         return;
     }

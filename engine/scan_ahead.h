@@ -28,9 +28,11 @@ std::shared_ptr<ScanAhead> StartScanningAhead(LineReader& reader, const RunState
 struct Following {
     const BlockAhead* block = nullptr;  // null: not following
     std::size_t next = 0;               // the next point to reach
-    // Where the walk in the buffer at `buffer` starts, looked up once a
-    // block: the lines are checked against it, not against the block.
-    const char* buffer = nullptr;
+    // Where the walk of the block in the buffer starts, looked up once a
+    // block (the reader's `refills` when it was): the lines are checked
+    // against it, not against the block. A buffer keeps its place when a
+    // long line is read on into it, so its address tells nothing.
+    std::uint64_t refills = ~std::uint64_t{0};
     std::size_t start = ~std::size_t{0};
 };
 
@@ -43,7 +45,7 @@ void TakeScanAhead(Following& f, const ScanAhead& ahead, const RunState& run, co
 // buffer started, in the state guessed there.
 inline void StartFollowing(Following& f, const ScanAhead* ahead, const RunState& run, const LineReader& reader) {
     if (!ahead) return;
-    if (reader.buffer.data() != f.buffer) LookUpScanAhead(f, *ahead, reader);
+    if (reader.refills != f.refills) LookUpScanAhead(f, *ahead, reader);
     if (reader.begin == f.start) TakeScanAhead(f, *ahead, run, reader);
 }
 

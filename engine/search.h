@@ -17,6 +17,7 @@
 #include "log_writer.h"
 #include "matcher.h"
 #include "sink.h"
+#include "test_hooks.h"
 
 // Where the current data line stands in the repository. Filled by the scanner,
 // read when a match is written.
@@ -87,6 +88,7 @@ struct RunState {
     // Stretches of lines free of the search strings at least this long are
     // followed for their structure alone.
     std::uint64_t follow_at_least = 4096;
+    bool line_by_line = false;  // the reference way of reading (see TestHooks)
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
@@ -116,6 +118,7 @@ struct RunInputs {
     bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
     bool whole_blocks_ahead = false;  // tests: a block read ahead is scanned to its end before its lines are read
     std::uint64_t follow_at_least = 4096;  // tests: see RunState
+    TestHooks hooks;
 };
 
 enum class RunOutcome {
@@ -129,6 +132,7 @@ enum class RunOutcome {
 struct StringCount {
     std::string text;
     std::int64_t count = 0;
+    bool operator==(const StringCount&) const = default;
 };
 
 struct RunResult {

@@ -133,6 +133,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     run.sink = in.sink;
     run.follow_at_least = in.follow_at_least;
+    run.line_by_line = in.hooks.line_by_line;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
@@ -171,7 +172,8 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         return result;
     }
     bool close_log = !in.log_stream;
-    if (!in.single_thread) StartBackgroundWrites(run.output_file);
+    const bool one_thread = in.single_thread || in.hooks.line_by_line;
+    if (!one_thread) StartBackgroundWrites(run.output_file);
 
     AddMsgToOutputFile(run.output_file,
                        "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
@@ -203,8 +205,9 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     Progress progress;
     StartProgress(progress, display, known_size, starttime);
     LineReader reader;
-    StartLineReader(reader, export_file, in.read_block, &run.matcher, !in.single_thread);
+    StartLineReader(reader, export_file, in.read_block, in.hooks.line_by_line ? nullptr : &run.matcher, !one_thread);
     reader.hurry_ahead_work = !in.whole_blocks_ahead;
+    reader.delay_seed = in.hooks.delay_seed;
     std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
     fptr.reset();
     result.lines = FileLineNumber(reader, line_number);

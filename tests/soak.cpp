@@ -1,0 +1,126 @@
+// The soak: exports of random shape and size (up to 100 MB), each searched
+// on one thread, on two, and on two with the reading thread delayed at
+// random, and held against reading line by line, until the time is up.
+//   soak SECONDS [FIRST_SEED] [FOLDER]
+// Prints each export it tried with the make_export command that writes it
+// again, and what differed; exits 1 when anything did.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "differential.h"
+#include "export_gen.h"
+
+namespace {
+
+using differential::Mode;
+using differential::Search;
+
+// The strings of one search: rare, some, common, many, whole words, and
+// strings made of the tags themselves.
+Search PickSearch(std::mt19937_64& rng) {
+    switch (rng() % 9) {
+    case 0: return {{"ROUTE_CODE"}};
+    case 1: return {{"ROUTE_CODE", "ZQ_ALPHA", "CALC_DISCOUNT", "ZQ_JULIET"}};
+    case 2: return {{"ACCT_NO", "CALL CUST", "SELECTDB", "ZQ_"}};
+    case 3: return {{"=", "IF", "CALL", "CUST", "_NO", "ACCT", "ITEM", "MESSAGE"}};
+    case 4: return {{"ROUTE_CODE", "ZQ_BRAVO", "PAY_TERMS", "IF"}, true};
+    case 5: return {{"OCC>", "<", "ULABEL", "TABLE"}};
+    case 6: {
+        Search s{{"ZQ_DELTA", "ROUTE_CODE"}};
+        for (int i = 0; i < 60; ++i) s.strings.push_back("MADE_UP_" + std::to_string(i));
+        return s;
+    }
+    case 7: return {{"X", "ROUTE_CODE"}};
+    default: return {{"ZQ_ECHO", ""}};  // an empty string: every data line
+    }
+}
+
+std::string Describe(const Search& s) {
+    std::string out = s.word ? "-w " : "";
+    for (std::size_t i = 0; i < s.strings.size() && i < 4; ++i) out += (i ? "|" : "") + s.strings[i];
+    if (s.strings.size() > 4) out += "|... (" + std::to_string(s.strings.size()) + " strings)";
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: soak SECONDS [FIRST_SEED] [FOLDER]\n");
+        return 2;
+    }
+    const double seconds = std::strtod(argv[1], nullptr);
+    std::uint64_t seed = argc >= 3 ? std::strtoull(argv[2], nullptr, 10)
+                                   : static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
+    const std::filesystem::path folder = argc >= 4 ? std::filesystem::path(argv[3]) : std::filesystem::temp_directory_path();
+    const std::string path = (folder / "soak-export.xml").string(), log = (folder / "soak-export.log").string();
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    std::uint64_t exports = 0, bytes = 0, searches = 0, differing = 0;
+    std::printf("soak for %.0f s from seed %llu\n", seconds, static_cast<unsigned long long>(seed));
+    for (; elapsed() < seconds; ++seed) {
+        std::mt19937_64 rng(seed);
+        ExportRecipe recipe;
+        recipe.seed = seed;
+        recipe.shape = static_cast<ExportShape>(rng() % 3);
+        // Sizes spread evenly over their magnitude: many small, some large.
+        const double megabytes = std::exp2(static_cast<double>(rng() % 1000) / 1000.0 * 6.64) - 0.9;  // 0.1 to 100
+        recipe.bytes = static_cast<std::uint64_t>(megabytes * 1024) << 10;
+        recipe.awkward = rng() % 10 < 7;
+        const Search search = PickSearch(rng);
+        const std::uint64_t delay_seed = 1 + rng() % 1000000;
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        if (!out) {
+            std::perror(path.c_str());
+            return 2;
+        }
+        std::uint64_t size = 0;
+        WriteExport(recipe, [&](std::string_view piece) {
+            std::fwrite(piece.data(), 1, piece.size(), out);
+            size += piece.size();
+        });
+        if (std::fclose(out) != 0) {
+            std::fprintf(stderr, "soak: writing %s failed\n", path.c_str());
+            return 2;
+        }
+        std::printf("seed %llu: %.1f MB (make_export %llu %lluK OUT %s%s), %s:", static_cast<unsigned long long>(seed),
+                    static_cast<double>(size) / (1 << 20), static_cast<unsigned long long>(seed),
+                    static_cast<unsigned long long>(recipe.bytes >> 10), ShapeName(recipe.shape),
+                    recipe.awkward ? " awkward" : "", Describe(search).c_str());
+        std::fflush(stdout);
+        const differential::Outputs want = differential::RunSearch(path, log, search, Mode::LineByLine);
+        std::string found;
+        struct Way {
+            const char* name;
+            Mode mode;
+            std::uint64_t delay;
+        };
+        for (const Way& way : {Way{"one thread", Mode::OneThread, 0}, Way{"two threads", Mode::TwoThreads, 0},
+                               Way{"two threads, delayed", Mode::TwoThreads, delay_seed}}) {
+            const std::string d = differential::Differences(want, differential::RunSearch(path, log, search, way.mode, way.delay));
+            ++searches;
+            if (!d.empty()) found += std::string("  ") + way.name + (way.delay ? " (delay seed " + std::to_string(way.delay) + ")" : "") + ":\n" + d;
+        }
+        ++exports;
+        bytes += size;
+        if (found.empty()) {
+            std::printf(" same\n");
+        } else {
+            ++differing;
+            std::printf(" DIFFERS\n%s", found.c_str());
+        }
+        std::fflush(stdout);
+    }
+    std::remove(path.c_str());
+    std::remove(log.c_str());
+    std::printf("%llu exports, %.1f MB, %llu searches against reading line by line in %.0f s: %llu differed\n",
+                static_cast<unsigned long long>(exports), static_cast<double>(bytes) / (1 << 20),
+                static_cast<unsigned long long>(searches), elapsed(), static_cast<unsigned long long>(differing));
+    return differing ? 1 : 0;
+}
