@@ -99,7 +99,7 @@ run: $(BUILD)/Makefile
 test: deps configure build sanitize
 	@[ -x $(BUILD)/tests/engine_tests ] || { echo "the tests were not built: is GoogleTest installed?"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 REPOSEARCH_DIFFERENTIAL_EXPORTS=6 ctest --output-on-failure -j $(JOBS)
 	$(MAKE) tsan-test
 	$(MAKE) windows-test
 

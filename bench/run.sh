@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Times reposearch against rg on seeded synthetic exports of both shapes:
+# Times reposearch against rg on seeded synthetic exports of three shapes:
 #   bench/run.sh [SIZE_MB] [RUNS]
 # long:  long source lines, a quarter of the lines holding a tag;
-# dense: one element a line, about half the lines holding a tag (real exports
-#        are closer to this one).
+# dense: one element a line, about half the lines holding a tag;
+# real:  as real exports are, each table once, the largest first, many
+#        occurrences and elements opened on one line, long code elements.
 # Each workload runs against the better of rg and rg --no-mmap with the same
 # strings, interleaved; prints medians, MB/s, the ratio and peak memory.
 set -euo pipefail
@@ -19,7 +20,9 @@ printf '%s\n' calc_discount invoice_total cust_balance ship_date vat_rate price_
   order_state credit_limit stock_level pay_terms > "$dir/long-rare10.txt"
 printf '%s\n' zq_alpha zq_bravo zq_charlie zq_delta zq_echo zq_foxtrot zq_golf zq_hotel \
   zq_india zq_juliet > "$dir/dense-rare10.txt"
-for shape in long dense; do
+cp "$dir/dense-rare10.txt" "$dir/real-rare10.txt"  # the real shape's data holds the dense markers
+shapes=${BENCH_SHAPES:-long dense real}
+for shape in $shapes; do
   printf '%s\n' route_code > "$dir/$shape-rare1.txt"
   # Eight common strings, a 1- and a 2-character one among them.
   printf '%s\n' '=' if call cust _no acct item message > "$dir/$shape-common8.txt"
@@ -46,7 +49,7 @@ peak() { cut -d' ' -f2 "$dir/$1.times" | sort -n | tail -1; }
 better() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN { print (a < b ? a : b) }'; }
 
 rm -f "$dir"/*.times
-for shape in long dense; do
+for shape in $shapes; do
   export_file=$dir/export-$shape-$size.xml
   if [ ! -f "$export_file" ]; then
     echo "generating a $size MB $shape export ..."
@@ -91,7 +94,7 @@ html_row=$(/usr/bin/python3 bench/html_bench.py build/reposearch "$dir/html-dens
 
 echo
 echo "$runs runs each, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-for shape in long dense; do
+for shape in $shapes; do
   export_file=$dir/export-$shape-$size.xml
   bytes=$(stat -c %s "$export_file")
   mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')

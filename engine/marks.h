@@ -1,5 +1,6 @@
-// Marks of a buffer's bytes, one bit a byte: what the reader finds once per
-// block, and how the rest of the engine looks things up in them.
+// Marks of a buffer's bytes, one bit a byte: what is found once per block
+// (line feeds, "<", zero bytes, where a search string starts), and how the
+// rest of the engine looks things up in them.
 #pragma once
 
 #include <bit>
@@ -7,17 +8,28 @@
 #include <cstdint>
 #include <vector>
 
+struct Matcher;
+
 // One bit a byte of the buffer: bit j of word i stands for byte 64 i + j.
-// Bits past the bytes read are clear, and one clear word more follows them.
+// Only the bits of the bytes marked mean anything; two clear words follow
+// them.
 struct Marks {
-    std::vector<std::uint64_t> lf;      // line feeds
-    std::vector<std::uint64_t> tag;     // "<"
-    std::vector<std::uint64_t> zero;    // zero bytes
-    std::vector<std::uint64_t> filled;  // bytes other than blanks and line feeds
-    // Where a search string starts, when the reader has a matcher: every
-    // place in the buffer where one occurs whole.
-    std::vector<std::uint64_t> match;
+    std::vector<std::uint64_t> lf;     // line feeds
+    std::vector<std::uint64_t> tag;    // "<"
+    std::vector<std::uint64_t> zero;   // zero bytes
+    std::vector<std::uint64_t> match;  // where a search string starts (every place where one stands whole)
 };
+
+// Makes room for the marks of a buffer of `size` bytes.
+void SizeMarks(Marks& m, std::size_t size);
+
+// Marks p[from, to) for line feeds, "<" and zero bytes, 64 bytes at a time;
+// `wide` when the processor has 32-byte vectors. Bytes before `from` in its
+// word are marked as blanks, and the words after `to` are cleared.
+void MarkBytes(const char* p, std::size_t from, std::size_t to, Marks& m, bool wide);
+
+// Marks where the matcher's strings start in p[from, to).
+void MarkMatches(const Matcher& matcher, const char* p, std::size_t from, std::size_t to, Marks& m);
 
 // The 64 marks from bit `at` on.
 inline std::uint64_t MarksAt(const std::uint64_t* words, std::size_t at) {
@@ -54,3 +66,6 @@ inline std::size_t LastMark(const std::uint64_t* words, std::size_t from, std::s
 inline bool AnyMark(const std::uint64_t* words, std::size_t from, std::size_t to) {
     return NextMark(words, from, to) < to;
 }
+
+// How many bits are marked in [from, to).
+std::uint64_t CountMarks(const std::uint64_t* words, std::size_t from, std::size_t to);

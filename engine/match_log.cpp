@@ -76,18 +76,19 @@ void DeAllocateEverything(RunState& run) {
     }
     run.next_srch_string = nullptr;
     run.matcher = Matcher{};
+    run.found = LineMatch{};
 }
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
-    const int found = run.match_marks ? MatchLineAt(run.matcher, string_to_test, run.match_marks,
+    const int found = run.match_marks ? MatchLineAt(run.matcher, run.found, string_to_test, run.match_marks,
                                                     static_cast<std::size_t>(string_to_test.data() - run.marks_base))
-                                      : MatchLine(run.matcher, string_to_test);
+                                      : MatchLine(run.matcher, run.found, string_to_test);
     if (found == 0) return;
     // The scanner hands data as read; the sinks see it upper-cased.
     std::string& data = run.folded_data;
     data.resize(string_to_test.size());
     FoldInto(data.data(), string_to_test);
-    const Hit hit{run.context, line_number, data, run.matcher.found, run.export_line, run.line_offset};
+    const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset};
     run.log_writer.OnHit(hit);
     if (run.sink) run.sink->OnHit(hit);
 }

@@ -117,7 +117,6 @@ void BuildMatcher(Matcher& m, SearchString* head, bool word) {
         (text.empty() ? m.empties : m.needles).push_back(s);
         (text.empty() ? m.empty_order : m.needle_order).push_back(order);
     }
-    m.seen.assign(m.needles.size(), 0);
     for (SearchString* s : m.needles) m.needle_text.push_back(Text(s));
     if (m.needles.empty()) return;
     m.window = std::numeric_limits<std::size_t>::max();
@@ -276,37 +275,38 @@ namespace {
 // MatchLine with the places to test given by `places(found)`, which calls
 // found(index, start) for the needles at each place it knows of.
 template <class Places>
-int MatchLineBy(Matcher& m, std::string_view line, Places places) {
-    auto& found = m.found_by_order;
+int MatchLineBy(const Matcher& m, LineMatch& lm, std::string_view line, Places places) {
+    auto& found = lm.found_by_order;
     found.clear();
+    if (lm.seen.size() != m.needles.size()) lm.seen.assign(m.needles.size(), 0);
     if (!m.empties.empty() && (!m.word || EmptyWordFits(line)))
         for (std::size_t i = 0; i < m.empties.size(); ++i) found.emplace_back(m.empty_order[i], m.empties[i]);
-    const std::uint64_t serial = ++m.line_serial;
+    const std::uint64_t serial = ++lm.line_serial;
     places([&](std::uint32_t index, std::size_t start) {
-        if (m.seen[index] == serial) return false;  // a line counts once per string
+        if (lm.seen[index] == serial) return false;  // a line counts once per string
         if (m.word && !WholeWord(line, start, static_cast<std::size_t>(m.needles[index]->string_length - 1)))
             return false;
-        m.seen[index] = serial;
+        lm.seen[index] = serial;
         found.emplace_back(m.needle_order[index], m.needles[index]);
         return false;
     });
     if (found.size() > 1) std::sort(found.begin(), found.end());
-    m.found.clear();
+    lm.found.clear();
     for (const auto& [order, s] : found) {
         ++s->matching_lines;
-        m.found.push_back(s);
+        lm.found.push_back(s);
     }
     return static_cast<int>(found.size());
 }
 
 }  // namespace
 
-int MatchLine(Matcher& m, std::string_view line) {
-    return MatchLineBy(m, line, [&](auto found) { Scan(m, line, 0, found); });
+int MatchLine(const Matcher& m, LineMatch& lm, std::string_view line) {
+    return MatchLineBy(m, lm, line, [&](auto found) { Scan(m, line, 0, found); });
 }
 
-int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, std::size_t at) {
-    return MatchLineBy(m, line, [&](auto found) {
+int MatchLineAt(const Matcher& m, LineMatch& lm, std::string_view line, const std::uint64_t* marks, std::size_t at) {
+    return MatchLineBy(m, lm, line, [&](auto found) {
         const std::size_t w = m.window, n = line.size();
         if (m.needles.empty() || n < w) return;
         const auto* p = reinterpret_cast<const unsigned char*>(line.data());

@@ -109,13 +109,18 @@ struct Matcher {
     std::size_t fingerprint_offset = 0;
     std::array<std::array<unsigned char, 16>, 3> low_nibble{}, high_nibble{};
     std::array<std::vector<std::uint32_t>, 8> groups;  // needle indices by group
-    std::vector<std::uint64_t> seen;  // per needle: the line it last matched
-    std::uint64_t line_serial = 0;
     // A string counts only where no letter, digit or "_" stands right before
     // or after it (grep's -w).
     bool word = false;
     // Each string's place in the order given, for needles and empties.
     std::vector<std::uint32_t> needle_order, empty_order;
+};
+
+// What the lines tested found, kept by the one thread that tests them (the
+// matcher itself is only read, by every thread, once built and tuned).
+struct LineMatch {
+    std::vector<std::uint64_t> seen;  // per needle: the line it last matched
+    std::uint64_t line_serial = 0;
     // The strings the line last tested holds, in the order given.
     std::vector<const SearchString*> found;
     std::vector<std::pair<std::uint32_t, SearchString*>> found_by_order;  // scratch
@@ -129,12 +134,12 @@ void BuildMatcher(Matcher& m, SearchString* head, bool word = false);
 void TuneMatcher(Matcher& m, std::string_view sample);
 
 // Adds 1 to the count of every string that occurs in the line and lists
-// them in `found`. Returns how many did.
-int MatchLine(Matcher& m, std::string_view line);
+// them in `lm.found`. Returns how many did.
+int MatchLine(const Matcher& m, LineMatch& lm, std::string_view line);
 
 // MatchLine when `marks` (one bit a byte, the line's first byte at bit `at`)
 // mark every place where a needle starts: only those places are tested.
-int MatchLineAt(Matcher& m, std::string_view line, const std::uint64_t* marks, std::size_t at);
+int MatchLineAt(const Matcher& m, LineMatch& lm, std::string_view line, const std::uint64_t* marks, std::size_t at);
 
 // Whether the text from `start`, `length` bytes long, stands as a whole word
 // of the line: no letter, digit or "_" right before or after it.

@@ -1,208 +1,332 @@
-// The reading loop of a run.
+// The blocks through the two stages, on as many threads as there are.
 #include "pipeline.h"
 
 #include <algorithm>
-#include <memory>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
-#include "scan_ahead.h"
+#include "cpu.h"
+#include "replay.h"
 #include "scanner.h"
+#include "tag_index.h"
+#include "test_hooks.h"
+#include "walk.h"
 
 namespace {
 
-constexpr std::uint64_t kNone = ~std::uint64_t{0};
+// Where the next line that may hold a hit is closer than this, the lines
+// before it are scanned in full rather than walked: there is little to skip.
+constexpr std::size_t kWalkAtLeast = 512;
 
-// Where something next occurs in the export, looked up ahead of the lines
-// over the rest of the buffer at once and kept until the lines pass it, so
-// that stretches free of it are not looked at line by line. `find(from)`
-// gives the first place at or after buffer offset `from` where it occurs, or
-// the end of the buffer.
-struct Lookahead {
-    std::uint64_t next = kNone;    // where it next occurs, or kNone
-    std::uint64_t scanned_to = 0;  // the buffer was searched up to here
+// A block and what stage 1 found in it.
+struct Slot {
+    enum class State { Free, Busy, Ready };
+    State state = State::Free;
+    std::uint64_t number = 0;  // the block's place in the export
+    bool has_block = false;    // false: the export ended before it
+    bool failed = false;       // memory ran out while it was read or indexed
+    Block block;
+    Marks marks;
+    TagIndex index;
 };
 
-// Searches from `a`, a line start at or after the start of the buffer.
-template <class Find>
-void SearchAhead(Lookahead& s, const LineReader& r, std::uint64_t a, const Find& find) {
-    const std::size_t from = BufferOffset(r, a), at = find(from);
-    s.next = at < r.end ? a + (at - from) : kNone;
-    s.scanned_to = a + (r.end - from);
-}
-
-// How far the lines from the reader's position on are known to be free of
-// it. After a refill the search starts over at the position: the new marks
-// may hold what the old end of the buffer cut (a search string).
-template <class Find>
-std::uint64_t FreeUpTo(Lookahead& s, const LineReader& r, const Find& find) {
-    if (s.next != kNone && s.next >= r.position) return s.next;
-    const std::uint64_t buffered_end = r.position + (r.end - r.begin);
-    if (s.next != kNone || s.scanned_to < buffered_end) SearchAhead(s, r, r.position, find);
-    return s.next == kNone ? s.scanned_to : s.next;
-}
-
-// What the run looks ahead for, by their marks: "<", zero bytes and the
-// places where a search string starts.
-struct Ahead {
-    Lookahead tag, zero, match;
+// Stage 1: what the threads share. Blocks are read one at a time, in order
+// (under `read_mutex`), into the slot of their number; each is then marked
+// and indexed by the thread that read it, apart from the others.
+struct Stage1 {
+    Stage1(ExportReader& r, Matcher& m, bool index, std::size_t slot_count)
+        : reader(r), matcher(m), indexed(index), slots(slot_count) {}
+    ExportReader& reader;
+    Matcher& matcher;  // tuned on the first block, then only read
+    const bool indexed;  // marks and index wanted (not for reading line by line)
+    const bool mark_matches = !matcher.needles.empty();
+    const bool wide = HasAvx2();
+    std::vector<Slot> slots;
+    std::mutex read_mutex;
+    std::mutex mutex;  // guards what follows, and each slot's state
+    std::condition_variable changed;
+    std::uint64_t next_read = 0;  // the block to read next
+    bool reading = false;         // a thread reads a block
+    bool input_done = false;      // no block is read after the last one taken
+    bool quit = false;
 };
 
-auto MarksFinder(const LineReader& r, const std::vector<std::uint64_t>& marks) {
-    return [&r, &marks](std::size_t from) { return NextMark(marks.data(), from, r.end); };
+Slot& SlotOf(Stage1& s1, std::uint64_t number) { return s1.slots[number % s1.slots.size()]; }
+
+// Marks and indexes a block that was read.
+void IndexSlot(Stage1& s1, Slot& slot) {
+    Block& b = slot.block;
+    SizeMarks(slot.marks, b.buffer.room);
+    MarkBytes(b.buffer.data(), b.begin, b.end, slot.marks, s1.wide);
+    if (s1.mark_matches) MarkMatches(s1.matcher, b.buffer.data(), b.begin, b.end, slot.marks);
+    IndexBlock(b.buffer.data(), b.begin, b.end, slot.marks, slot.index);
 }
 
-// How far the lines from the reader's position on can change nothing but
-// counts: none holds a "<", and inside an element none holds a zero byte
-// (which cuts the line) or a possible match.
-std::uint64_t CountOnlyUpTo(RunState& run, Ahead& ahead, const LineReader& reader) {
-    const Matcher& m = run.matcher;
-    std::uint64_t limit = FreeUpTo(ahead.tag, reader, MarksFinder(reader, reader.marks.tag));
-    const std::size_t tag = BufferOffset(reader, limit);
-    // The next line holds a "<" (the common case): nothing to count ahead.
-    if (tag < reader.end && NextMark(reader.marks.lf.data(), reader.begin, tag) == tag) return reader.position;
-    if (run.scanner.next_level != 4) return limit;
-    if (!m.empties.empty()) return 0;  // every data line matches
-    limit = std::min(limit, FreeUpTo(ahead.zero, reader, MarksFinder(reader, reader.marks.zero)));
-    if (reader.matcher) limit = std::min(limit, FreeUpTo(ahead.match, reader, MarksFinder(reader, reader.marks.match)));
-    return limit;
-}
+// Takes the next block to read, reads it and indexes it. False when no
+// block was taken: the export has ended, or (unless the thread may wait for
+// them) another thread is reading or the block's slot is not yet free.
+struct Waits {
+    bool for_reader;  // for another thread's read to end
+    bool for_slot;    // for stage 2 to free the slot (never the thread of stage 2)
+};
 
-// Following the structure alone. Where a stretch of whole lines holds no
-// place where a search string starts, none of them can hold a hit: they are
-// followed for the levels, the table and the element's end tag only
-// (FollowLines, which visits only the lines that hold a "<"). The context is
-// then rebuilt for the line where the stretch ends, by scanning in full from
-// the last place where the whole state is known: the last occurrence's start
-// in the stretch (the context is empty there), or else the stretch's start.
-// Stretches shorter than the run's `follow_at_least` are scanned as they come.
-//
-// The stretch runs from the reader's position up to the line where a string
-// starts next, the last whole line in the buffer, the line that may take the
-// progress to `next_update` (read as always, so the display changes where it
-// always did) or the line where the walk ahead takes over (`walk_start`).
-// Its lines are consumed and counted in `line_number`; the run is left in the
-// state after them, its context included.
-void FollowStructure(RunState& run, LineReader& r, Lookahead& match, std::uint64_t next_update, std::size_t walk_start,
-                     std::uint64_t& line_number) {
-    if (next_update <= r.position) return;  // the display may change after the next line
-    const std::uint64_t free_to = FreeUpTo(match, r, MarksFinder(r, r.marks.match));
-    if (free_to - r.position < run.follow_at_least) return;
-    const std::uint64_t* lf = r.marks.lf.data();
-    const std::size_t from = r.begin;
-    // The end: a line start, with nothing but whole lines before it, none
-    // of them longer than the reader keeps lines whole.
-    const std::size_t reach = std::min(r.end, from + kMaxLineLength);
-    std::size_t to = LastMark(lf, from, reach);
-    if (to == reach) return;  // not one whole line
-    ++to;
-    if (free_to < r.position + (r.end - r.begin)) {  // the line where a string starts
-        const std::size_t at = BufferOffset(r, free_to), before = LastMark(lf, from, at);
-        to = std::min(to, before == at ? from : before + 1);
-    }
-    if (next_update - 1 < r.position + (to - from)) {
-        const std::size_t at = BufferOffset(r, next_update - 1), before = LastMark(lf, from, at);
-        to = before == at ? from : before + 1;
-    }
-    if (walk_start > from) to = std::min(to, walk_start);  // where the walk ahead of the lines takes over
-    if (to <= from) return;
-
-    // The walk changes the levels alone; they are put back when the context
-    // is rebuilt from the stretch's start.
-    const ScannerState levels = run.scanner;
-    OccurrenceStart occurrence;
-    std::size_t occurrence_line = ~std::size_t{0};
-    to = FollowLines(run, r.buffer.data(), r.marks, from, to, occurrence, occurrence_line);
-    if (!occurrence.text) run.scanner = levels;
-    const std::size_t text = occurrence.text ? static_cast<std::size_t>(occurrence.text - r.buffer.data()) : 0;
-    CatchUp(run, r, occurrence.text ? occurrence_line : ~std::size_t{0}, text, occurrence.row, to, line_number);
-}
-
-// The reference: each line read whole and handed to the scanner with
-// nothing known of it, the progress looked at after every line.
-std::uint64_t ScanLineByLine(RunState& run, LineReader& reader, Progress& progress, Display& display,
-                             const Clock& now) {
-    std::uint64_t line_number = 0;
-    std::uint64_t next_update = NextUpdateAt(progress, reader.position);
-    std::string_view line;
-    while (ReadLine(reader, line)) {
-        ++line_number;
-        if (reader.utf16 && !progress.utf16) {
-            progress.utf16 = true;
-            next_update = NextUpdateAt(progress, reader.position);
+bool TakeBlock(Stage1& s1, Waits waits, Delays& delays) {
+    std::unique_lock<std::mutex> read_lock(s1.read_mutex, std::defer_lock);
+    Slot* slot = nullptr;
+    std::uint64_t number = 0;
+    for (;;) {
+        if (waits.for_slot) {  // never while holding the reader: the thread of stage 2 may want it
+            std::unique_lock<std::mutex> lock(s1.mutex);
+            s1.changed.wait(lock, [&] {
+                return s1.quit || s1.input_done || SlotOf(s1, s1.next_read).state == Slot::State::Free;
+            });
         }
-        run.export_line = FileLineNumber(reader, line_number);
-        run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
-        ProcessStream(run, line);
-        if (reader.position < next_update) continue;
-        UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
-        next_update = NextUpdateAt(progress, reader.position);
+        if (waits.for_reader)
+            read_lock.lock();
+        else if (!read_lock.try_lock())
+            return false;
+        std::lock_guard<std::mutex> lock(s1.mutex);
+        if (s1.quit || s1.input_done) return false;
+        number = s1.next_read;
+        slot = &SlotOf(s1, number);
+        if (slot->state == Slot::State::Free) {
+            slot->state = Slot::State::Busy;
+            slot->number = number;
+            ++s1.next_read;
+            s1.reading = true;
+            break;
+        }
+        if (!waits.for_slot) return false;
+        read_lock.unlock();  // another thread took it first: wait again
     }
-    return line_number;
+    MaybeDelay(delays);
+    bool got = false, failed = false;
+    try {
+        got = NextBlock(s1.reader, slot->block);
+        if (got && number == 0 && s1.mark_matches) {
+            // The first bytes tell which are rare, before any block is marked.
+            const Block& b = slot->block;
+            TuneMatcher(s1.matcher, std::string_view(b.buffer.data() + b.begin, std::min<std::size_t>(b.end - b.begin, 1 << 18)));
+        }
+    } catch (const std::bad_alloc&) {
+        failed = true;
+    }
+    {
+        std::lock_guard<std::mutex> lock(s1.mutex);
+        s1.reading = false;
+        if (!got || failed) s1.input_done = true;  // nothing after it
+    }
+    read_lock.unlock();
+    s1.changed.notify_all();  // the next block may be read
+    MaybeDelay(delays);
+    if (got && !failed && s1.indexed) {
+        try {
+            IndexSlot(s1, *slot);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        MaybeDelay(delays);
+    }
+    {
+        std::lock_guard<std::mutex> lock(s1.mutex);
+        slot->state = Slot::State::Ready;
+        slot->has_block = got && !failed;
+        slot->failed = failed;
+    }
+    s1.changed.notify_all();
+    return true;
 }
+
+// The slot of block `number` once stage 1 is done with it, for stage 2.
+// Meanwhile the thread of stage 2 reads and indexes blocks itself: that
+// block when no other thread has taken it, else one after it while there
+// is a free slot.
+Slot& AwaitBlock(Stage1& s1, std::uint64_t number, Delays& delays) {
+    Slot& slot = SlotOf(s1, number);
+    for (;;) {
+        bool untaken;
+        {
+            std::unique_lock<std::mutex> lock(s1.mutex);
+            if (slot.number == number && slot.state == Slot::State::Ready) return slot;
+            untaken = s1.next_read <= number;
+            if (!untaken && (s1.input_done || s1.reading || SlotOf(s1, s1.next_read).state != Slot::State::Free)) {
+                s1.changed.wait(lock);
+                continue;
+            }
+        }
+        TakeBlock(s1, Waits{untaken, false}, delays);
+    }
+}
+
+// Stage 2: the state that goes from block to block, in order.
+struct Stage2 {
+    RunState& run;
+    Progress& progress;
+    Display& display;
+    const Clock& now;
+    const bool line_by_line;
+    Walk walk;
+    std::uint64_t next_update = 0;  // the first position from which the display may change
+    ScanTotals totals;
+};
+
+// The progress, shown after each line from which the display may change,
+// as reading line by line shows it: the line's end and the lines read.
+void ShowProgress(Stage2& st, const Block& b, const Marks* m) {
+    if (b.utf16 && !st.progress.utf16) {
+        st.progress.utf16 = true;
+        st.next_update = NextUpdateAt(st.progress, b.position);
+    }
+    const char* p = b.buffer.data();
+    const std::uint64_t end_position = b.position + BytesIn(b);
+    UnitCursor cursor;
+    std::size_t from = b.begin;  // the lines before it are done
+    std::uint64_t reads = st.totals.reads;  // lines read up to `from`
+    while (st.next_update <= end_position) {
+        // The first line that ends at or after next_update.
+        std::size_t at = b.begin + static_cast<std::size_t>(st.next_update > b.position ? st.next_update - b.position - 1 : 0);
+        at = std::max(at, from);
+        const void* lf = at < b.end ? std::memchr(p + at, '\n', b.end - at) : nullptr;
+        if (!lf) return;
+        const std::size_t line_end = static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1;
+        const bool last_virtual = b.virtual_lf && line_end == b.end;
+        const std::uint64_t position = b.position + (line_end - b.begin) - (last_virtual ? 1 : 0);
+        reads += m ? CountMarks(m->lf.data(), from, line_end)
+                   : static_cast<std::uint64_t>(std::count(p + from, p + line_end, '\n'));
+        UpdateProgress(st.progress, st.display, FileOffsetAt(b, line_end - (last_virtual ? 1 : 0), cursor), reads,
+                       st.now);
+        st.next_update = NextUpdateAt(st.progress, position);
+        from = line_end;
+    }
+}
+
+// The reference: every line handed to the scanner whole, nothing known of
+// it in advance.
+void ScanLineByLine(Stage2& st, const Block& b) {
+    RunState& run = st.run;
+    const char* p = b.buffer.data();
+    UnitCursor cursor;
+    std::uint32_t line = 0;
+    for (std::size_t at = b.begin; at < b.end; ++line) {
+        const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(std::memchr(p + at, '\n', b.end - at)) - p);
+        run.export_line = st.totals.file_lines + 1 + line;
+        run.line_offset = line == 0 && b.continues_cut ? b.cut_offset : FileOffsetAt(b, at, cursor);
+        ProcessStream(run, std::string_view(p + at, end - at));
+        at = end + 1;
+    }
+}
+
+// The block's lines in order: the structure walked from tag to tag, and
+// where a string starts, the context rebuilt and the line scanned in full.
+// The whole state is brought to the block's end, so the next block starts
+// from it.
+void WalkBlock(Stage2& st, const Slot& slot) {
+    RunState& run = st.run;
+    const Block& b = slot.block;
+    const Marks& m = slot.marks;
+    LinePlace place;
+    place.export_line = st.totals.file_lines + 1;
+    Walk& walk = st.walk;
+    walk.s = run.scanner;
+    const TagEntry* e = slot.index.entries.data();
+    std::size_t from = b.begin;  // the state is whole here
+    std::uint32_t from_line = 0;
+    OccurrenceMark occurrence;
+    // An empty string is in every data line: every line is scanned in full.
+    const bool every_line = !run.matcher.empties.empty();
+    for (;;) {
+        const std::size_t hit = every_line ? from : NextMark(m.match.data(), from, b.end);
+        if (hit >= b.end) break;
+        const std::size_t lf_before = LastMark(m.lf.data(), from, hit);
+        const std::size_t at = lf_before == hit ? from : lf_before + 1;
+        const std::size_t end = NextMark(m.lf.data(), hit, b.end);
+        const std::uint32_t line = from_line + static_cast<std::uint32_t>(CountMarks(m.lf.data(), from, at));
+        if (at - from >= kWalkAtLeast) {
+            e = WalkLines(walk, b, m, e, at, occurrence);
+        } else {
+            while (e->at < at) ++e;
+        }
+        CatchUp(run, b, m, from, occurrence, at);
+        ScanInFull(run, b, m, at, end, line, place);
+        while (e->at <= end) ++e;
+        from = end + 1;
+        from_line = line + 1;
+        occurrence = {};
+        walk.s = run.scanner;
+    }
+    if (from < b.end) {
+        WalkLines(walk, b, m, e, b.end, occurrence);
+        CatchUp(run, b, m, from, occurrence, b.end);
+    }
+}
+
+// Stage 2 of one block.
+void FinishBlock(Stage2& st, const Slot& slot) {
+    const Block& b = slot.block;
+    std::uint64_t lines;
+    if (st.line_by_line) {
+        ScanLineByLine(st, b);
+        lines = static_cast<std::uint64_t>(std::count(b.buffer.data() + b.begin, b.buffer.data() + b.end, '\n'));
+    } else {
+        WalkBlock(st, slot);
+        lines = slot.index.lines;
+    }
+    ShowProgress(st, b, st.line_by_line ? nullptr : &slot.marks);
+    st.totals.reads += lines;
+    if (!b.piece) st.totals.file_lines += lines;
+}
+
+// Stops the threads of stage 1 and waits for them, however the scan ends.
+struct Workers {
+    Stage1& s1;
+    std::vector<std::thread> threads;
+    ~Workers() {
+        {
+            std::lock_guard<std::mutex> lock(s1.mutex);
+            s1.quit = true;
+        }
+        s1.changed.notify_all();
+        for (std::thread& t : threads) t.join();
+    }
+};
 
 }  // namespace
 
-std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, Display& display,
-                         const Clock& now) {
-    if (run.line_by_line) return ScanLineByLine(run, reader, progress, display, now);
-    std::uint64_t line_number = 0;
-    Ahead ahead;
-    std::uint64_t next_update = NextUpdateAt(progress, reader.position);
-    std::string_view line;
-    // With a place marked wherever a string starts, the lines where none
-    // does need their structure alone (not with an empty string: it is in
-    // every data line).
-    const bool follow_structure = reader.matcher && run.matcher.empties.empty();
-    const std::shared_ptr<ScanAhead> scan_ahead = StartScanningAhead(reader, run);
-    // The reading thread scans with what it was given until it is stopped.
-    struct StopAtEnd {
-        LineReader& reader;
-        ~StopAtEnd() { StopReadingAhead(reader); }
-    } stop_at_end{reader};
-    Following following;
-    for (;;) {
-        // Lines that can change nothing but counts are counted, and so are
-        // lines whose structure was walked (here or ahead of them), but
-        // those where a string starts.
-        if (line_number > 0) {
-            if (!following.block) {
-                const std::uint64_t limit = std::min(CountOnlyUpTo(run, ahead, reader), next_update);
-                std::int64_t filled = 0;
-                SkipLines(reader, limit, line_number, &filled);
-                if (run.scanner.next_level == 4) run.context.trigger_line += filled;
-                StartFollowing(following, scan_ahead.get(), run, reader);
-                if (!following.block && follow_structure) {
-                    // Up to where the walk ahead starts, which may then take over.
-                    FollowStructure(run, reader, ahead.match, next_update,
-                                    following.refills == reader.refills ? following.start : 0, line_number);
-                    StartFollowing(following, scan_ahead.get(), run, reader);
+ScanTotals ScanExport(RunState& run, ExportReader& reader, Progress& progress, Display& display, const Clock& now,
+                      const ScanOptions& options) {
+    const int threads = options.line_by_line ? 1 : std::max(1, options.threads);
+    // A slot for each thread's block in stage 1, one for stage 2, and one
+    // to spare so that no thread waits for the walk.
+    Stage1 s1(reader, run.matcher, !options.line_by_line, static_cast<std::size_t>(threads) + (threads > 1 ? 2 : 0));
+    Stage2 st{run, progress, display, now, options.line_by_line, {}, 0, {}};
+    st.next_update = NextUpdateAt(progress, 0);
+    Workers workers{s1, {}};
+    for (int i = 1; i < threads; ++i) {
+        try {
+            workers.threads.emplace_back([&s1, seed = options.delay_seed ? options.delay_seed + static_cast<std::uint64_t>(i) : 0] {
+                Delays delays = DelaysFrom(seed);
+                while (TakeBlock(s1, Waits{true, true}, delays)) {
                 }
-            }
-            if (following.block) Follow(run, reader, following, next_update, line_number);
+            });
+        } catch (const std::system_error&) {
+            break;  // the threads there are do the work
         }
-        if (!ReadLine(reader, line)) break;
-        ++line_number;
-        if (reader.utf16 && !progress.utf16) {  // known from the first block on
-            progress.utf16 = true;
-            next_update = NextUpdateAt(progress, reader.position);
-        }
-        {  // the line, scanned in full
-            run.export_line = FileLineNumber(reader, line_number);
-            run.line_offset = ContinuesCutLine(reader) ? reader.cut_line_offset : FileOffset(reader, reader.line_start);
-            LineFacts facts;
-            const std::size_t a = static_cast<std::size_t>(line.data() - reader.buffer.data()), b = a + line.size();
-            facts.may_hold_tag = AnyMark(reader.marks.tag.data(), a, b);
-            facts.may_hold_zero = AnyMark(reader.marks.zero.data(), a, b);
-            facts.may_match = !run.matcher.empties.empty() || (reader.matcher && AnyMark(reader.marks.match.data(), a, b));
-            facts.tag_marks = reader.marks.tag.data();
-            facts.marks_base = reader.buffer.data();
-            run.match_marks = reader.matcher ? reader.marks.match.data() : nullptr;
-            run.marks_base = reader.buffer.data();
-            ProcessStream(run, line, facts);
-        }
-        if (reader.position < next_update) continue;  // the display cannot have changed
-        UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
-        next_update = NextUpdateAt(progress, reader.position);
     }
-    run.match_marks = nullptr;  // they go with the buffer
-    return line_number;
+    Delays delays = DelaysFrom(options.delay_seed);
+    for (std::uint64_t number = 0;; ++number) {
+        Slot& slot = AwaitBlock(s1, number, delays);
+        if (slot.failed) throw std::bad_alloc();
+        if (!slot.has_block) break;
+        FinishBlock(st, slot);
+        {
+            std::lock_guard<std::mutex> lock(s1.mutex);
+            slot.state = Slot::State::Free;
+        }
+        s1.changed.notify_all();
+    }
+    return st.totals;
 }

@@ -1,5 +1,5 @@
-// Shared state of one search: the context of the line being read, the search
-// strings, the log stream and the scanner's levels, plus the run's entry points.
+// Shared state of one search: the strings, the scanner's levels, the context
+// of the line being read and where hits go, plus the run's entry points.
 #pragma once
 
 #include <array>
@@ -13,30 +13,13 @@
 
 #include <vector>
 
+#include "blocks.h"
+#include "context.h"
 #include "display.h"
 #include "log_writer.h"
 #include "matcher.h"
 #include "sink.h"
 #include "test_hooks.h"
-
-// Where the current data line stands in the repository. Filled by the scanner,
-// read when a match is written.
-struct ScanContext {
-    std::string current_library;
-    std::string current_form;
-    std::string current_global;
-    std::string current_entryname;
-    std::string current_menubar;
-    std::string current_glyph;
-    std::string current_sourcetype;
-    std::string current_model;
-    std::string current_table;
-    std::string current_field;
-    std::string current_trigger;  // name of the current (or last) element
-    std::string current_formdesc;
-    std::string current_fielddesc;
-    std::int64_t trigger_line = 0;  // line number within the current element
-};
 
 // One search string; the list head is the most recently added record.
 struct SearchString {
@@ -56,48 +39,33 @@ struct ScannerState {
     std::string end_level4;            // its end tag
 };
 
-// Whether an element names context, by table row and element name, for
-// names met before: a table has few element names, met over and over.
-struct ContextEntry {
-    int row = -1;
-    std::string name;
-    bool context = false;
-    int field = -1;  // the context field it fills, -1 for none
-};
-using ContextCache = std::array<ContextEntry, 128>;
-
 // Everything one run changes; a fresh RunState is a clean start.
 struct RunState {
+    // The strings, and what finds them.
+    SearchString* next_srch_string = nullptr;
+    Matcher matcher;  // built over the list by BuildSrchStrings
+    // The structure and the context of the line scanned in full, and where
+    // it stands in the export.
     ScannerState scanner;
     ScanContext context;
     ContextCache context_cache;
-    SearchString* next_srch_string = nullptr;
-    Matcher matcher;  // built over the list by BuildSrchStrings
-    LogStream output_file;
-    LogWriter log_writer{&output_file};  // every hit goes to the log
-    HitSink* sink = nullptr;   // and here too, when set
-    std::string folded_data;   // scratch: the data of a hit, upper-cased
-    // The line being scanned: its number and where it starts in the export.
     std::uint64_t export_line = 0;
     std::uint64_t line_offset = 0;
     // When set, where the search strings start in the buffer that begins at
     // marks_base and holds the line: a hit is then only tested there.
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
-    std::uint64_t lines_scanned_ahead = 0;  // lines read with the state found ahead of them
-    // Stretches of lines free of the search strings at least this long are
-    // followed for their structure alone.
-    std::uint64_t follow_at_least = 4096;
-    bool line_by_line = false;  // the reference way of reading (see TestHooks)
+    // What the line scanned in full holds, and where each hit goes.
+    LineMatch found;
+    LogStream output_file;
+    LogWriter log_writer{&output_file};  // every hit goes to the log
+    HitSink* sink = nullptr;   // and here too, when set
+    std::string folded_data;   // scratch: the data of a hit, upper-cased
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
     RunState& operator=(const RunState&) = delete;
 };
-
-// Reads up to n bytes of the export into dst: the count read, 0 at its end,
-// -1 on a read error.
-using ReadBlock = std::function<std::int64_t(std::FILE* file, char* dst, std::size_t n)>;
 
 // What the front end hands to a run.
 struct RunInputs {
@@ -115,9 +83,8 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
-    bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
-    bool whole_blocks_ahead = false;  // tests: a block read ahead is scanned to its end before its lines are read
-    std::uint64_t follow_at_least = 4096;  // tests: see RunState
+    bool single_thread = false;  // no threads but the caller's: no block read ahead, the log written in place
+    int threads = 0;             // threads that read and index blocks, the caller's included; 0: one per core
     TestHooks hooks;
 };
 
@@ -140,8 +107,7 @@ struct RunResult {
     std::vector<StringCount> counts;  // in the order given
     bool log_complete = false;  // every byte of the log reached its file
     bool found = false;         // some string matched some line
-    std::uint64_t lines = 0;    // lines read
-    std::uint64_t lines_scanned_ahead = 0;  // of them, those the reading thread scanned
+    std::uint64_t lines = 0;    // the export's lines read
     std::string logfilename;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "match_log.h"
@@ -132,8 +133,6 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     const Clock now = in.clock ? in.clock : Clock([] { return std::time(nullptr); });
 
     run.sink = in.sink;
-    run.follow_at_least = in.follow_at_least;
-    run.line_by_line = in.hooks.line_by_line;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
@@ -204,14 +203,16 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
     Progress progress;
     StartProgress(progress, display, known_size, starttime);
-    LineReader reader;
-    StartLineReader(reader, export_file, in.read_block, in.hooks.line_by_line ? nullptr : &run.matcher, !one_thread);
-    reader.hurry_ahead_work = !in.whole_blocks_ahead;
-    reader.delay_seed = in.hooks.delay_seed;
-    std::uint64_t line_number = ScanExport(run, reader, progress, display, now);
+    ExportReader reader;
+    StartExportReader(reader, export_file, in.read_block);
+    ScanOptions options;
+    options.line_by_line = in.hooks.line_by_line;
+    options.threads = one_thread ? 1 : in.threads > 0 ? in.threads : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    options.delay_seed = in.hooks.delay_seed;
+    const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
     fptr.reset();
-    result.lines = FileLineNumber(reader, line_number);
-    result.lines_scanned_ahead = run.lines_scanned_ahead;
+    result.lines = totals.file_lines;
+    const std::uint64_t line_number = totals.reads;
 
     std::string end_message;
     std::string box_reason;

@@ -67,9 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // at most, as each block handed between the threads costs a wake-up.
     const std::size_t step = 1 + size % 61 + size / 32;
     in.single_thread = (size / 61) % 2 == 1;
-    // Stretches free of the strings as short as a line followed for their
-    // structure alone, now and then.
-    in.follow_at_least = size % 3 == 0 ? 1 : size % 3 == 1 ? 64 : 4096;
     std::size_t offset = 0;
     in.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
         std::size_t take = std::min({n, exported.size() - offset, step + offset % 7});

@@ -48,22 +48,26 @@ TEST(Differential, ExportsOfMegabytesReadAsLineByLine) {
         ExportShape shape;
         std::uint64_t megabytes;
         bool awkward;
+        std::uint64_t seed;
     };
+    // The first six cover every shape, tidy and awkward, for the slow builds
+    // that take only those. The 30 MB one once showed a line counted twice
+    // in an element that never ends.
     const std::vector<Case> cases = {
-        {ExportShape::Real, 30, true},  {ExportShape::Dense, 3, true},  {ExportShape::Long, 2, true},
-        {ExportShape::Real, 1, false},  {ExportShape::Dense, 12, false}, {ExportShape::Long, 8, true},
-        {ExportShape::Real, 5, true},   {ExportShape::Dense, 1, true},  {ExportShape::Long, 1, false},
-        {ExportShape::Real, 2, false},  {ExportShape::Dense, 6, true},  {ExportShape::Long, 4, true},
-        {ExportShape::Real, 10, true},  {ExportShape::Dense, 2, false}, {ExportShape::Long, 3, true},
-        {ExportShape::Real, 3, true},   {ExportShape::Dense, 4, true},  {ExportShape::Long, 12, false},
-        {ExportShape::Real, 7, false},  {ExportShape::Dense, 8, true},  {ExportShape::Long, 5, true},
-        {ExportShape::Real, 4, true},   {ExportShape::Dense, 5, false}, {ExportShape::Long, 6, true},
+        {ExportShape::Real, 5, true, 1006},   {ExportShape::Dense, 3, true, 1001},   {ExportShape::Long, 2, true, 1002},
+        {ExportShape::Real, 1, false, 1003},  {ExportShape::Dense, 2, false, 1013},  {ExportShape::Long, 1, false, 1008},
+        {ExportShape::Real, 30, true, 1000},  {ExportShape::Dense, 12, false, 1004}, {ExportShape::Long, 8, true, 1005},
+        {ExportShape::Real, 2, false, 1009},  {ExportShape::Dense, 6, true, 1010},   {ExportShape::Long, 4, true, 1011},
+        {ExportShape::Real, 10, true, 1012},  {ExportShape::Dense, 1, true, 1007},   {ExportShape::Long, 3, true, 1014},
+        {ExportShape::Real, 3, true, 1015},   {ExportShape::Dense, 4, true, 1016},   {ExportShape::Long, 12, false, 1017},
+        {ExportShape::Real, 7, false, 1018},  {ExportShape::Dense, 8, true, 1019},   {ExportShape::Long, 5, true, 1020},
+        {ExportShape::Real, 4, true, 1021},   {ExportShape::Dense, 5, false, 1022},  {ExportShape::Long, 6, true, 1023},
     };
     testutil::TempDir dir;
     const std::string path = dir / "export.xml";
     for (std::size_t k = 0; k < ExportsToTake(cases.size()); ++k) {
         const Case& c = cases[k];
-        const ExportRecipe recipe{1000 + k, c.shape, c.megabytes << 20, c.awkward};
+        const ExportRecipe recipe{c.seed, c.shape, c.megabytes << 20, c.awkward};
         testutil::WriteFile(path, MakeExport(recipe));
         const std::string name = std::string(ShapeName(c.shape)) + (c.awkward ? " awkward" : "") + " export of " +
                                  std::to_string(c.megabytes) + " MB, seed " + std::to_string(recipe.seed);

@@ -46,7 +46,7 @@ TEST(Matcher, AgreesWithPlainSearchOnRandomLines) {
             bool any_found = FindAny(run.matcher, line, 0) != std::string_view::npos ||
                              !run.matcher.empties.empty();
             EXPECT_EQ(any_found, any_expected) << line;
-            MatchLine(run.matcher, line);
+            MatchLine(run.matcher, run.found, line);
         }
         // The list is newest first.
         std::size_t i = strings.size();
@@ -62,7 +62,7 @@ TEST(Matcher, ManyStringsWithOneLongPrefix) {
     for (int i = 0; i < 2000; ++i) text += "COMMON_PREFIX_" + std::to_string(i) + "\r\n";
     ASSERT_EQ(BuildSrchStrings(run, text), 1);
     // _1999 holds _1, _19 and _199 too.
-    EXPECT_EQ(MatchLine(run.matcher, "x common_prefix_1999 common_prefix_7 COMMON_PREFIX_"), 5);
+    EXPECT_EQ(MatchLine(run.matcher, run.found, "x common_prefix_1999 common_prefix_7 COMMON_PREFIX_"), 5);
     DeAllocateEverything(run);
 }
 
@@ -70,7 +70,7 @@ TEST(Matcher, StringsThatCanNeverMatchAreLeftOut) {
     RunState run;
     ASSERT_EQ(BuildSrchStrings(run, "lower\r\nA\nB\r\nOK"), 1);
     EXPECT_EQ(run.matcher.needles.size(), 1u);
-    EXPECT_EQ(MatchLine(run.matcher, "lower a\nb ok"), 1);
+    EXPECT_EQ(MatchLine(run.matcher, run.found, "lower a\nb ok"), 1);
     DeAllocateEverything(run);
 }
 
@@ -121,9 +121,9 @@ namespace {
 std::vector<std::string> Holds(const std::vector<std::string>& strings, std::string_view line, bool word) {
     RunState run;
     EXPECT_EQ(BuildSrchStrings(run, strings, word), 1);
-    MatchLine(run.matcher, line);
+    MatchLine(run.matcher, run.found, line);
     std::vector<std::string> found;
-    for (const SearchString* s : run.matcher.found) found.emplace_back(s->allocated_string);
+    for (const SearchString* s : run.found.found) found.emplace_back(s->allocated_string);
     DeAllocateEverything(run);
     return found;
 }

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     std::uint64_t seed = argc >= 3 ? std::strtoull(argv[2], nullptr, 10)
                                    : static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
     const std::filesystem::path folder = argc >= 4 ? std::filesystem::path(argv[3]) : std::filesystem::temp_directory_path();
-    const std::string path = (folder / "soak-export.xml").string(), log = (folder / "soak-export.log").string();
+    const std::string name = "soak-" + std::to_string(std::random_device{}());  // apart from other soaks
+    const std::string path = (folder / (name + ".xml")).string(), log = (folder / (name + ".log")).string();
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     std::uint64_t exports = 0, bytes = 0, searches = 0, differing = 0;

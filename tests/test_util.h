@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,14 +24,17 @@ namespace testutil {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
+// A fresh folder under the system's temporary folder, removed afterwards;
+// its name is this process's own, so that test runs side by side (of two
+// checkouts, say) keep apart.
 struct TempDir {
     fs::path path;
     TempDir() {
         static std::atomic<int> counter{0};
+        static const unsigned process = std::random_device{}();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string("reposearch-") + (info ? info->name() : "test") + "-" +
-                           std::to_string(counter++);
+                           std::to_string(process) + "-" + std::to_string(counter++);
         path = fs::temp_directory_path() / name;
         fs::remove_all(path);
         fs::create_directories(path);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "json_writer.h"
-#include "line_reader.h"
+#include "block_lines.h"
 #include "test_util.h"
 #include "utf16.h"
 
@@ -166,19 +166,10 @@ TEST_F(Utf16Run, ProgressCountsTheFilesBytesAndEndsAtAHundred) {
 // Lines of an export read through the reader, `step` bytes a read.
 std::vector<std::string> Lines(const std::string& bytes, std::size_t step) {
     std::size_t offset = 0;
-    LineReader reader;
-    StartLineReader(reader, nullptr, [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
-        std::size_t take = std::min({n, step, bytes.size() - offset});
-        std::memcpy(dst, bytes.data() + offset, take);
-        offset += take;
-        return static_cast<std::int64_t>(take);
-    });
-    std::vector<std::string> lines;
-    std::string_view line;
-    while (ReadLine(reader, line)) lines.emplace_back(line);
-    EXPECT_FALSE(reader.read_error);
-    EXPECT_EQ(reader.begin, reader.end);
-    return lines;
+    const testutil::ReadLines r = testutil::ReadAllLines(nullptr, testutil::FromMemory(bytes, step, offset));
+    EXPECT_FALSE(r.read_error);
+    EXPECT_EQ(offset, bytes.size());
+    return r.lines;
 }
 
 TEST(Utf16Reader, TheMarkAloneOrWithAnOddByteInShortReads) {

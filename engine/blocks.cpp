@@ -1,0 +1,160 @@
+// Reading the export into blocks of whole lines.
+#include "blocks.h"
+
+#include <algorithm>
+
+namespace {
+
+// Room in front of a block's new bytes for the line the block before ends
+// in, so that they are read to a page boundary.
+constexpr std::size_t kFront = std::size_t{32} << 10;
+
+std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
+    const std::size_t got = std::fread(dst, 1, n, file);
+    if (got == 0 && std::ferror(file)) return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+// Reads raw bytes of a UTF-16 export and converts them into dst (n >= 8).
+std::int64_t ReadDecoded(ExportReader& r, char* dst, std::size_t n) {
+    Utf16Decoder& d = r.decoder;
+    for (;;) {
+        const std::size_t out = DecodeUtf16(d, dst, n, r.raw_at_end);
+        if (out > 0 || r.raw_at_end) return static_cast<std::int64_t>(out);
+        d.raw.erase(d.raw.begin(), d.raw.begin() + static_cast<std::ptrdiff_t>(d.raw_begin));
+        d.raw_begin = 0;
+        // Two bytes of UTF-16 give at most three of UTF-8.
+        const std::size_t chunk = n / 3 * 2 + 2, old = d.raw.size();
+        d.raw.resize(old + chunk);
+        const std::int64_t got = r.read_block(r.file, reinterpret_cast<char*>(d.raw.data() + old), chunk);
+        d.raw.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+        if (got < 0) return -1;
+        if (got == 0) r.raw_at_end = true;
+    }
+}
+
+// The file's offset of the reader's position.
+std::uint64_t FileOffsetOfReader(const ExportReader& r) { return r.utf16 ? 2 + 2 * r.units : r.position; }
+
+// Whether a line of `length` bytes before its line feed (the last of them
+// `last`) is kept whole: up to kMaxLineLength bytes of data and a CR.
+bool KeptWhole(std::size_t length, char last) {
+    return length <= kMaxLineLength || (length == kMaxLineLength + 1 && last == '\r');
+}
+
+}  // namespace
+
+void StartExportReader(ExportReader& r, std::FILE* file, ReadBlock read_block) {
+    r = ExportReader{};
+    r.file = file;
+    r.read_block = read_block ? std::move(read_block) : ReadBlock(ReadWithFread);
+}
+
+std::uint64_t FileOffsetAt(const Block& b, std::size_t at, UnitCursor& cursor) {
+    if (!b.utf16) return b.position + (at - b.begin);
+    if (cursor.at < b.begin || cursor.at > at) cursor = {b.begin, 0};
+    cursor.units += Utf16Units(b.buffer.data() + cursor.at, at - cursor.at);
+    cursor.at = at;
+    return 2 + 2 * (b.units + cursor.units);
+}
+
+bool NextBlock(ExportReader& r, Block& b) {
+    // The bytes carried over go right before the new ones, which are read
+    // to a page boundary.
+    const std::size_t front = std::max(kFront, (r.carry_size + 4095) & ~std::size_t{4095});
+    const std::size_t want = r.blocks == 0 ? kFirstBlockSize : kBlockSize;
+    b.buffer.Reserve(front + want + kSlack + 1);
+    const std::size_t begin = front - r.carry_size;
+    if (r.carry_size) std::memcpy(b.buffer.data() + begin, r.carry.data(), r.carry_size);
+    std::size_t data_end = front;
+    char* p = b.buffer.data();
+
+    enum { kLines, kPiece, kLastLine } kind;
+    std::size_t end = 0;      // one past the lines (before a line feed put after them)
+    std::size_t scanned = begin;  // the bytes before hold no line feed: a long line in short reads is looked at once
+    for (;;) {
+        // The encoding, once two bytes are in (or all there is), before any
+        // is handed out.
+        if (!r.checked && (data_end - begin >= 2 || r.at_end || r.read_error)) {
+            r.checked = true;
+            bool big_endian = false;
+            if (const std::size_t mark = Utf16Bom(std::string_view(p + begin, data_end - begin), big_endian)) {
+                r.utf16 = true;
+                r.decoder.big_endian = big_endian;
+                r.decoder.raw.assign(p + begin + mark, p + data_end);
+                data_end = scanned = begin;
+                r.raw_at_end = r.at_end;  // the file's end; the converted bytes end when the decoder's do
+                r.at_end = false;
+            }
+        }
+        const std::size_t size = data_end - begin;
+        const void* lf = data_end > scanned ? std::memchr(p + scanned, '\n', data_end - scanned) : nullptr;
+        scanned = data_end;
+        if (lf) {
+            const std::size_t first = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+            if (!KeptWhole(first - begin, first > begin ? p[first - 1] : '\n')) {
+                kind = kPiece;
+            } else {
+                kind = kLines;
+                std::size_t last = data_end - 1;
+                while (p[last] != '\n') --last;
+                end = last + 1;
+            }
+            break;
+        }
+        if (size >= kMaxLineLength + 2) {  // no line feed can keep it whole
+            kind = kPiece;
+            break;
+        }
+        if (r.at_end || r.read_error) {
+            if (size == 0) {
+                r.carry_size = 0;
+                return false;
+            }
+            kind = size > kMaxLineLength ? kPiece : kLastLine;
+            break;
+        }
+        // Read on; a line longer than a block grows the buffer.
+        b.buffer.Reserve(data_end + want + kSlack + 1, data_end);
+        p = b.buffer.data();
+        const std::int64_t got = r.utf16 ? ReadDecoded(r, p + data_end, want) : r.read_block(r.file, p + data_end, want);
+        if (got < 0)
+            r.read_error = true;
+        else if (got == 0)
+            r.at_end = true;
+        else
+            data_end += static_cast<std::size_t>(got);
+    }
+
+    b.begin = begin;
+    b.position = r.position;
+    b.continues_cut = r.in_cut;
+    b.cut_offset = r.cut_offset;
+    b.piece = kind == kPiece;
+    b.virtual_lf = kind != kLines;
+    b.utf16 = r.utf16;
+    b.units = r.units;
+    if (kind == kPiece) {
+        end = begin + kMaxLineLength;
+        if (!r.in_cut) b.cut_offset = FileOffsetOfReader(r);  // the line's first piece
+        b.continues_cut = true;
+        r.in_cut = true;
+        r.cut_offset = b.cut_offset;
+    } else if (kind == kLastLine) {
+        end = data_end;
+    }
+    // What follows the lines is carried over, before the line feed that
+    // ends a piece or the last line takes its place.
+    r.carry_size = data_end - end;
+    if (r.carry_size) {
+        r.carry.Reserve(r.carry_size);
+        std::memcpy(r.carry.data(), p + end, r.carry_size);
+    }
+    if (b.virtual_lf) p[end++] = '\n';
+    b.end = end;
+    if (kind != kPiece) r.in_cut = false;
+    r.position += BytesIn(b);
+    if (r.utf16) r.units += Utf16Units(p + b.begin, BytesIn(b));
+    ++r.blocks;
+    return true;
+}

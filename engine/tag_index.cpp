@@ -1,0 +1,166 @@
+// Building a block's tag index from its marks.
+#include "tag_index.h"
+
+#include <bit>
+
+#include "cpu.h"
+#include "tags.h"
+
+namespace {
+
+// What the "<" at p[0] is, `room` bytes to the end of the block's lines
+// (the line it stands in ends within them). False for a "<" that cannot
+// matter to the structure.
+[[gnu::always_inline]] inline bool Classify(const char* p, std::size_t room, const char* base, TagEntry& e) {
+    if (room < 5) return false;
+    if (p[1] == '/') {
+        switch (Fold(p[2])) {
+        case 'T':
+            e.kind = TagKind::TableEnd;
+            return TagAt(p, room, end_level1);
+        case 'O':
+            e.kind = TagKind::OccurrenceEnd;
+            return TagAt(p, room, end_level2);
+        case 'U': {
+            const int row = PrefixRowAt(p + 2, room - 2);
+            if (row < 0) return false;
+            // The name runs to the first ">" of the line; an end tag without
+            // one ends no element.
+            const char* q = p + 1 + kTables[static_cast<std::size_t>(row)].level3.size();
+            q += NameLength(std::string_view(q, room - static_cast<std::size_t>(q - p)));  // mostly at the ">"
+            while (*q != '>' && *q != '\n') ++q;
+            if (*q != '>') return false;
+            e.kind = TagKind::ElementEnd;
+            e.row = static_cast<std::int8_t>(row);
+            e.name_end = static_cast<std::uint32_t>(q - base);
+            return true;
+        }
+        default: return false;
+        }
+    }
+    switch (Fold(p[1])) {
+    case 'T': {
+        const int row = TableTagRowAt(p, room);
+        e.kind = TagKind::TableStart;
+        e.row = static_cast<std::int8_t>(row);
+        return row >= 0;
+    }
+    case 'O':
+        e.kind = TagKind::OccurrenceStart;
+        return TagAt(p, room, level2);
+    case 'U': {
+        const int row = PrefixRowAt(p + 1, room - 1);
+        if (row < 0) return false;
+        const std::size_t prefix = kTables[static_cast<std::size_t>(row)].level3.size();
+        const char* name = p + prefix;
+        const char* name_end = name + NameLength(std::string_view(name, room - prefix));
+        const char* close = name_end;
+        while (*close != '>' && *close != '\n') ++close;
+        e.kind = TagKind::ElementStart;
+        e.row = static_cast<std::int8_t>(row);
+        e.name_end = static_cast<std::uint32_t>(name_end - base);
+        e.close = *close == '>' ? static_cast<std::uint32_t>(close - base) : kNoClose;
+        return true;
+    }
+    default: return false;
+    }
+}
+
+// Whether the n bytes at a and b are the same, in words: a start tag's
+// prefix and name against its end tag's.
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        for (std::size_t j = 0; j + 8 < n; j += 8)
+            if (Load8(a + j) != Load8(b + j)) return false;
+        return Load8(a + n - 8) == Load8(b + n - 8);
+    }
+    for (std::size_t j = 0; j < n; ++j)
+        if (a[j] != b[j]) return false;
+    return true;
+}
+
+// Whether the "<" at `at` is the end tag of the element `start` opens: the
+// next "<" after the start tag (no other stands after its ">", `last_lt`
+// being the "<" before this one), on the same line, with the prefix and
+// name just as the start tag has them. The two then become one entry. (An
+// end tag that differs in case, or comes after another "<", keeps an entry
+// of its own.)
+[[gnu::always_inline]] inline bool EndsOnItsLine(const char* p, std::size_t at, std::size_t end, const TagEntry& start,
+                                                 std::size_t last_lt, bool line_ended) {
+    if (start.kind != TagKind::ElementStart || start.close == kNoClose || last_lt > start.close || line_ended ||
+        p[start.close - 1] == '/')
+        return false;
+    const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
+    return at + 3 + n <= end && p[at + 2 + n] == '>' && SameBytes(p + start.at + 1, p + at + 2, n);
+}
+
+template <class Unused = void>
+[[gnu::always_inline]] inline void IndexWith(const char* p, std::size_t begin, std::size_t end, const Marks& m,
+                                             TagIndex& index) {
+    // Room for an entry a "<" or zero byte, and the sentinel, written
+    // without a check each.
+    std::uint64_t most = 1;
+    for (std::size_t w = begin >> 6, last = (end - 1) >> 6; w <= last; ++w)
+        most += static_cast<std::uint64_t>(std::popcount(m.tag[w] | m.zero[w]));
+    if (index.entries.size() < most) index.entries.resize(static_cast<std::size_t>(most));
+    TagEntry* out = index.entries.data();
+    TagEntry* const first = out;
+    std::uint32_t lines = 0;
+    std::size_t previous = begin;  // the last entry's "<" (or zero byte)
+    std::size_t last_lt = begin;   // the last "<", whatever it was
+    for (std::size_t w = begin >> 6, last = (end - 1) >> 6; w <= last; ++w) {
+        // The word's bits from `begin` to `end` only.
+        std::uint64_t keep = ~std::uint64_t{0};
+        if (w == begin >> 6) keep &= ~std::uint64_t{0} << (begin & 63);
+        if (w == last) keep &= ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
+        const std::uint64_t zero = m.zero[w] & keep;
+        for (std::uint64_t bits = (m.tag[w] | zero) & keep; bits; bits &= bits - 1) {
+            const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
+            const std::size_t at = (w << 6) + bit;
+            const bool line_ended = out != first && AnyMark(m.lf.data(), previous, at);
+            if (zero >> bit & 1) {
+                out->kind = TagKind::Zero;
+            } else {
+                const std::size_t lt = last_lt;
+                last_lt = at;
+                if (p[at + 1] == '/' && out != first && EndsOnItsLine(p, at, end, out[-1], lt, line_ended)) {
+                    out[-1].kind = TagKind::ElementLine;
+                    out[-1].end_tag = static_cast<std::uint32_t>(at);
+                    continue;
+                }
+                out->close = kNoClose;
+                if (!Classify(p + at, end - at, p, *out)) continue;
+            }
+            if (line_ended) out[-1].last_in_line = true;
+            out->at = static_cast<std::uint32_t>(at);
+            out->last_in_line = false;
+            previous = at;
+            ++out;
+        }
+        lines += static_cast<std::uint32_t>(std::popcount(m.lf[w] & keep));
+    }
+    if (out != first) out[-1].last_in_line = true;  // every line ends within the block
+    index.lines = lines;
+    TagEntry& sentinel = *out;
+    sentinel = TagEntry{};
+    sentinel.at = static_cast<std::uint32_t>(end);
+    sentinel.kind = TagKind::End;
+    sentinel.last_in_line = true;
+}
+
+#ifdef REPOSEARCH_X86
+// With the processor's bit count instruction: a line number a "<".
+__attribute__((target("popcnt"), flatten)) void IndexWide(const char* p, std::size_t begin, std::size_t end,
+                                                               const Marks& m, TagIndex& index) {
+    IndexWith(p, begin, end, m, index);
+}
+#endif
+
+}  // namespace
+
+void IndexBlock(const char* p, std::size_t begin, std::size_t end, const Marks& m, TagIndex& index) {
+#ifdef REPOSEARCH_X86
+    if (HasAvx2()) return IndexWide(p, begin, end, m, index);
+#endif
+    IndexWith(p, begin, end, m, index);
+}
