@@ -80,6 +80,7 @@ void DeAllocateEverything(RunState& run) {
 }
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
+    if (run.limits && !WithinLimits(*run.limits, run.context)) return;  // no hit outside: not even counted
     const int found = run.match_marks ? MatchLineAt(run.matcher, run.found, string_to_test, run.match_marks,
                                                     static_cast<std::size_t>(string_to_test.data() - run.marks_base))
                                       : MatchLine(run.matcher, run.found, string_to_test);

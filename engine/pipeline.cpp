@@ -250,7 +250,7 @@ void WalkBlock(Stage2& st, const Slot& slot) {
         } else {
             while (e->at < at) ++e;
         }
-        CatchUp(run, b, m, from, occurrence, at);
+        RebuildState(run, b, m, from, occurrence, at);
         ScanInFull(run, b, m, at, end, line, place);
         while (e->at <= end) ++e;
         from = end + 1;
@@ -260,7 +260,7 @@ void WalkBlock(Stage2& st, const Slot& slot) {
     }
     if (from < b.end) {
         WalkLines(walk, b, m, e, b.end, occurrence);
-        CatchUp(run, b, m, from, occurrence, b.end);
+        RebuildState(run, b, m, from, occurrence, b.end);
     }
 }
 

@@ -29,7 +29,7 @@ void Replay(RunState& run, const Block& b, const Marks& m, std::size_t from, std
 
 }  // namespace
 
-void CatchUp(RunState& run, const Block& b, const Marks& m, std::size_t from, const OccurrenceMark& occurrence,
+void RebuildState(RunState& run, const Block& b, const Marks& m, std::size_t from, const OccurrenceMark& occurrence,
              std::size_t to) {
     if (!occurrence.set || occurrence.text < from) {
         Replay(run, b, m, from, to);

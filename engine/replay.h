@@ -15,7 +15,7 @@
 // `from`, where it is whole, to the line start `to` of the block: from the
 // occurrence noted in `occurrence` when it started at or after `from`, else
 // by scanning every line in between. None of those lines holds a hit.
-void CatchUp(RunState& run, const Block& b, const Marks& m, std::size_t from, const OccurrenceMark& occurrence,
+void RebuildState(RunState& run, const Block& b, const Marks& m, std::size_t from, const OccurrenceMark& occurrence,
              std::size_t to);
 
 // Where a block's lines stand in the export, for the hits in them.

@@ -273,7 +273,7 @@ void ProcessRest(RunState& run, std::string_view rest, const LineFacts& facts) {
 
 std::string_view TrimmedLine(std::string_view input, const LineFacts& facts) { return Trimmed(input, facts); }
 
-void FollowLine(ScannerState& s, ContextCache& cache, std::string_view input, const LineFacts& facts,
+void ScanStructure(ScannerState& s, ContextCache& cache, std::string_view input, const LineFacts& facts,
                 OccurrenceStart& start) {
     const std::string_view line = Trimmed(input, facts);
     if (line.empty() || !facts.may_hold_tag) return;

@@ -42,7 +42,7 @@ struct OccurrenceStart {
 // Follows one line as ProcessStream would, but for the structure alone (the
 // levels, the table and the element's end tag): no context is kept and no
 // line is searched. Each occurrence that starts is noted in `start`.
-void FollowLine(ScannerState& s, ContextCache& cache, std::string_view input, const LineFacts& facts,
+void ScanStructure(ScannerState& s, ContextCache& cache, std::string_view input, const LineFacts& facts,
                 OccurrenceStart& start);
 
 // The state just after an occurrence of the table of row `row` started: the

@@ -16,6 +16,7 @@
 #include "blocks.h"
 #include "context.h"
 #include "display.h"
+#include "search_limits.h"
 #include "log_writer.h"
 #include "matcher.h"
 #include "sink.h"
@@ -56,6 +57,7 @@ struct RunState {
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
     // What the line scanned in full holds, and where each hit goes.
+    const Limits* limits = nullptr;  // when set, a hit counts only within them
     LineMatch found;
     LogStream output_file;
     LogWriter log_writer{&output_file};  // every hit goes to the log
@@ -74,6 +76,7 @@ struct RunInputs {
     // it stands, empty ones included, and the header lists one per line.
     std::optional<std::vector<std::string>> strings;
     bool word = false;         // strings count only as whole words
+    Limits limits;             // where hits count (--in, --not-in); none: everywhere
     std::string srchfilename;  // the export
     std::FILE* export_stream = nullptr;  // when set, read in place of srchfilename (not closed)
     std::string logfilename;   // empty: named after the export
@@ -83,7 +86,7 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
-    bool single_thread = false;  // no threads but the caller's: no block read ahead, the log written in place
+    bool single_thread = false;  // no threads but the caller's: blocks read one by one, the log written in place
     int threads = 0;             // threads that read and index blocks, the caller's included; 0: one per core
     TestHooks hooks;
 };

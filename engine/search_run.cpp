@@ -133,6 +133,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     const Clock now = in.clock ? in.clock : Clock([] { return std::time(nullptr); });
 
     run.sink = in.sink;
+    if (!in.limits.Empty()) run.limits = &in.limits;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
@@ -183,6 +184,10 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         AddMsgToOutputFile(run.output_file, in.srch_string);
     }
     AddMsgToOutputFile(run.output_file, "\n");
+    if (run.limits) {  // where the hits were looked for, and an empty line
+        AddMsgToOutputFile(run.output_file, DescribeLimits(*run.limits));
+        AddMsgToOutputFile(run.output_file, "\n");
+    }
 
     FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename)
                      ? nullptr

@@ -94,6 +94,12 @@ namespace {
     return at + 3 + n <= end && p[at + 2 + n] == '>' && SameBytes(p + start.at + 1, p + at + 2, n);
 }
 
+// Whether a line feed stands in [from, to): mostly both in one word.
+[[gnu::always_inline]] inline bool LineFeedBetween(const Marks& m, std::size_t from, std::size_t to) {
+    if (from >> 6 == to >> 6) return (m.lf[from >> 6] & ((std::uint64_t{1} << (to & 63)) - (std::uint64_t{1} << (from & 63)))) != 0;
+    return AnyMark(m.lf.data(), from, to);
+}
+
 template <class Unused = void>
 [[gnu::always_inline]] inline void IndexWith(const char* p, std::size_t begin, std::size_t end, const Marks& m,
                                              TagIndex& index) {
@@ -117,7 +123,7 @@ template <class Unused = void>
         for (std::uint64_t bits = (m.tag[w] | zero) & keep; bits; bits &= bits - 1) {
             const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
             const std::size_t at = (w << 6) + bit;
-            const bool line_ended = out != first && AnyMark(m.lf.data(), previous, at);
+            const bool line_ended = out != first && LineFeedBetween(m, previous, at);
             if (zero >> bit & 1) {
                 out->kind = TagKind::Zero;
             } else {

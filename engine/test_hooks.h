@@ -11,9 +11,9 @@ struct TestHooks {
     // nothing known of it in advance, on one thread, as the search is
     // specified. The fast ways of reading are held against it.
     bool line_by_line = false;
-    // When not 0, the thread that reads ahead stops for a while at random
-    // points, drawn from this seed, so that the other thread gets ahead of
-    // it or falls behind in every way.
+    // When not 0, the threads that read and index blocks stop for a while
+    // at random points, drawn from this seed, so that they keep pace with
+    // each other and with the walk in every way.
     std::uint64_t delay_seed = 0;
 };
 

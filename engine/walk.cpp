@@ -196,7 +196,7 @@ void WalkWholeLine(Walk& w, const Block& b, const Marks& m, std::size_t start, s
     facts.tag_marks = m.tag.data();
     facts.marks_base = base;
     OccurrenceStart noted;
-    FollowLine(w.s, w.cache, std::string_view(base + start, end - start), facts, noted);
+    ScanStructure(w.s, w.cache, std::string_view(base + start, end - start), facts, noted);
     if (noted.text) occurrence = {true, static_cast<std::size_t>(noted.text - base), noted.row};
 }
 

@@ -1,0 +1,45 @@
+// Where to look: a hit counts only where the context's fields (or the
+// element's name) match the patterns given with --in, and none given with
+// --not-in. A hit outside is no hit at all: not counted, logged or reported.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "context.h"
+
+// The fields a limit may name: the context's, as JSON names them, then
+// "element" (the element's name).
+inline constexpr std::size_t kLimitFields = kShownContextFields + 1;
+std::string_view LimitFieldName(std::size_t field);
+// The names, as a message lists them: "library, form, ..., element".
+std::string LimitFieldNames();
+
+struct FieldLimit {
+    std::size_t field = 0;
+    std::vector<std::string> patterns;  // upper case; any of them matches
+};
+
+struct Limits {
+    std::vector<FieldLimit> in;      // every field must match one of its patterns
+    std::vector<FieldLimit> not_in;  // no field may match any of its patterns
+    bool Empty() const { return in.empty() && not_in.empty(); }
+};
+
+// Adds "FIELD=PATTERN[,PATTERN]..." to the limits (`in` or not): patterns
+// for a field given before are added to its own. False, with a message in
+// `error`, for an unknown field, a missing "=" or an empty pattern.
+bool AddLimit(Limits& limits, std::string_view spec, bool in, std::string& error);
+
+// Whether `text` matches `pattern`: "*" stands for any bytes, "?" for one,
+// letters a to z compare as upper case.
+bool PatternMatches(std::string_view pattern, std::string_view text);
+
+// Whether a hit where the context stands counts.
+bool WithinLimits(const Limits& limits, const ScanContext& context);
+
+// The limits as the log's header says them, a line each ("only where
+// element is UCODE or USOURCE"), each ended by a line feed; "" for none.
+std::string DescribeLimits(const Limits& limits);
