@@ -155,7 +155,8 @@ RunResult Quelvar(Display& display, const RunInputs& inputs);
 bool ListEverything(Display& display, RunState& run, const std::string& outputfilename,
                     std::string_view end_message, std::string_view box_reason, bool close_file);
 
-// The log's path for an export: its file name cut at the first "." plus ".log".
+// The log's path for an export: its file name cut at the first "." after
+// its leading dots, plus ".log".
 std::string LogFileName(std::string_view srchfilename);
 
 // The standard asctime text of t in local time, ending in a line feed.

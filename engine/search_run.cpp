@@ -78,7 +78,11 @@ std::string LogFileName(std::string_view srchfilename) {
     std::size_t name = 0;  // start of the file name after the last separator
     for (std::size_t i = 0; i < srchfilename.size(); ++i)
         if (IsSeparator(srchfilename[i])) name = i + 1;
-    std::size_t dot = srchfilename.find('.', name);
+    // Leading dots belong to the name (".hidden.xml" gives ".hidden.log"):
+    // cut there, two hidden exports would share ".log".
+    std::size_t stem = name;
+    while (stem < srchfilename.size() && srchfilename[stem] == '.') ++stem;
+    std::size_t dot = srchfilename.find('.', stem);
     std::string log(srchfilename.substr(0, dot));
     log.append(".log");
     return log;

@@ -86,7 +86,13 @@ TEST(LogFileName, CutAtTheFirstDotOfTheFileName) {
     EXPECT_EQ(LogFileName("../x.xml"), "../x.log");
     EXPECT_EQ(LogFileName("dir.old/EXPORT.XML.BAK"), "dir.old/EXPORT.log");
     EXPECT_EQ(LogFileName("dir.old/export"), "dir.old/export.log");
-    EXPECT_EQ(LogFileName("a/.hidden"), "a/.log");
+    // A name that starts with a dot keeps what follows it: two hidden
+    // exports never share ".log".
+    EXPECT_EQ(LogFileName("a/.hidden"), "a/.hidden.log");
+    EXPECT_EQ(LogFileName("a/.hidden.xml"), "a/.hidden.log");
+    EXPECT_EQ(LogFileName(".other.xml"), ".other.log");
+    EXPECT_EQ(LogFileName("a/.xml"), "a/.xml.log");
+    EXPECT_EQ(LogFileName("a/..x.y"), "a/..x.log");
 #ifdef _WIN32
     EXPECT_EQ(LogFileName("C:\\DATA.OLD\\EXPORT.XML"), "C:\\DATA.OLD\\EXPORT.log");
     EXPECT_EQ(LogFileName("C:EXPORT.XML"), "C:EXPORT.log");
