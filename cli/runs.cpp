@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <map>
 #include <thread>
 
 #ifdef _WIN32
@@ -111,6 +111,14 @@ bool PageReplacesSomething(const RunPlan& plan) {
     return false;
 }
 
+// The system's reason for a log that could not be created, which the box
+// (the dialog's fixed text) does not give.
+void PrintLogError(const RunResult& result, const std::string& prefix) {
+    if (result.outcome == RunOutcome::LogNotOpened && !result.log_error.empty())
+        std::fprintf(stderr, "reposearch: %scannot create the log %s: %s\n", prefix.c_str(),
+                     Quoted(result.logfilename).c_str(), result.log_error.c_str());
+}
+
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
@@ -162,6 +170,7 @@ int RunOne(const RunPlan& plan) {
         else if (!plan.json)  // the summary, beside the log or in its place
             printed = WriteAll(log_to_stdout ? stderr : stdout, box.text) && printed;
     }
+    PrintLogError(result, "");
     if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
     if (!printed) WriteFailed("the summary");
     if (!completed || !json_ok || !printed || !page_ok) return 2;
@@ -211,7 +220,8 @@ std::string WhatFailed(const Job& job) {
     if (!job.failure.empty()) return job.failure;
     switch (job.result.outcome) {
     case RunOutcome::OutOfMemory: return "out of memory";
-    case RunOutcome::LogNotOpened: return "the log could not be created";
+    case RunOutcome::LogNotOpened:
+        return "the log could not be created" + (job.result.log_error.empty() ? "" : ": " + job.result.log_error);
     case RunOutcome::ExportNotOpened: return "the export could not be opened";
     case RunOutcome::ReadError: return "a read error stopped it";
     case RunOutcome::Completed: break;
@@ -235,18 +245,20 @@ std::string Place(const std::string& path) {
 // The log names beside the exports: the rule of one export, unless that
 // names another export of the run or a log taken already (a.b.xml and a.c.xml
 // both give a.log); then the export's whole name with ".log". An export no
-// name is left for fails with a message.
+// name is left for fails with a message that says what holds each name.
 void NameLogs(std::vector<Job>& jobs) {
-    std::set<std::string> taken;  // the exports' places, then the logs'
+    std::map<std::string, std::string> taken;  // place: what holds it (an export, then the logs)
     for (const Job& job : jobs)
-        if (!job.item->from_stdin) taken.insert(Place(job.item->name));
+        if (!job.item->from_stdin) taken.emplace(Place(job.item->name), "the export " + Quoted(job.item->name));
     for (Job& job : jobs) {
         if (job.item->from_stdin || !job.failure.empty()) continue;
-        std::string name = LogFileName(job.item->name);
-        if (taken.count(Place(name))) name = job.item->name + ".log";
-        if (!taken.insert(Place(name)).second) {
-            job.failure = "no name is left for its log: " + Quoted(LogFileName(job.item->name)) + " and " +
-                          Quoted(name) + " are taken by other exports or their logs";
+        const std::string first = LogFileName(job.item->name);
+        const auto held = taken.find(Place(first));
+        std::string name = held == taken.end() ? first : job.item->name + ".log";
+        const auto [at, added] = taken.emplace(Place(name), "the log of " + Quoted(job.item->name));
+        if (!added) {
+            job.failure = "no name is left for its log: " + Quoted(first) + " is " + held->second;
+            if (Place(name) != Place(first)) job.failure += " and " + Quoted(name) + " " + at->second;
             continue;
         }
         job.logfilename = name;
@@ -331,6 +343,7 @@ void ManyRuns::Emit(Job& job) {
         std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
     } else if (!Completed(job)) {
         for (const Box& box : job.boxes) PrintFailure(box, prefix);
+        PrintLogError(job.result, prefix);
         if (!job.json_ok) std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
     }
 }

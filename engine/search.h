@@ -143,6 +143,7 @@ struct RunResult {
     std::uint64_t lines = 0;    // lines read
     std::uint64_t lines_scanned_ahead = 0;  // of them, those the reading thread scanned
     std::string logfilename;
+    std::string log_error;  // why the log could not be created (LogNotOpened), as the system says it
 };
 
 // The whole search: strings, log, export, progress, summary. Every outcome is

@@ -1,6 +1,7 @@
 // One complete search: builds the strings, names and opens the log, has the
 // pipeline read the export, and writes the ending and the summary.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -163,9 +164,16 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     if (in.log_stream) {
         run.output_file.file = in.log_stream;
-    } else if (!SameFile(logfilename, in.srchfilename) && !IsDirectory(logfilename)) {
+    } else if (SameFile(logfilename, in.srchfilename)) {
+        result.log_error = "it is the export";
+    } else if (IsDirectory(logfilename)) {
+        result.log_error = std::make_error_code(std::errc::is_a_directory).message();
+    } else {
         // From here the log belongs to run.output_file, which closes it.
+        errno = 0;
         run.output_file.file = OpenFile(logfilename, "wb");
+        if (!run.output_file.file)
+            result.log_error = errno ? std::error_code(errno, std::generic_category()).message() : "unknown reason";
     }
     if (!run.output_file.file) {
         display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +

@@ -86,6 +86,20 @@ TEST_F(ManyExports, OneFailingExportLeavesTheOthersSearchedAndGivesTwo) {
               0u)
         << o.err;
     EXPECT_NE(ReadFile(dir / "c.log").find("'CUSTNO' found 2 times"), std::string::npos);
+    // A log that cannot be created: the summary and the message say why.
+    testutil::fs::remove(dir / "c.log");
+    testutil::fs::create_directory(dir / "c.log");
+    o = Cli({"-q", "-e", "custno", dir / "a.xml", dir / "c.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.out.find("'" + (dir / "c.xml") + "', log '" + (dir / "c.log") +
+                         "', failed: the log could not be created: Is a directory:\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.err.find("\nreposearch: " + (dir / "c.xml") + ": cannot create the log '" + (dir / "c.log") +
+                         "': Is a directory\n"),
+              std::string::npos)
+        << o.err;
+    testutil::fs::remove(dir / "c.log");
     // Nothing found anywhere and nothing failed: 1.
     EXPECT_EQ(Cli({"-q", "-e", "absent", dir / "a.xml", dir / "c.xml"}).status, 1);
 }
@@ -146,6 +160,20 @@ TEST_F(ManyExports, LogsThatWouldMeetAreNamedApart) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(ReadFile(dir / "x.log"), export_named_like_a_log);
     EXPECT_NE(ReadFile(dir / "x.xml.log").find("CUSTNO XML"), std::string::npos);
+
+    // No name left: the message says which name each rule gave and what
+    // holds it.
+    WriteFile(dir / "x", Export({"custno bare"}));
+    o = Cli({"-q", "-e", "custno", dir / "x.log", dir / "x"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + (dir / "x") + ": no name is left for its log: '" + (dir / "x.log") +
+                         "' is the export '" + (dir / "x.log") + "'\n");
+    WriteFile(dir / "a.c.xml.log", Export({"custno"}));
+    o = Cli({"-q", "-e", "custno", dir / "a.b.xml", dir / "a.c.xml.log", dir / "a.c.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + (dir / "a.c.xml") + ": no name is left for its log: '" + (dir / "a.log") +
+                         "' is the log of '" + (dir / "a.b.xml") + "' and '" + (dir / "a.c.xml.log") +
+                         "' the export '" + (dir / "a.c.xml.log") + "'\n");
 
     // --log naming one of the exports is refused before anything is written.
     o = Cli({"-q", "--log", dir / "x.xml", "-e", "custno", dir / "a.b.xml", dir / "x.xml"});
