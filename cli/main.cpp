@@ -193,19 +193,16 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     case Options::Action::Search: break;
     }
 
-    std::vector<std::string> operands;
-    for (const std::string& operand : o.exports) {
 #ifdef _WIN32
-        if (operand != "-") {  // the shell leaves wildcards to the program
-            for (std::string& name : ExpandWildcards(operand)) operands.push_back(std::move(name));
-            continue;
-        }
+    const bool wildcards = true;  // the shell leaves them to the program
+#else
+    const bool wildcards = false;
 #endif
-        operands.push_back(operand);
-    }
-    bool folders = false;
+    ExportList list = ListExports(o.exports, wildcards);
+    const bool folders = list.folders;
     RunPlan plan;
-    plan.exports = ListExports(operands, folders);
+    plan.exports = std::move(list.exports);
+    plan.empty_folders = std::move(list.empty_folders);
     std::size_t from_stdin = 0;
     for (const ExportItem& e : plan.exports) from_stdin += e.from_stdin;
     if (from_stdin > 1) return UsageError("standard input is read only once");

@@ -58,6 +58,15 @@ std::optional<std::uint64_t> FileSize(const ExportItem& item) {
     return static_cast<std::uint64_t>(size);
 }
 
+// The result of an export that was not searched at all: every string
+// with 0, as a failed search lists them.
+RunResult NotSearched(const RunPlan& plan, RunOutcome outcome) {
+    RunResult result;
+    result.outcome = outcome;
+    for (const std::string& text : plan.strings) result.counts.push_back({text.substr(0, kMaxSearchString), 0});
+    return result;
+}
+
 // The sinks a search reports to besides its log: the JSON records, the
 // page, both or none.
 HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
@@ -86,7 +95,9 @@ void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
 
 // Writes the page and closes it. False with a message when it failed.
 bool FinishPage(std::FILE* file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
-    bool ok = WriteHtmlReport(file, plan.strings, plan.word, parts);
+    std::vector<std::string> notices;
+    for (const std::string& folder : plan.empty_folders) notices.push_back(folder + ": the folder holds no .xml file");
+    bool ok = WriteHtmlReport(file, plan.strings, plan.word, parts, notices);
     ok = std::fclose(file) == 0 && ok;
     if (!ok) WriteFailed("the page " + Quoted(plan.html_name));
     return ok;
@@ -119,9 +130,32 @@ void PrintLogError(const RunResult& result, const std::string& prefix) {
                      Quoted(result.logfilename).c_str(), result.log_error.c_str());
 }
 
+// One export that cannot be searched at all: its message, its records and
+// its place on the page, and no log.
+int FailOne(const RunPlan& plan, const ExportItem& item) {
+    std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
+    const RunResult result = NotSearched(plan, RunOutcome::ExportNotOpened);
+    if (plan.json) {
+        Binary(stdout);
+        JsonWriter json(stdout);
+        JsonBegin(json, item.name, plan.strings);
+        if (!JsonEnd(json, result)) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
+    }
+    if (std::FILE* page_file = plan.html_given ? OpenPage(plan) : nullptr) {
+        HtmlExport page;
+        StartPage(page, plan, item);
+        page.started.clear();
+        page.failure = item.failure;
+        page.result = result;
+        FinishPage(page_file, plan, {&page});
+    }
+    return 2;
+}
+
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
+    if (!item.failure.empty()) return FailOne(plan, item);
     const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
     RunInputs inputs;
     inputs.srchfilename = item.name;
@@ -185,6 +219,7 @@ struct Job {
     std::uint64_t size = 0;   // of the file, 0 when unknown
     // What the run left.
     std::string failure;  // why it was not searched at all
+    RunOutcome failed_as = RunOutcome::ExportNotOpened;  // the outcome that failure gives
     bool ran = false;
     RunResult result;
     std::vector<Box> boxes;
@@ -258,6 +293,7 @@ void NameLogs(std::vector<Job>& jobs) {
         const auto [at, added] = taken.emplace(Place(name), "the log of " + Quoted(job.item->name));
         if (!added) {
             job.failure = "no name is left for its log: " + Quoted(first) + " is " + held->second;
+            job.failed_as = RunOutcome::LogNotOpened;
             if (Place(name) != Place(first)) job.failure += " and " + Quoted(name) + " " + at->second;
             continue;
         }
@@ -272,6 +308,7 @@ struct ManyRuns {
     int Run();
     void Work();
     void RunJob(std::size_t k, bool direct);
+    void WaitForTurn(std::size_t k);
     void Emit(Job& job);
     void DrawProgress();
     std::vector<StringCount> Totals() const;
@@ -291,32 +328,46 @@ struct ManyRuns {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// Until every export before the k-th is written out: then the k-th writes
+// straight to the run's outputs.
+void ManyRuns::WaitForTurn(std::size_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    emitted_.wait(lock, [&] { return next_emit_ == k; });
+}
+
 void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
-    if (!job.failure.empty()) return;
     const ExportItem& item = *job.item;
+    if (page_file_) StartPage(job.page, plan_, item);
+    if (!job.failure.empty()) {  // its records are written in its turn
+        job.result = job.page.result = NotSearched(plan_, job.failed_as);
+        job.page.started.clear();
+        job.page.failure = job.failure;
+        return;
+    }
+    // Output that waits its turn goes to temporary files; without them the
+    // search waits for its turn instead.
+    if (!direct && ((job.logfilename.empty() && !(job.log_spool = OpenSpool())) ||
+                    (plan_.json && !(job.json_spool = OpenSpool())))) {
+        if (job.log_spool) std::fclose(job.log_spool);
+        if (job.json_spool) std::fclose(job.json_spool);
+        job.log_spool = job.json_spool = nullptr;
+        WaitForTurn(k);
+        direct = true;
+    }
     RunInputs inputs;
     inputs.srchfilename = item.name;
     inputs.word = plan_.word;
     inputs.strings = plan_.strings;
     if (item.from_stdin) inputs.export_stream = stdin;
     if (job.logfilename.empty()) {
-        if (!direct && !(job.log_spool = OpenSpool())) {
-            job.failure = std::string("no temporary file for its log: ") + std::strerror(errno);
-            return;
-        }
         inputs.log_stream = direct ? shared_log_ : job.log_spool;
         inputs.log_stream_name = shared_log_name_;
     } else {
         inputs.logfilename = job.logfilename;
     }
-    if (plan_.json && !direct && !(job.json_spool = OpenSpool())) {
-        job.failure = std::string("no temporary file for its JSON records: ") + std::strerror(errno);
-        return;
-    }
     JsonWriter json(direct ? stdout : job.json_spool);
     if (plan_.json) JsonBegin(json, inputs.srchfilename, plan_.strings);
-    if (page_file_) StartPage(job.page, plan_, item);
     std::optional<TeeSink> both;
     inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_ ? &job.page : nullptr, both);
     JobDisplay display(job);
@@ -341,6 +392,14 @@ void ManyRuns::Emit(Job& job) {
     const std::string prefix = job.item->name + ": ";
     if (!job.failure.empty()) {
         std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+        if (plan_.json) {  // its records, in its turn
+            JsonWriter json(stdout);
+            JsonBegin(json, job.item->name, plan_.strings);
+            if (!JsonEnd(json, job.result)) {
+                WriteFailed("the JSON records");
+                output_failed_ = true;
+            }
+        }
     } else if (!Completed(job)) {
         for (const Box& box : job.boxes) PrintFailure(box, prefix);
         PrintLogError(job.result, prefix);
@@ -428,6 +487,8 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
 }
 
 int ManyRuns::Run() {
+    for (const std::string& folder : plan_.empty_folders)
+        std::fprintf(stderr, "reposearch: %s: the folder holds no .xml file\n", folder.c_str());
     // Where the logs go: beside each export, or all into one; the log of
     // standard input goes to standard output unless --log names a file.
     bool log_on_stdout = plan_.log_given && plan_.log_name == "-";
@@ -496,15 +557,14 @@ int ManyRuns::Run() {
     for (const StringCount& c : totals) found = found || c.count > 0;
     if (page_file_) {
         std::vector<const HtmlExport*> parts;
-        for (const Job& job : jobs_)
-            if (job.ran) parts.push_back(&job.page);
+        for (const Job& job : jobs_) parts.push_back(&job.page);
         output_failed_ = !FinishPage(page_file_, plan_, parts) || output_failed_;
     }
     if (log_file_opened_ && std::fclose(shared_log_) != 0) {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
-    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search: the folders given hold no .xml file\n");
+    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search\n");
     if (plan_.json) {
         JsonWriter json(stdout);
         if (!JsonSummary(json, completed, failed, totals)) {
@@ -515,7 +575,7 @@ int ManyRuns::Run() {
         WriteFailed("the summary");
         output_failed_ = true;
     }
-    if (failed > 0 || output_failed_) return 2;
+    if (failed > 0 || output_failed_ || jobs_.empty()) return 2;  // nothing searched at all is no "not found"
     return found ? 0 : 1;
 }
 

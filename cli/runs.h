@@ -16,6 +16,7 @@ struct RunPlan {
     bool json = false;
     bool show_progress = false;
     std::vector<ExportItem> exports;
+    std::vector<std::string> empty_folders;  // folders given that hold no export
     // Several exports, or a folder: each export's counts, then the totals,
     // and a JSON summary record.
     bool many = false;

@@ -195,7 +195,7 @@ void HtmlExport::OnHit(const Hit& hit) {
 }
 
 bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports) {
+                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& notices) {
     std::string out;
     bool ok = true;
     auto flush = [&](bool last) {
@@ -221,6 +221,14 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
     out.append(word ? "true" : "false");
     out.append(",\"limit\":");
     AppendNumber(out, kHtmlHitLimit);
+    if (!notices.empty()) {
+        out.append(",\"notices\":[");
+        for (std::size_t i = 0; i < notices.size(); ++i) {
+            if (i) out.push_back(',');
+            AppendPageString(out, notices[i]);
+        }
+        out.push_back(']');
+    }
     out.append(",\"exports\":[");
     std::size_t room = kHtmlHitLimit;  // hits the page may still take
     for (std::size_t e = 0; e < exports.size(); ++e) {
@@ -240,7 +248,12 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
         AppendPageString(out, x.started);
         out.append(",\"outcome\":\"");
         out.append(OutcomeName(r));
-        out.append("\",\"counts\":[");
+        out.push_back('"');
+        if (!x.failure.empty()) {
+            out.append(",\"failure\":");
+            AppendPageString(out, x.failure);
+        }
+        out.append(",\"counts\":[");
         for (std::size_t i = 0; i < r.counts.size(); ++i) {
             if (i) out.push_back(',');
             AppendNumber(out, static_cast<std::uint64_t>(r.counts[i].count));

@@ -24,6 +24,7 @@ struct HtmlExport final : HitSink {
     std::string name;
     std::optional<std::uint64_t> size;  // of the file, none for a stream
     std::string started;                // when the search ran, as the log says it
+    std::string failure;                // why it was not searched at all, when it was not
     bool word = false;                  // strings count as whole words only
     std::size_t limit = kHtmlHitLimit;
     RunResult result;                   // set once the search is over
@@ -45,10 +46,11 @@ struct HtmlExport final : HitSink {
 };
 
 // Writes the page for a search of `strings` over these exports, in this
-// order, no more than kHtmlHitLimit hits in all. Returns whether every byte
-// reached the file.
+// order, no more than kHtmlHitLimit hits in all, with the run's `notices`
+// (what the front end has to say of the run as a whole). Returns whether
+// every byte reached the file.
 bool WriteHtmlReport(std::FILE* out, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports);
+                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& notices = {});
 
 // A text as a JSON string the page shows as it is: valid UTF-8 as it stands,
 // each byte that is not as U+FFFD, control characters as their visible

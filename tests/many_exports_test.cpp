@@ -63,10 +63,22 @@ TEST_F(ManyExports, AFolderIsSearchedForXmlFilesNestedAndSorted) {
               std::string::npos);
     EXPECT_FALSE(testutil::fs::exists(e + "/notes.log"));
 
-    o = Cli({"-q", "-e", "custno", dir / "exports/sub/empty"});
+    // A folder without exports is named; the status is the others' ...
+    const std::string empty = dir / "exports/sub/empty";
+    o = Cli({"-q", "-e", "custno", empty, e + "/b.xml"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "reposearch: " + empty + ": the folder holds no .xml file\n");
+    o = Cli({"-q", "-e", "absent", empty, e + "/b.xml"});
     EXPECT_EQ(o.status, 1);
+    // ... unless nothing was searched at all.
+    o = Cli({"-q", "-e", "custno", empty});
+    EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
-    EXPECT_NE(o.err.find("no export to search"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err, "reposearch: " + empty + ": the folder holds no .xml file\nreposearch: no export to search\n");
+    o = Cli({"-q", "--json", "-e", "custno", empty});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "{\"type\":\"summary\",\"data\":{\"exports\":0,\"completed\":0,\"failed\":0,\"counts\":"
+                     "[{\"string\":{\"text\":\"CUSTNO\"},\"count\":0}]}}\n");
 }
 
 TEST_F(ManyExports, OneFailingExportLeavesTheOthersSearchedAndGivesTwo) {
@@ -168,6 +180,18 @@ TEST_F(ManyExports, LogsThatWouldMeetAreNamedApart) {
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, "reposearch: " + (dir / "x") + ": no name is left for its log: '" + (dir / "x.log") +
                          "' is the export '" + (dir / "x.log") + "'\n");
+    EXPECT_NE(o.out.find("'" + (dir / "x") + "', failed: no name is left for its log: "), std::string::npos)
+        << o.out;
+    // It has its records too, with its outcome, in its turn.
+    o = Cli({"-q", "--json", "-e", "custno", dir / "x", dir / "x.log"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out.substr(0, o.out.find("\n{\"type\":\"begin\"", 1) + 1),
+              "{\"type\":\"begin\",\"data\":{\"export\":{\"text\":\"" + (dir / "x") +
+                  "\"},\"strings\":[{\"text\":\"CUSTNO\"}]}}\n"
+                  "{\"type\":\"end\",\"data\":{\"outcome\":\"log_incomplete\",\"lines\":0,\"counts\":"
+                  "[{\"string\":{\"text\":\"CUSTNO\"},\"count\":0}]}}\n")
+        << o.out;
+    EXPECT_NE(o.out.find("\"summary\",\"data\":{\"exports\":2,\"completed\":1,\"failed\":1,"), std::string::npos);
     WriteFile(dir / "a.c.xml.log", Export({"custno"}));
     o = Cli({"-q", "-e", "custno", dir / "a.b.xml", dir / "a.c.xml.log", dir / "a.c.xml"});
     EXPECT_EQ(o.status, 2);

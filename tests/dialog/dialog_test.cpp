@@ -231,20 +231,40 @@ const std::string kSmallExport =
     "<USOURCE:USOURCE>\r\nentry calc\r\n  call helper()\r\n</USOURCE:USOURCE>\r\n</OCC>\r\n";
 
 // Runs reposearch-cli.exe with these arguments; its exit code, or 99 when it
-// did not end.
-DWORD RunCli(const std::wstring& arguments) {
+// did not end. With `output`, what it wrote to standard output and error
+// (through files in `dir`), one after the other.
+DWORD RunCli(const std::wstring& arguments, std::string* output = nullptr, const std::wstring& dir = L"") {
     std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const std::wstring out_path = dir + L"\\stdout.txt", err_path = dir + L"\\stderr.txt";
+    HANDLE out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
+    if (output) {
+        out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        err = CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out;
+        si.hStdError = err;
+    }
     PROCESS_INFORMATION cli{};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &si, &cli))
-        return 98;
-    DWORD code = 99;
-    if (WaitForSingleObject(cli.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(cli.hProcess, &code);
-    CloseHandle(cli.hProcess);
-    CloseHandle(cli.hThread);
+    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, output != nullptr,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &cli);
+    DWORD code = started ? 99 : 98;
+    if (started && WaitForSingleObject(cli.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(cli.hProcess, &code);
+    if (started) {
+        CloseHandle(cli.hProcess);
+        CloseHandle(cli.hThread);
+    }
+    if (output) {
+        CloseHandle(out);
+        CloseHandle(err);
+        *output = ReadWide(out_path) + ReadWide(err_path);
+        DeleteFileW(out_path.c_str());
+        DeleteFileW(err_path.c_str());
+    }
     return code;
 }
 
@@ -376,6 +396,27 @@ TEST_F(WidePathTest, TheCommandLineExpandsWildcardsAndSearchesMany) {
     EXPECT_NE(second, std::string::npos) << log;
     EXPECT_LT(first, second);
     EXPECT_EQ(log.find("notes.txt"), std::string::npos);
+}
+
+// A wildcard that matches nothing: said so, no log, a failure.
+TEST_F(WidePathTest, AWildcardThatMatchesNothingIsAFailure) {
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WriteWide(folder + L"\\b.XML", kSmallExport));
+    std::string output;
+    EXPECT_EQ(RunCli(L"-q --json -e helper \"" + folder + L"\\nomatch*.xml\"", &output, Wide(dir)), 2u);
+    EXPECT_NE(output.find("\"outcome\":\"export_not_opened\""), std::string::npos) << output;
+    EXPECT_NE(output.find("nomatch*.xml: no file matches\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Unable to open output file"), std::string::npos) << output;
+    // Among others: they are searched, it fails in its place.
+    EXPECT_EQ(RunCli(L"-q -e helper \"" + folder + L"\\nomatch*.xml\" \"" + folder + L"\\b.*\"", &output, Wide(dir)),
+              2u);
+    EXPECT_NE(output.find("Totals over 2 exports (1 completed, 1 failed):"), std::string::npos) << output;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.log").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);  // b.log alone
+    EXPECT_EQ(std::wstring(found.cFileName), L"b.log");
+    EXPECT_FALSE(FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 // The manifest in effect: the common controls of version 6 loaded (the themed
