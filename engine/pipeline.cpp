@@ -139,6 +139,13 @@ std::uint64_t ScanLineByLine(RunState& run, LineReader& reader, Progress& progre
     return line_number;
 }
 
+// Where the display may change next, or where a run that may be
+// interrupted looks at its flag, whichever comes first.
+std::uint64_t NextStop(const Progress& p, const RunState& run, std::uint64_t position) {
+    const std::uint64_t at = NextUpdateAt(p, position);
+    return run.cancel ? std::min(at, position + kClockStride) : at;
+}
+
 }  // namespace
 
 std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, Display& display,
@@ -146,7 +153,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
     if (run.line_by_line) return ScanLineByLine(run, reader, progress, display, now);
     std::uint64_t line_number = 0;
     Ahead ahead;
-    std::uint64_t next_update = NextUpdateAt(progress, reader.position);
+    std::uint64_t next_update = NextStop(progress, run, reader.position);
     std::string_view line;
     // With a place marked wherever a string starts, the lines where none
     // does need their structure alone (not with an empty string: it is in
@@ -183,7 +190,7 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
         ++line_number;
         if (reader.utf16 && !progress.utf16) {  // known from the first block on
             progress.utf16 = true;
-            next_update = NextUpdateAt(progress, reader.position);
+            next_update = NextStop(progress, run, reader.position);
         }
         {  // the line, scanned in full
             run.export_line = FileLineNumber(reader, line_number);
@@ -201,7 +208,11 @@ std::uint64_t ScanExport(RunState& run, LineReader& reader, Progress& progress, 
         }
         if (reader.position < next_update) continue;  // the display cannot have changed
         UpdateProgress(progress, display, FileOffset(reader, reader.position), line_number, now);
-        next_update = NextUpdateAt(progress, reader.position);
+        if (run.cancel && run.cancel->load(std::memory_order_relaxed)) {
+            run.interrupted = true;
+            break;
+        }
+        next_update = NextStop(progress, run, reader.position);
     }
     run.match_marks = nullptr;  // they go with the buffer
     return line_number;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -89,6 +90,8 @@ struct RunState {
     // followed for their structure alone.
     std::uint64_t follow_at_least = 4096;
     bool line_by_line = false;  // the reference way of reading (see TestHooks)
+    const std::atomic<bool>* cancel = nullptr;  // see RunInputs
+    bool interrupted = false;  // the reading stopped there
 
     RunState() = default;
     RunState(const RunState&) = delete;  // the log writer points into it
@@ -115,6 +118,9 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
+    // When set, the run stops once it finds it true: it looks at it where the
+    // progress may change, at least every few megabytes read.
+    const std::atomic<bool>* cancel = nullptr;
     bool single_thread = false;  // no threads but the caller's: nothing read ahead, the log written in place
     bool whole_blocks_ahead = false;  // tests: a block read ahead is scanned to its end before its lines are read
     std::uint64_t follow_at_least = 4096;  // tests: see RunState
@@ -127,6 +133,7 @@ enum class RunOutcome {
     LogNotOpened,     // nothing written
     ExportNotOpened,  // log holds the header, the reason and the summary
     ReadError,        // the export stopped at a read error
+    Interrupted,      // stopped by RunInputs::cancel; the log ends saying where
 };
 
 struct StringCount {

@@ -131,6 +131,27 @@ std::vector<StringCount> Counts(const RunState& run) {
     return counts;
 }
 
+// Ends a run that was stopped before the end of the export: the log ends
+// with a line that says where, the summary is left out (its counts would
+// stand for part of the export).
+RunResult Interrupted(Display& display, const RunInputs& in, RunState& run, RunResult& result,
+                      const std::string& logfilename, bool close_log, const Clock& now) {
+    const std::string end_message = "\nSearch of file " + Quoted(in.srchfilename) + " interrupted after " +
+                                    std::to_string(result.lines) + " lines at " + AscTime(now());
+    AddMsgToOutputFile(run.output_file, end_message);
+    result.log_complete = CloseLog(run.output_file, close_log);
+    result.outcome = RunOutcome::Interrupted;
+    result.counts = Counts(run);
+    for (const StringCount& c : result.counts) result.found = result.found || c.count > 0;
+    std::string text = end_message.substr(1);
+    if (result.log_complete)
+        text.append("The hits found before are in output file " + Quoted(logfilename) + "\n");
+    else
+        text.append("Writing to output file " + Quoted(logfilename) + " failed: the log is incomplete.\n");
+    display.ShowMessageBox(text, "Search Interrupted");
+    return result;
+}
+
 // The body of a run; Quelvar adds the out-of-memory guard around it.
 RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     RunResult result;
@@ -139,6 +160,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     run.sink = in.sink;
     run.follow_at_least = in.follow_at_least;
     run.line_by_line = in.hooks.line_by_line;
+    run.cancel = in.cancel;
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
@@ -224,6 +246,8 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     fptr.reset();
     result.lines = FileLineNumber(reader, line_number);
     result.lines_scanned_ahead = run.lines_scanned_ahead;
+
+    if (run.interrupted) return Interrupted(display, in, run, result, logfilename, close_log, now);
 
     std::string end_message;
     std::string box_reason;
