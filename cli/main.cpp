@@ -23,6 +23,7 @@
 #include "../engine/paths.h"
 #include "../engine/utf16.h"
 #include "exports.h"
+#include "interrupt.h"
 #include "options.h"
 #include "runs.h"
 #include "terminal.h"
@@ -247,7 +248,10 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.log_name = o.log_name;
     plan.html_given = o.html_given;
     plan.html_name = o.html_name;
-    return RunExports(plan);
+    CatchInterrupts();
+    plan.cancel = &InterruptFlag();
+    const int status = RunExports(plan);
+    return InterruptStatus() ? InterruptStatus() : status;
 }
 
 }  // namespace

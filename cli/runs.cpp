@@ -22,6 +22,7 @@
 #include "../engine/json_writer.h"
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
+#include "page_file.h"
 #include "spool.h"
 #include "terminal.h"
 
@@ -75,14 +76,15 @@ HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
 }
 
 // The page of hits, opened before the searches so that a name that cannot
-// be written to fails at once. Null with a message when it cannot be made.
-std::FILE* OpenPage(const RunPlan& plan) {
-    std::FILE* page = OpenFile(plan.html_name, "wb");
-    if (!page)
-        std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(),
-                     std::strerror(errno));
-    return page;
+// be written to fails at once. False with a message when it cannot be made.
+bool OpenPage(const RunPlan& plan, PageFile& page) {
+    std::string error;
+    if (OpenPageFile(page, plan.html_name, error)) return true;
+    std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(), error.c_str());
+    return false;
 }
+
+bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(); }
 
 // A page part for an export, before its search.
 void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
@@ -93,13 +95,19 @@ void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
     if (!page.started.empty() && page.started.back() == '\n') page.started.pop_back();
 }
 
-// Writes the page and closes it. False with a message when it failed.
-bool FinishPage(std::FILE* file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
+// Writes the page and gives it its name; an interrupted run leaves the
+// page there was. False with a message when it failed.
+bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
+    std::string error;
+    if (Interrupted(plan)) return ClosePageFile(file, false, error);
     std::vector<std::string> notices;
     for (const std::string& folder : plan.empty_folders) notices.push_back(folder + ": the folder holds no .xml file");
-    bool ok = WriteHtmlReport(file, plan.strings, plan.word, parts, notices);
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) WriteFailed("the page " + Quoted(plan.html_name));
+    errno = 0;
+    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, notices);
+    if (!written) error = std::strerror(errno ? errno : EIO);
+    // Stopped while it was written: not put in place either.
+    const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;
+    if (!ok) std::fprintf(stderr, "reposearch: writing the page %s failed: %s\n", Quoted(plan.html_name).c_str(), error.c_str());
     return ok;
 }
 
@@ -141,7 +149,8 @@ int FailOne(const RunPlan& plan, const ExportItem& item) {
         JsonBegin(json, item.name, plan.strings);
         if (!JsonEnd(json, result)) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
     }
-    if (std::FILE* page_file = plan.html_given ? OpenPage(plan) : nullptr) {
+    PageFile page_file;
+    if (plan.html_given && OpenPage(plan, page_file)) {
         HtmlExport page;
         StartPage(page, plan, item);
         page.started.clear();
@@ -181,13 +190,14 @@ int RunOne(const RunPlan& plan) {
         JsonBegin(json_writer, inputs.srchfilename, plan.strings);
     }
     HtmlExport page;
-    std::FILE* page_file = nullptr;
+    PageFile page_file;
     if (plan.html_given) {
-        if (!(page_file = OpenPage(plan))) return 2;
+        if (!OpenPage(plan, page_file)) return 2;
         StartPage(page, plan, item);
     }
     std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, page_file ? &page : nullptr, both);
+    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, plan.html_given ? &page : nullptr, both);
+    inputs.cancel = plan.cancel;
 
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
@@ -195,12 +205,14 @@ int RunOne(const RunPlan& plan) {
     const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
     const bool json_ok = !plan.json || JsonEnd(json_writer, result);
     page.result = result;
-    const bool page_ok = !page_file || FinishPage(page_file, plan, {&page});
+    const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
     for (const Box& box : display.boxes) {
         if (!completed)
             PrintFailure(box, "");
+        else if (Interrupted(plan))  // what finished, told where nothing more is awaited
+            printed = WriteAll(stderr, box.text) && printed;
         else if (!plan.json)  // the summary, beside the log or in its place
             printed = WriteAll(log_to_stdout ? stderr : stdout, box.text) && printed;
     }
@@ -221,6 +233,7 @@ struct Job {
     std::string failure;  // why it was not searched at all
     RunOutcome failed_as = RunOutcome::ExportNotOpened;  // the outcome that failure gives
     bool ran = false;
+    bool not_started = false;  // the run was interrupted before its turn
     RunResult result;
     std::vector<Box> boxes;
     bool json_ok = true;
@@ -259,6 +272,7 @@ std::string WhatFailed(const Job& job) {
         return "the log could not be created" + (job.result.log_error.empty() ? "" : ": " + job.result.log_error);
     case RunOutcome::ExportNotOpened: return "the export could not be opened";
     case RunOutcome::ReadError: return "a read error stopped it";
+    case RunOutcome::Interrupted: return "interrupted after " + std::to_string(job.result.lines) + " lines";
     case RunOutcome::Completed: break;
     }
     return job.result.log_complete ? "the JSON records could not be written" : "the log is incomplete";
@@ -308,6 +322,7 @@ struct ManyRuns {
     int Run();
     void Work();
     void RunJob(std::size_t k, bool direct);
+    void SkipJob(std::size_t k);
     void WaitForTurn(std::size_t k);
     void Emit(Job& job);
     void DrawProgress();
@@ -319,7 +334,7 @@ struct ManyRuns {
     std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
-    std::FILE* page_file_ = nullptr;   // the page of hits, when asked for
+    PageFile page_file_;               // the page of hits, when asked for
     bool output_failed_ = false;       // something printed did not get through
     std::mutex mutex_;
     std::condition_variable emitted_;
@@ -335,10 +350,22 @@ void ManyRuns::WaitForTurn(std::size_t k) {
     emitted_.wait(lock, [&] { return next_emit_ == k; });
 }
 
+// An export the run was interrupted before: its records and its place on
+// the page say so.
+void ManyRuns::SkipJob(std::size_t k) {
+    Job& job = jobs_[k];
+    job.not_started = true;
+    job.result = job.page.result = NotSearched(plan_, RunOutcome::Interrupted);
+    if (page_file_.file) {
+        StartPage(job.page, plan_, *job.item);
+        job.page.started.clear();
+    }
+}
+
 void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
     const ExportItem& item = *job.item;
-    if (page_file_) StartPage(job.page, plan_, item);
+    if (page_file_.file) StartPage(job.page, plan_, item);
     if (!job.failure.empty()) {  // its records are written in its turn
         job.result = job.page.result = NotSearched(plan_, job.failed_as);
         job.page.started.clear();
@@ -369,7 +396,8 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     JsonWriter json(direct ? stdout : job.json_spool);
     if (plan_.json) JsonBegin(json, inputs.srchfilename, plan_.strings);
     std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_ ? &job.page : nullptr, both);
+    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_.file ? &job.page : nullptr, both);
+    inputs.cancel = plan_.cancel;
     JobDisplay display(job);
     job.result = Quelvar(display, inputs);
     job.page.result = job.result;
@@ -390,8 +418,8 @@ void ManyRuns::Emit(Job& job) {
     }
     job.log_spool = job.json_spool = nullptr;
     const std::string prefix = job.item->name + ": ";
-    if (!job.failure.empty()) {
-        std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+    if (!job.failure.empty() || job.not_started) {
+        if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
         if (plan_.json) {  // its records, in its turn
             JsonWriter json(stdout);
             JsonBegin(json, job.item->name, plan_.strings);
@@ -419,7 +447,10 @@ void ManyRuns::Work() {
             // run's outputs; the others wait in temporary files.
             direct = next_emit_ == k;
         }
-        RunJob(k, direct);
+        if (Interrupted(plan_))
+            SkipJob(k);
+        else
+            RunJob(k, direct);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             jobs_[k].done = true;
@@ -473,16 +504,22 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
         return lines;
     };
     std::string out;
-    std::size_t completed = 0;
+    std::size_t completed = 0, interrupted = 0;
     for (const Job& job : jobs_) {
         completed += Completed(job);
         out += Quoted(job.item->name);
         if (job.ran) out += ", log " + Quoted(job.result.logfilename);
-        if (!Completed(job)) out += ", failed: " + WhatFailed(job);
+        if (job.not_started || (job.ran && job.result.outcome == RunOutcome::Interrupted)) {
+            ++interrupted;
+            out += job.ran ? ", " + WhatFailed(job) : ", not searched: the run was interrupted";
+        } else if (!Completed(job)) {
+            out += ", failed: " + WhatFailed(job);
+        }
         out += job.ran ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
     }
     out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
-           std::to_string(jobs_.size() - completed) + " failed):\n" + counts(totals);
+           std::to_string(jobs_.size() - completed - interrupted) + " failed" +
+           (interrupted ? ", " + std::to_string(interrupted) + " interrupted" : "") + "):\n" + counts(totals);
     return out;
 }
 
@@ -510,7 +547,7 @@ int ManyRuns::Run() {
         shared_log_ = stdout;
         shared_log_name_ = "standard output";
     }
-    if (plan_.html_given && !(page_file_ = OpenPage(plan_))) {
+    if (plan_.html_given && !OpenPage(plan_, page_file_)) {
         if (log_file_opened_) std::fclose(shared_log_);
         return 2;
     }
@@ -555,7 +592,7 @@ int ManyRuns::Run() {
     const std::vector<StringCount> totals = Totals();
     bool found = false;
     for (const StringCount& c : totals) found = found || c.count > 0;
-    if (page_file_) {
+    if (page_file_.file) {
         std::vector<const HtmlExport*> parts;
         for (const Job& job : jobs_) parts.push_back(&job.page);
         output_failed_ = !FinishPage(page_file_, plan_, parts) || output_failed_;
@@ -571,11 +608,11 @@ int ManyRuns::Run() {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() && !WriteAll(log_on_stdout ? stderr : stdout, Summary(totals))) {
+    } else if (!jobs_.empty() && !WriteAll(log_on_stdout || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;
     }
-    if (failed > 0 || output_failed_ || jobs_.empty()) return 2;  // nothing searched at all is no "not found"
+    if (failed > 0 || output_failed_ || jobs_.empty() || Interrupted(plan_)) return 2;  // nothing searched at all is no "not found"
     return found ? 0 : 1;
 }
 

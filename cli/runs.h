@@ -3,6 +3,7 @@
 // written in the order the exports were given.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct RunPlan {
     std::string log_name;  // "-": standard output
     bool html_given = false;
     std::string html_name;  // the page of hits, a file
+    // Once raised, the searches stop where they are, those not started are
+    // not, everything is said on standard error and the page is left as it
+    // was.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Searches every export of the plan and prints what the run has to say.
