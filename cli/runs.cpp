@@ -335,6 +335,7 @@ struct ManyRuns {
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
     PageFile page_file_;               // the page of hits, when asked for
+    std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
     std::mutex mutex_;
     std::condition_variable emitted_;
@@ -365,7 +366,11 @@ void ManyRuns::SkipJob(std::size_t k) {
 void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
     const ExportItem& item = *job.item;
-    if (page_file_.file) StartPage(job.page, plan_, item);
+    if (page_file_.file) {
+        StartPage(job.page, plan_, item);
+        job.page.budget = page_budget_.get();
+        job.page.index = k;
+    }
     if (!job.failure.empty()) {  // its records are written in its turn
         job.result = job.page.result = NotSearched(plan_, job.failed_as);
         job.page.started.clear();
@@ -400,6 +405,7 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     inputs.cancel = plan_.cancel;
     JobDisplay display(job);
     job.result = Quelvar(display, inputs);
+    if (page_file_.file) FinishHits(job.page);
     job.page.result = job.result;
     job.ran = true;
     if (plan_.json) job.json_ok = JsonEnd(json, job.result);
@@ -551,6 +557,7 @@ int ManyRuns::Run() {
         if (log_file_opened_) std::fclose(shared_log_);
         return 2;
     }
+    if (page_file_.file) page_budget_ = std::make_unique<PageBudget>(jobs_.size());
     for (std::size_t k = 0; k < jobs_.size(); ++k) {
         Job& job = jobs_[k];
         job.item = &plan_.exports[k];

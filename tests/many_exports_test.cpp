@@ -3,7 +3,11 @@
 // finish in, the one log, the totals and the exit status.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <regex>
 #include <thread>
@@ -216,6 +220,58 @@ TEST_F(ManyExports, StandardInputAmongThemLogsToStandardOutput) {
         << o.err;
     EXPECT_EQ(Cli({"-q", "-e", "x", "-", "-"}).status, 2);  // read once
     EXPECT_EQ(Cli({"-q", "--json", "-e", "x", dir / "a.xml", "-"}).status, 2);
+}
+
+// Runs the program with its outputs thrown away: its exit status and the
+// most memory it held, in KiB.
+std::pair<int, long> StatusAndPeak(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = REPOSEARCH_BIN;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int raw = 0;
+    struct rusage usage {};
+    wait4(pid, &raw, 0, &usage);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
+}
+
+// The page of several exports searched at once holds the first hits in the
+// order of the exports, as one search at a time gives it, and the run keeps
+// about one page's worth of hits, not one for each export.
+TEST_F(ManyExports, ThePageHoldsTheFirstHitsWhateverFinishesFirst) {
+    std::string lines;
+    for (int i = 0; i < 256000; ++i) lines += "call x(custno, invoice_total, discount_rate)\r\n";
+    std::vector<std::string> args = {"-e", "call"};
+    for (int k = 0; k < 8; ++k) {
+        const std::string name = dir / ("e" + std::to_string(k) + ".xml");
+        WriteFile(name, "<TABLE XMLNS:UXGROUP>\r\n<OCC>\r\n<UXGROUP:UCODE>\r\n" + lines +
+                            "</UXGROUP:UCODE>\r\n</OCC>\r\n</TABLE>\r\n");
+        args.push_back(name);
+    }
+    auto page = [&](const std::string& jobs) {
+        std::vector<std::string> a = {"-q", "-j", jobs, "--html", dir / "page.html"};
+        a.insert(a.end(), args.begin(), args.end());
+        const auto [status, peak] = StatusAndPeak(a);
+        EXPECT_EQ(status, 0);
+        // About 35 MiB one at a time, 70 four at a time; each export's hits kept took 150 and 210.
+        EXPECT_LT(peak, 100 * 1024) << "KiB with -j " << jobs;
+        static const std::regex started("\"started\":\"[^\"]*\"");
+        return std::regex_replace(ReadFile(dir / "page.html"), started, "\"started\":\"\"");
+    };
+    const std::string one_at_a_time = page("1");
+    EXPECT_NE(one_at_a_time.find("\"omitted\":56000}"), std::string::npos);
+    EXPECT_EQ(page("4"), one_at_a_time);
 }
 
 TEST_F(ManyExports, OneExportGivenWithEIsSearchedAsAlways) {
