@@ -100,10 +100,8 @@ void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
 bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
     std::string error;
     if (Interrupted(plan)) return ClosePageFile(file, false, error);
-    std::vector<std::string> notices;
-    for (const std::string& folder : plan.empty_folders) notices.push_back(folder + ": the folder holds no .xml file");
     errno = 0;
-    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, notices);
+    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, plan.empty_folders);
     if (!written) error = std::strerror(errno ? errno : EIO);
     // Stopped while it was written: not put in place either.
     const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;

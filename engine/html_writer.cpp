@@ -35,17 +35,22 @@ std::string WithoutCr(std::string_view text) {
     return out;
 }
 
+// The fields that are set, as a JSON array of labels and values in turn:
+// the page puts each value apart from the text around it.
 template <std::size_t N>
-std::string Labelled(const ScanContext& c, const Label (&labels)[N]) {
-    std::string out;
+void AppendLabelled(std::string& out, const ScanContext& c, const Label (&labels)[N]) {
+    out.push_back('[');
+    bool first = true;
     for (const Label& l : labels) {
         const std::string& value = c.*l.value;
         if (value.empty()) continue;
-        if (!out.empty()) out.append("  ");
-        out.append(l.text);
-        out.append(WithoutCr(value));
+        if (!first) out.push_back(',');
+        first = false;
+        AppendPageString(out, l.text);
+        out.push_back(',');
+        AppendPageString(out, WithoutCr(value));
     }
-    return out;
+    out.push_back(']');
 }
 
 void AppendNumber(std::string& out, std::uint64_t n) { out.append(std::to_string(n)); }
@@ -186,9 +191,9 @@ void HtmlExport::KeepHit(const Hit& hit) {
     // The group: component, table and field, element.
     key.clear();
     key.push_back('[');
-    AppendPageString(key, Labelled(hit.context, kComponent));
+    AppendLabelled(key, hit.context, kComponent);
     key.push_back(',');
-    AppendPageString(key, Labelled(hit.context, kTable));
+    AppendLabelled(key, hit.context, kTable);
     key.push_back(',');
     AppendPageString(key, WithoutCr(hit.context.current_trigger));
     key.push_back(']');
@@ -252,7 +257,7 @@ void HtmlExport::KeepHit(const Hit& hit) {
 }
 
 bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& notices) {
+                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& empty_folders) {
     std::string out;
     bool ok = true;
     auto flush = [&](bool last) {
@@ -278,11 +283,11 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
     out.append(word ? "true" : "false");
     out.append(",\"limit\":");
     AppendNumber(out, kHtmlHitLimit);
-    if (!notices.empty()) {
-        out.append(",\"notices\":[");
-        for (std::size_t i = 0; i < notices.size(); ++i) {
+    if (!empty_folders.empty()) {
+        out.append(",\"empty_folders\":[");
+        for (std::size_t i = 0; i < empty_folders.size(); ++i) {
             if (i) out.push_back(',');
-            AppendPageString(out, notices[i]);
+            AppendPageString(out, empty_folders[i]);
         }
         out.push_back(']');
     }

@@ -47,7 +47,8 @@ struct HtmlExport final : HitSink {
     RunResult result;                   // set once the search is over
 
     // The groups the hits stand in ([component, table and field, element]
-    // as JSON), and each hit as a JSON array.
+    // as JSON, the first two as labels and values in turn), and each hit as
+    // a JSON array.
     std::vector<std::string> groups;
     std::unordered_map<std::string, std::uint32_t> group_of;
     std::string rows;
@@ -72,11 +73,11 @@ struct HtmlExport final : HitSink {
 void FinishHits(HtmlExport& page);
 
 // Writes the page for a search of `strings` over these exports, in this
-// order, no more than kHtmlHitLimit hits in all, with the run's `notices`
-// (what the front end has to say of the run as a whole). Returns whether
-// every byte reached the file.
+// order, no more than kHtmlHitLimit hits in all, naming the folders given
+// that held no export. Returns whether every byte reached the file.
 bool WriteHtmlReport(std::FILE* out, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& notices = {});
+                     const std::vector<const HtmlExport*>& exports,
+                     const std::vector<std::string>& empty_folders = {});
 
 // A text as a JSON string the page shows as it is: valid UTF-8 as it stands,
 // each byte that is not as U+FFFD, control characters as their visible

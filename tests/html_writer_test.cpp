@@ -63,7 +63,7 @@ TEST(PageHits, EachStringTheLineHoldsIsMarkedWhereItStands) {
     EXPECT_EQ(RowOf(page, "CALL X(CUSTNO)\r", {s.given[0], s.given[1], s.given[2], s.given[3]}, c),
               "[0,3,12,[0,1,2,3],\"CALL \",[2,\"X\"],\"(\",[0,\"CUSTNO\"],\")\"]");
     ASSERT_EQ(page.groups.size(), 1u);
-    EXPECT_EQ(page.groups[0], "[\"Library:ORDERS  Entry:CALC\",\"Table:CUSTOMER\",\"USOURCE\"]");
+    EXPECT_EQ(page.groups[0], "[[\"Library:\",\"ORDERS\",\"Entry:\",\"CALC\"],[\"Table:\",\"CUSTOMER\"],\"USOURCE\"]");
     // Whole words only: the string inside a longer word is not marked.
     page.word = true;
     EXPECT_EQ(RowOf(page, "PCUSTNO CUSTNO", {s.given[0]}), "[1,3,12,[0],\"PCUSTNO \",[0,\"CUSTNO\"]]");
@@ -109,7 +109,7 @@ TEST(PageFile, OnePageLoadingNothingWithItsOwnScriptAlone) {
     const std::size_t data = html.find("id=\"report-data\">") + 17, end = html.find("</script>", data);
     EXPECT_EQ(html.substr(data, end - data).find('<'), std::string::npos);
     EXPECT_NE(html.find("\"name\":\"\\u003c/script\\u003e.xml\",\"size\":10,\"lines\":4"), std::string::npos);
-    EXPECT_NE(html.find("\"counts\":[1],\"groups\":[[\"\",\"\",\"\"]],\"hits\":[[0,1,2,[0],\"A \",[0,\"\\u003cX\\u003e\"],\" B\"]],"
+    EXPECT_NE(html.find("\"counts\":[1],\"groups\":[[[],[],\"\"]],\"hits\":[[0,1,2,[0],\"A \",[0,\"\\u003cX\\u003e\"],\" B\"]],"
                         "\"omitted\":0}"),
               std::string::npos)
         << html.substr(data, end - data);
@@ -177,7 +177,7 @@ TEST(PageFile, PartsSearchedAtOnceKeepOnlyWhatThePageShows) {
     EXPECT_EQ(parts[1].omitted, 4u);
     EXPECT_EQ(parts[2].omitted, 5u);
     // The rows kept are the first ones.
-    EXPECT_EQ(parts[1].groups.back(), "[\"Form:F3\",\"\",\"\"]");
+    EXPECT_EQ(parts[1].groups.back(), "[[\"Form:\",\"F3\"],[],\"\"]");
 }
 
 }  // namespace
