@@ -4,7 +4,8 @@ JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
             mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db \
-            icoutils zip unzip file chromium chromium-driver python3-selenium
+            icoutils zip unzip file chromium chromium-driver python3-selenium \
+            bash-completion zsh fish
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
@@ -131,8 +132,8 @@ bench:
 	./$(BUILD)/engine_bench --benchmark_min_time=0.2
 	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
 
-# The program and its manual page under PREFIX (/usr/local), staged in
-# DESTDIR when given.
+# The program, its manual page and the completions for bash, zsh and fish
+# under PREFIX (/usr/local), staged in DESTDIR when given.
 install: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS) --target reposearch
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
