@@ -16,7 +16,7 @@ PREFIX ?= /usr/local
 # The version is set in CMakeLists.txt alone.
 VERSION := $(shell grep -o 'reposearch VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz soak install dist clean
+.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz soak install linux-dist deb dist clean
 
 all: build
 
@@ -90,6 +90,7 @@ windows-test: windows $(WIN64)/Makefile
 	tests/windows_resources_check.sh $(WIN64) $(VERSION)
 	$(MAKE) dist
 	tests/dist_check.sh $(VERSION)
+	tests/deb_check.sh $(VERSION)
 
 # Builds the program alone: no GoogleTest needed.
 run: $(BUILD)/Makefile
@@ -139,13 +140,19 @@ install: $(BUILD)/Makefile
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 # What we hand out, in dist/: the two 32-bit Windows programs with a README
-# and the license in a zip, and the Linux program (its C++ runtime linked in)
-# with its manual page in a tarball.
+# and the license in a zip, the Linux program (its C++ runtime linked in)
+# with its manual page and completions in a tarball, and the same as a
+# Debian package (dpkg-deb; DEB_MAINTAINER names its maintainer).
 DIST := $(BUILD)/dist
-dist: windows
+linux-dist:
 	cmake -S . -B $(DIST)/linux-build -DCMAKE_BUILD_TYPE=Release -DREPOSEARCH_TESTS=OFF \
 	  -DREPOSEARCH_STATIC_RUNTIME=ON >/dev/null
 	cmake --build $(DIST)/linux-build -j $(JOBS) --target reposearch
+
+deb: linux-dist
+	packaging/make-deb.sh $(DIST)/linux-build $(VERSION) dist
+
+dist: windows deb
 	rm -rf $(DIST)/win32 $(DIST)/linux && mkdir -p dist $(DIST)/win32/reposearch-$(VERSION) $(DIST)/linux
 	cp $(WIN32)/reposearch.exe $(WIN32)/reposearch-cli.exe $(DIST)/win32/reposearch-$(VERSION)/
 	sed 's/@VERSION@/$(VERSION)/; s/$$/\r/' docs/README-windows.txt > $(DIST)/win32/reposearch-$(VERSION)/README.txt
@@ -155,7 +162,7 @@ dist: windows
 	DESTDIR=$(CURDIR)/$(DIST)/linux cmake --install $(DIST)/linux-build --prefix /reposearch-$(VERSION) >/dev/null
 	cp README.md LICENSE $(DIST)/linux/reposearch-$(VERSION)/
 	tar -czf dist/reposearch-$(VERSION)-linux-x86_64.tar.gz -C $(DIST)/linux --owner=0 --group=0 reposearch-$(VERSION)
-	@ls -l dist/reposearch-$(VERSION)-*
+	@ls -l dist/reposearch-$(VERSION)-* dist/reposearch_$(VERSION)_*.deb
 
 clean:
 	rm -rf $(BUILD) dist
