@@ -57,14 +57,14 @@ Started Start(const std::vector<std::string>& args, const testutil::TempDir& dir
     return s;
 }
 
-// Its exit status (128 + the signal when one ended it), or -1 when it did
-// not end within the time.
+// Its exit status, or 1000 + the signal when one ended it, or -1 when it
+// did not end within the time.
 int Wait(pid_t pid, int seconds = 60) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
         int raw = 0;
         const pid_t done = waitpid(pid, &raw, WNOHANG);
-        if (done == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        if (done == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
         if (std::chrono::steady_clock::now() > until) {
             kill(pid, SIGKILL);
             waitpid(pid, &raw, 0);
@@ -200,7 +200,7 @@ TEST_F(Interrupt, APageIsReplacedOnlyWhenComplete) {
         Started s = Start({"-q", "--html", dir / "page.html", "--log", dir / "pipe.log", dir / "pipe.xml", "custno"}, dir);
         ASSERT_TRUE(feeder.FirstTaken());
         kill(s.pid, SIGKILL);
-        EXPECT_EQ(Wait(s.pid), 128 + SIGKILL);
+        EXPECT_EQ(Wait(s.pid), 1000 + SIGKILL);
     }
     EXPECT_EQ(ReadFile(dir / "page.html"), "the page before");
     for (const std::string& name : Names(dir))
@@ -294,6 +294,7 @@ TEST_F(InterruptLarge, OneExport) {
     const std::string log = dir / "big.log";
     for (int signal_number : {SIGINT, SIGTERM}) {
         WriteFile(dir / "page.html", "the page before");
+        fs::remove(log);  // it shows when the run has started
         Started s = Start({"--json", "--html", dir / "page.html", "--log", log, big, "e", "a"}, dir);
         ASSERT_TRUE(Grows(log, 1 << 20));
         kill(s.pid, signal_number);
