@@ -4,7 +4,8 @@ JOBS  := $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := samples/repository.xml
 PACKAGES := cmake g++ make libgtest-dev googletest valgrind clang libclang-rt-14-dev \
             mingw-w64 wine wine64 wine32:i386 xvfb xauth python3 man-db \
-            icoutils zip unzip file chromium chromium-driver python3-selenium
+            icoutils zip unzip file chromium chromium-driver python3-selenium \
+            bash-completion zsh fish
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 SANITIZE := $(BUILD)/sanitize
@@ -15,7 +16,7 @@ PREFIX ?= /usr/local
 # The version is set in CMakeLists.txt alone.
 VERSION := $(shell grep -o 'reposearch VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz soak install dist clean
+.PHONY: all build configure sanitize tsan-test windows windows-test run test deps bench fuzz soak install linux-dist deb dist clean
 
 all: build
 
@@ -89,6 +90,7 @@ windows-test: windows $(WIN64)/Makefile
 	tests/windows_resources_check.sh $(WIN64) $(VERSION)
 	$(MAKE) dist
 	tests/dist_check.sh $(VERSION)
+	tests/deb_check.sh $(VERSION)
 
 # Builds the program alone: no GoogleTest needed.
 run: $(BUILD)/Makefile
@@ -131,20 +133,26 @@ bench:
 	./$(BUILD)/engine_bench --benchmark_min_time=0.2
 	bench/run.sh $(BENCH_SIZE_MB) $(BENCH_RUNS)
 
-# The program and its manual page under PREFIX (/usr/local), staged in
-# DESTDIR when given.
+# The program, its manual page and the completions for bash, zsh and fish
+# under PREFIX (/usr/local), staged in DESTDIR when given.
 install: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS) --target reposearch
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 # What we hand out, in dist/: the two 32-bit Windows programs with a README
-# and the license in a zip, and the Linux program (its C++ runtime linked in)
-# with its manual page in a tarball.
+# and the license in a zip, the Linux program (its C++ runtime linked in)
+# with its manual page and completions in a tarball, and the same as a
+# Debian package (dpkg-deb; DEB_MAINTAINER names its maintainer).
 DIST := $(BUILD)/dist
-dist: windows
+linux-dist:
 	cmake -S . -B $(DIST)/linux-build -DCMAKE_BUILD_TYPE=Release -DREPOSEARCH_TESTS=OFF \
 	  -DREPOSEARCH_STATIC_RUNTIME=ON >/dev/null
 	cmake --build $(DIST)/linux-build -j $(JOBS) --target reposearch
+
+deb: linux-dist
+	packaging/make-deb.sh $(DIST)/linux-build $(VERSION) dist
+
+dist: windows deb
 	rm -rf $(DIST)/win32 $(DIST)/linux && mkdir -p dist $(DIST)/win32/reposearch-$(VERSION) $(DIST)/linux
 	cp $(WIN32)/reposearch.exe $(WIN32)/reposearch-cli.exe $(DIST)/win32/reposearch-$(VERSION)/
 	sed 's/@VERSION@/$(VERSION)/; s/$$/\r/' docs/README-windows.txt > $(DIST)/win32/reposearch-$(VERSION)/README.txt
@@ -154,7 +162,7 @@ dist: windows
 	DESTDIR=$(CURDIR)/$(DIST)/linux cmake --install $(DIST)/linux-build --prefix /reposearch-$(VERSION) >/dev/null
 	cp README.md LICENSE $(DIST)/linux/reposearch-$(VERSION)/
 	tar -czf dist/reposearch-$(VERSION)-linux-x86_64.tar.gz -C $(DIST)/linux --owner=0 --group=0 reposearch-$(VERSION)
-	@ls -l dist/reposearch-$(VERSION)-*
+	@ls -l dist/reposearch-$(VERSION)-* dist/reposearch_$(VERSION)_*.deb
 
 clean:
 	rm -rf $(BUILD) dist

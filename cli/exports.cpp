@@ -53,21 +53,29 @@ void Walk(const fs::path& folder, std::vector<ExportItem>& out) {
 
 }  // namespace
 
-std::vector<ExportItem> ListExports(const std::vector<std::string>& operands, bool& folders) {
-    std::vector<ExportItem> out;
-    folders = false;
+ExportList ListExports(const std::vector<std::string>& operands, bool wildcards) {
+    ExportList list;
+    std::vector<ExportItem>& out = list.exports;
     for (const std::string& operand : operands) {
-        std::error_code ec;
         if (operand == "-") {
             out.push_back({"(standard input)", true, ""});
-        } else if (fs::is_directory(PathOf(operand), ec)) {
-            folders = true;
-            Walk(PathOf(operand), out);
-        } else {
-            out.push_back({operand, false, ""});  // a file, or what cannot be opened: the run says so
+            continue;
+        }
+        const std::vector<std::string> names = wildcards ? ExpandWildcards(operand) : std::vector<std::string>{operand};
+        if (names.empty()) out.push_back({operand, false, "no file matches"});
+        for (const std::string& name : names) {
+            std::error_code ec;
+            if (fs::is_directory(PathOf(name), ec)) {
+                list.folders = true;
+                const std::size_t before = out.size();
+                Walk(PathOf(name), out);
+                if (out.size() == before) list.empty_folders.push_back(name);
+            } else {
+                out.push_back({name, false, ""});  // a file, or what cannot be opened: the run says so
+            }
         }
     }
-    return out;
+    return list;
 }
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
@@ -98,12 +106,11 @@ std::vector<std::string> ExpandWildcards(const std::string& operand) {
     const fs::path folder = path.parent_path();
     std::vector<fs::directory_entry> entries;
     std::string failure;
-    if (!SortedEntries(folder.empty() ? fs::path(".") : folder, entries, failure)) return {operand};
+    if (!SortedEntries(folder.empty() ? fs::path(".") : folder, entries, failure)) return {};
     std::vector<std::string> matches;
     for (const fs::directory_entry& entry : entries) {
         const fs::path name = entry.path().filename();
         if (MatchesWildcard(pattern, Utf8Of(name))) matches.push_back(Utf8Of(folder.empty() ? name : folder / name));
     }
-    if (matches.empty()) matches.push_back(operand);
     return matches;
 }

@@ -23,6 +23,7 @@
 #include "../engine/paths.h"
 #include "../engine/utf16.h"
 #include "exports.h"
+#include "interrupt.h"
 #include "options.h"
 #include "runs.h"
 #include "terminal.h"
@@ -70,13 +71,15 @@ constexpr const char* kHelp =
     "  EXPORT           an export file; - reads standard input (its log then goes\n"
     "                   to standard output unless --log names a file); a folder\n"
     "                   is searched for files whose names end in .xml, in the\n"
-    "                   folders under it too, in sorted order\n"
+    "                   folders under it too, in sorted order (a folder that\n"
+    "                   holds none is named on standard error)\n"
     "  -j, --jobs N     search up to N exports at once (default: one per core);\n"
     "                   what they write to standard output or to one log comes\n"
     "                   in the order they were given\n"
     "\n"
     "Output:\n"
-    "  Each export's log goes beside it, named after it up to the first dot.\n"
+    "  Each export's log goes beside it, named after it up to the first dot\n"
+    "  (after the leading dots: .hidden.xml gives .hidden.log).\n"
     "  --log FILE       write the log (every export's, one after another) to\n"
     "                   FILE instead; - for standard output\n"
     "  --json           write JSON Lines on standard output in place of the\n"
@@ -87,7 +90,8 @@ constexpr const char* kHelp =
     "  --html FILE      also write the hits to FILE as a page to look at in a\n"
     "                   browser: grouped by export, component, table and field,\n"
     "                   element, each string highlighted, with a filter; one file\n"
-    "                   that loads nothing (at most 200,000 hits; the log has all)\n"
+    "                   that loads nothing (at most 200,000 hits; the log has all),\n"
+    "                   put in place once complete\n"
     "  -q, --quiet      draw no progress on standard error\n"
     "  -h               show the short help\n"
     "  --help           show this help\n"
@@ -99,6 +103,12 @@ constexpr const char* kHelp =
     "then the totals. When a search fails, its messages go to standard error\n"
     "as 'reposearch: ...', naming the export when there are several.\n"
     "\n"
+    "Ctrl-C or SIGTERM stops the run: each log being written ends with a line\n"
+    "saying after how many lines the search was interrupted, exports not yet\n"
+    "started are not searched, the summary goes to standard error, the JSON\n"
+    "end records say interrupted, and the page is left as it was. A second\n"
+    "Ctrl-C ends the program at once.\n"
+    "\n"
     "Examples:\n"
     "  reposearch repo.xml custno invoice_total\n"
     "  reposearch -w --json repo.xml custno > hits.jsonl\n"
@@ -107,7 +117,8 @@ constexpr const char* kHelp =
     "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
     "\n"
     "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
-    "others are still made).\n";
+    "others are still made) or nothing was searched at all, 130 interrupted\n"
+    "by Ctrl-C, 143 by SIGTERM.\n";
 
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "reposearch: %s\n%s", what.c_str(), kUsage);
@@ -193,19 +204,16 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     case Options::Action::Search: break;
     }
 
-    std::vector<std::string> operands;
-    for (const std::string& operand : o.exports) {
 #ifdef _WIN32
-        if (operand != "-") {  // the shell leaves wildcards to the program
-            for (std::string& name : ExpandWildcards(operand)) operands.push_back(std::move(name));
-            continue;
-        }
+    const bool wildcards = true;  // the shell leaves them to the program
+#else
+    const bool wildcards = false;
 #endif
-        operands.push_back(operand);
-    }
-    bool folders = false;
+    ExportList list = ListExports(o.exports, wildcards);
+    const bool folders = list.folders;
     RunPlan plan;
-    plan.exports = ListExports(operands, folders);
+    plan.exports = std::move(list.exports);
+    plan.empty_folders = std::move(list.empty_folders);
     std::size_t from_stdin = 0;
     for (const ExportItem& e : plan.exports) from_stdin += e.from_stdin;
     if (from_stdin > 1) return UsageError("standard input is read only once");
@@ -250,7 +258,10 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.log_name = o.log_name;
     plan.html_given = o.html_given;
     plan.html_name = o.html_name;
-    return RunExports(plan);
+    CatchInterrupts();
+    plan.cancel = &InterruptFlag();
+    const int status = RunExports(plan);
+    return InterruptStatus() ? InterruptStatus() : status;
 }
 
 }  // namespace

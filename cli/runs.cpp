@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <map>
 #include <thread>
 
 #ifdef _WIN32
@@ -22,6 +22,7 @@
 #include "../engine/json_writer.h"
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
+#include "page_file.h"
 #include "spool.h"
 #include "terminal.h"
 
@@ -58,6 +59,15 @@ std::optional<std::uint64_t> FileSize(const ExportItem& item) {
     return static_cast<std::uint64_t>(size);
 }
 
+// The result of an export that was not searched at all: every string
+// with 0, as a failed search lists them.
+RunResult NotSearched(const RunPlan& plan, RunOutcome outcome) {
+    RunResult result;
+    result.outcome = outcome;
+    for (const std::string& text : plan.strings) result.counts.push_back({text.substr(0, kMaxSearchString), 0});
+    return result;
+}
+
 // The sinks a search reports to besides its log: the JSON records, the
 // page, both or none.
 HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
@@ -66,14 +76,15 @@ HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
 }
 
 // The page of hits, opened before the searches so that a name that cannot
-// be written to fails at once. Null with a message when it cannot be made.
-std::FILE* OpenPage(const RunPlan& plan) {
-    std::FILE* page = OpenFile(plan.html_name, "wb");
-    if (!page)
-        std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(),
-                     std::strerror(errno));
-    return page;
+// be written to fails at once. False with a message when it cannot be made.
+bool OpenPage(const RunPlan& plan, PageFile& page) {
+    std::string error;
+    if (OpenPageFile(page, plan.html_name, error)) return true;
+    std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(), error.c_str());
+    return false;
 }
+
+bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(); }
 
 // A page part for an export, before its search.
 void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
@@ -84,11 +95,17 @@ void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
     if (!page.started.empty() && page.started.back() == '\n') page.started.pop_back();
 }
 
-// Writes the page and closes it. False with a message when it failed.
-bool FinishPage(std::FILE* file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
-    bool ok = WriteHtmlReport(file, plan.strings, plan.word, parts);
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) WriteFailed("the page " + Quoted(plan.html_name));
+// Writes the page and gives it its name; an interrupted run leaves the
+// page there was. False with a message when it failed.
+bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
+    std::string error;
+    if (Interrupted(plan)) return ClosePageFile(file, false, error);
+    errno = 0;
+    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, plan.empty_folders);
+    if (!written) error = std::strerror(errno ? errno : EIO);
+    // Stopped while it was written: not put in place either.
+    const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;
+    if (!ok) std::fprintf(stderr, "reposearch: writing the page %s failed: %s\n", Quoted(plan.html_name).c_str(), error.c_str());
     return ok;
 }
 
@@ -111,9 +128,41 @@ bool PageReplacesSomething(const RunPlan& plan) {
     return false;
 }
 
+// The system's reason for a log that could not be created, which the box
+// (the dialog's fixed text) does not give.
+void PrintLogError(const RunResult& result, const std::string& prefix) {
+    if (result.outcome == RunOutcome::LogNotOpened && !result.log_error.empty())
+        std::fprintf(stderr, "reposearch: %scannot create the log %s: %s\n", prefix.c_str(),
+                     Quoted(result.logfilename).c_str(), result.log_error.c_str());
+}
+
+// One export that cannot be searched at all: its message, its records and
+// its place on the page, and no log.
+int FailOne(const RunPlan& plan, const ExportItem& item) {
+    std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
+    const RunResult result = NotSearched(plan, RunOutcome::ExportNotOpened);
+    if (plan.json) {
+        Binary(stdout);
+        JsonWriter json(stdout);
+        JsonBegin(json, item.name, plan.strings);
+        if (!JsonEnd(json, result)) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
+    }
+    PageFile page_file;
+    if (plan.html_given && OpenPage(plan, page_file)) {
+        HtmlExport page;
+        StartPage(page, plan, item);
+        page.started.clear();
+        page.failure = item.failure;
+        page.result = result;
+        FinishPage(page_file, plan, {&page});
+    }
+    return 2;
+}
+
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
+    if (!item.failure.empty()) return FailOne(plan, item);
     const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
     RunInputs inputs;
     inputs.srchfilename = item.name;
@@ -139,13 +188,14 @@ int RunOne(const RunPlan& plan) {
         JsonBegin(json_writer, inputs.srchfilename, plan.strings);
     }
     HtmlExport page;
-    std::FILE* page_file = nullptr;
+    PageFile page_file;
     if (plan.html_given) {
-        if (!(page_file = OpenPage(plan))) return 2;
+        if (!OpenPage(plan, page_file)) return 2;
         StartPage(page, plan, item);
     }
     std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, page_file ? &page : nullptr, both);
+    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, plan.html_given ? &page : nullptr, both);
+    inputs.cancel = plan.cancel;
 
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
@@ -153,15 +203,18 @@ int RunOne(const RunPlan& plan) {
     const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
     const bool json_ok = !plan.json || JsonEnd(json_writer, result);
     page.result = result;
-    const bool page_ok = !page_file || FinishPage(page_file, plan, {&page});
+    const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
     for (const Box& box : display.boxes) {
         if (!completed)
             PrintFailure(box, "");
+        else if (Interrupted(plan))  // what finished, told where nothing more is awaited
+            printed = WriteAll(stderr, box.text) && printed;
         else if (!plan.json)  // the summary, beside the log or in its place
             printed = WriteAll(log_to_stdout ? stderr : stdout, box.text) && printed;
     }
+    PrintLogError(result, "");
     if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
     if (!printed) WriteFailed("the summary");
     if (!completed || !json_ok || !printed || !page_ok) return 2;
@@ -176,7 +229,9 @@ struct Job {
     std::uint64_t size = 0;   // of the file, 0 when unknown
     // What the run left.
     std::string failure;  // why it was not searched at all
+    RunOutcome failed_as = RunOutcome::ExportNotOpened;  // the outcome that failure gives
     bool ran = false;
+    bool not_started = false;  // the run was interrupted before its turn
     RunResult result;
     std::vector<Box> boxes;
     bool json_ok = true;
@@ -211,9 +266,11 @@ std::string WhatFailed(const Job& job) {
     if (!job.failure.empty()) return job.failure;
     switch (job.result.outcome) {
     case RunOutcome::OutOfMemory: return "out of memory";
-    case RunOutcome::LogNotOpened: return "the log could not be created";
+    case RunOutcome::LogNotOpened:
+        return "the log could not be created" + (job.result.log_error.empty() ? "" : ": " + job.result.log_error);
     case RunOutcome::ExportNotOpened: return "the export could not be opened";
     case RunOutcome::ReadError: return "a read error stopped it";
+    case RunOutcome::Interrupted: return "interrupted after " + std::to_string(job.result.lines) + " lines";
     case RunOutcome::Completed: break;
     }
     return job.result.log_complete ? "the JSON records could not be written" : "the log is incomplete";
@@ -235,18 +292,21 @@ std::string Place(const std::string& path) {
 // The log names beside the exports: the rule of one export, unless that
 // names another export of the run or a log taken already (a.b.xml and a.c.xml
 // both give a.log); then the export's whole name with ".log". An export no
-// name is left for fails with a message.
+// name is left for fails with a message that says what holds each name.
 void NameLogs(std::vector<Job>& jobs) {
-    std::set<std::string> taken;  // the exports' places, then the logs'
+    std::map<std::string, std::string> taken;  // place: what holds it (an export, then the logs)
     for (const Job& job : jobs)
-        if (!job.item->from_stdin) taken.insert(Place(job.item->name));
+        if (!job.item->from_stdin) taken.emplace(Place(job.item->name), "the export " + Quoted(job.item->name));
     for (Job& job : jobs) {
         if (job.item->from_stdin || !job.failure.empty()) continue;
-        std::string name = LogFileName(job.item->name);
-        if (taken.count(Place(name))) name = job.item->name + ".log";
-        if (!taken.insert(Place(name)).second) {
-            job.failure = "no name is left for its log: " + Quoted(LogFileName(job.item->name)) + " and " +
-                          Quoted(name) + " are taken by other exports or their logs";
+        const std::string first = LogFileName(job.item->name);
+        const auto held = taken.find(Place(first));
+        std::string name = held == taken.end() ? first : job.item->name + ".log";
+        const auto [at, added] = taken.emplace(Place(name), "the log of " + Quoted(job.item->name));
+        if (!added) {
+            job.failure = "no name is left for its log: " + Quoted(first) + " is " + held->second;
+            job.failed_as = RunOutcome::LogNotOpened;
+            if (Place(name) != Place(first)) job.failure += " and " + Quoted(name) + " " + at->second;
             continue;
         }
         job.logfilename = name;
@@ -260,6 +320,8 @@ struct ManyRuns {
     int Run();
     void Work();
     void RunJob(std::size_t k, bool direct);
+    void SkipJob(std::size_t k);
+    void WaitForTurn(std::size_t k);
     void Emit(Job& job);
     void DrawProgress();
     std::vector<StringCount> Totals() const;
@@ -270,7 +332,8 @@ struct ManyRuns {
     std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
-    std::FILE* page_file_ = nullptr;   // the page of hits, when asked for
+    PageFile page_file_;               // the page of hits, when asked for
+    std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
     std::mutex mutex_;
     std::condition_variable emitted_;
@@ -279,36 +342,68 @@ struct ManyRuns {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// Until every export before the k-th is written out: then the k-th writes
+// straight to the run's outputs.
+void ManyRuns::WaitForTurn(std::size_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    emitted_.wait(lock, [&] { return next_emit_ == k; });
+}
+
+// An export the run was interrupted before: its records and its place on
+// the page say so.
+void ManyRuns::SkipJob(std::size_t k) {
+    Job& job = jobs_[k];
+    job.not_started = true;
+    job.result = job.page.result = NotSearched(plan_, RunOutcome::Interrupted);
+    if (page_file_.file) {
+        StartPage(job.page, plan_, *job.item);
+        job.page.started.clear();
+    }
+}
+
 void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
-    if (!job.failure.empty()) return;
     const ExportItem& item = *job.item;
+    if (page_file_.file) {
+        StartPage(job.page, plan_, item);
+        job.page.budget = page_budget_.get();
+        job.page.index = k;
+    }
+    if (!job.failure.empty()) {  // its records are written in its turn
+        job.result = job.page.result = NotSearched(plan_, job.failed_as);
+        job.page.started.clear();
+        job.page.failure = job.failure;
+        return;
+    }
+    // Output that waits its turn goes to temporary files; without them the
+    // search waits for its turn instead.
+    if (!direct && ((job.logfilename.empty() && !(job.log_spool = OpenSpool())) ||
+                    (plan_.json && !(job.json_spool = OpenSpool())))) {
+        if (job.log_spool) std::fclose(job.log_spool);
+        if (job.json_spool) std::fclose(job.json_spool);
+        job.log_spool = job.json_spool = nullptr;
+        WaitForTurn(k);
+        direct = true;
+    }
     RunInputs inputs;
     inputs.srchfilename = item.name;
     inputs.word = plan_.word;
     inputs.strings = plan_.strings;
     if (item.from_stdin) inputs.export_stream = stdin;
     if (job.logfilename.empty()) {
-        if (!direct && !(job.log_spool = OpenSpool())) {
-            job.failure = std::string("no temporary file for its log: ") + std::strerror(errno);
-            return;
-        }
         inputs.log_stream = direct ? shared_log_ : job.log_spool;
         inputs.log_stream_name = shared_log_name_;
     } else {
         inputs.logfilename = job.logfilename;
     }
-    if (plan_.json && !direct && !(job.json_spool = OpenSpool())) {
-        job.failure = std::string("no temporary file for its JSON records: ") + std::strerror(errno);
-        return;
-    }
     JsonWriter json(direct ? stdout : job.json_spool);
     if (plan_.json) JsonBegin(json, inputs.srchfilename, plan_.strings);
-    if (page_file_) StartPage(job.page, plan_, item);
     std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_ ? &job.page : nullptr, both);
+    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_.file ? &job.page : nullptr, both);
+    inputs.cancel = plan_.cancel;
     JobDisplay display(job);
     job.result = Quelvar(display, inputs);
+    if (page_file_.file) FinishHits(job.page);
     job.page.result = job.result;
     job.ran = true;
     if (plan_.json) job.json_ok = JsonEnd(json, job.result);
@@ -327,10 +422,19 @@ void ManyRuns::Emit(Job& job) {
     }
     job.log_spool = job.json_spool = nullptr;
     const std::string prefix = job.item->name + ": ";
-    if (!job.failure.empty()) {
-        std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+    if (!job.failure.empty() || job.not_started) {
+        if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+        if (plan_.json) {  // its records, in its turn
+            JsonWriter json(stdout);
+            JsonBegin(json, job.item->name, plan_.strings);
+            if (!JsonEnd(json, job.result)) {
+                WriteFailed("the JSON records");
+                output_failed_ = true;
+            }
+        }
     } else if (!Completed(job)) {
         for (const Box& box : job.boxes) PrintFailure(box, prefix);
+        PrintLogError(job.result, prefix);
         if (!job.json_ok) std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
     }
 }
@@ -347,7 +451,10 @@ void ManyRuns::Work() {
             // run's outputs; the others wait in temporary files.
             direct = next_emit_ == k;
         }
-        RunJob(k, direct);
+        if (Interrupted(plan_))
+            SkipJob(k);
+        else
+            RunJob(k, direct);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             jobs_[k].done = true;
@@ -401,20 +508,28 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
         return lines;
     };
     std::string out;
-    std::size_t completed = 0;
+    std::size_t completed = 0, interrupted = 0;
     for (const Job& job : jobs_) {
         completed += Completed(job);
         out += Quoted(job.item->name);
         if (job.ran) out += ", log " + Quoted(job.result.logfilename);
-        if (!Completed(job)) out += ", failed: " + WhatFailed(job);
+        if (job.not_started || (job.ran && job.result.outcome == RunOutcome::Interrupted)) {
+            ++interrupted;
+            out += job.ran ? ", " + WhatFailed(job) : ", not searched: the run was interrupted";
+        } else if (!Completed(job)) {
+            out += ", failed: " + WhatFailed(job);
+        }
         out += job.ran ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
     }
     out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
-           std::to_string(jobs_.size() - completed) + " failed):\n" + counts(totals);
+           std::to_string(jobs_.size() - completed - interrupted) + " failed" +
+           (interrupted ? ", " + std::to_string(interrupted) + " interrupted" : "") + "):\n" + counts(totals);
     return out;
 }
 
 int ManyRuns::Run() {
+    for (const std::string& folder : plan_.empty_folders)
+        std::fprintf(stderr, "reposearch: %s: the folder holds no .xml file\n", folder.c_str());
     // Where the logs go: beside each export, or all into one; the log of
     // standard input goes to standard output unless --log names a file.
     bool log_on_stdout = plan_.log_given && plan_.log_name == "-";
@@ -436,10 +551,11 @@ int ManyRuns::Run() {
         shared_log_ = stdout;
         shared_log_name_ = "standard output";
     }
-    if (plan_.html_given && !(page_file_ = OpenPage(plan_))) {
+    if (plan_.html_given && !OpenPage(plan_, page_file_)) {
         if (log_file_opened_) std::fclose(shared_log_);
         return 2;
     }
+    if (page_file_.file) page_budget_ = std::make_unique<PageBudget>(jobs_.size());
     for (std::size_t k = 0; k < jobs_.size(); ++k) {
         Job& job = jobs_[k];
         job.item = &plan_.exports[k];
@@ -481,28 +597,27 @@ int ManyRuns::Run() {
     const std::vector<StringCount> totals = Totals();
     bool found = false;
     for (const StringCount& c : totals) found = found || c.count > 0;
-    if (page_file_) {
+    if (page_file_.file) {
         std::vector<const HtmlExport*> parts;
-        for (const Job& job : jobs_)
-            if (job.ran) parts.push_back(&job.page);
+        for (const Job& job : jobs_) parts.push_back(&job.page);
         output_failed_ = !FinishPage(page_file_, plan_, parts) || output_failed_;
     }
     if (log_file_opened_ && std::fclose(shared_log_) != 0) {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
-    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search: the folders given hold no .xml file\n");
+    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search\n");
     if (plan_.json) {
         JsonWriter json(stdout);
         if (!JsonSummary(json, completed, failed, totals)) {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() && !WriteAll(log_on_stdout ? stderr : stdout, Summary(totals))) {
+    } else if (!jobs_.empty() && !WriteAll(log_on_stdout || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;
     }
-    if (failed > 0 || output_failed_) return 2;
+    if (failed > 0 || output_failed_ || jobs_.empty() || Interrupted(plan_)) return 2;  // nothing searched at all is no "not found"
     return found ? 0 : 1;
 }
 

@@ -3,6 +3,7 @@
 // written in the order the exports were given.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ struct RunPlan {
     bool json = false;
     bool show_progress = false;
     std::vector<ExportItem> exports;
+    std::vector<std::string> empty_folders;  // folders given that hold no export
     // Several exports, or a folder: each export's counts, then the totals,
     // and a JSON summary record.
     bool many = false;
@@ -24,6 +26,10 @@ struct RunPlan {
     std::string log_name;  // "-": standard output
     bool html_given = false;
     std::string html_name;  // the page of hits, a file
+    // Once raised, the searches stop where they are, those not started are
+    // not, everything is said on standard error and the page is left as it
+    // was.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Searches every export of the plan and prints what the run has to say.

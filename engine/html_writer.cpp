@@ -35,17 +35,22 @@ std::string WithoutCr(std::string_view text) {
     return out;
 }
 
+// The fields that are set, as a JSON array of labels and values in turn:
+// the page puts each value apart from the text around it.
 template <std::size_t N>
-std::string Labelled(const ScanContext& c, const Label (&labels)[N]) {
-    std::string out;
+void AppendLabelled(std::string& out, const ScanContext& c, const Label (&labels)[N]) {
+    out.push_back('[');
+    bool first = true;
     for (const Label& l : labels) {
         const std::string& value = c.*l.value;
         if (value.empty()) continue;
-        if (!out.empty()) out.append("  ");
-        out.append(l.text);
-        out.append(WithoutCr(value));
+        if (!first) out.push_back(',');
+        first = false;
+        AppendPageString(out, l.text);
+        out.push_back(',');
+        AppendPageString(out, WithoutCr(value));
     }
-    return out;
+    out.push_back(']');
 }
 
 void AppendNumber(std::string& out, std::uint64_t n) { out.append(std::to_string(n)); }
@@ -122,17 +127,73 @@ void AppendPageString(std::string& out, std::string_view bytes) {
     out.push_back('"');
 }
 
-void HtmlExport::OnHit(const Hit& hit) {
-    if (row_ends.size() >= limit) {
-        ++omitted;
-        return;
+namespace {
+
+// Keeps the first n rows of a part and the groups they stand in; the memory
+// of what is dropped goes back when it is much.
+void KeepRows(HtmlExport& x, std::size_t n) {
+    if (x.row_ends.size() <= n) return;
+    x.omitted += x.row_ends.size() - n;
+    x.rows.resize(n ? x.row_ends[n - 1] : 0);
+    x.row_ends.resize(n);
+    const std::size_t groups = n ? x.groups_after[n - 1] : 0;
+    for (std::size_t g = groups; g < x.groups.size(); ++g) x.group_of.erase(x.groups[g]);
+    x.groups.resize(groups);
+    x.groups_after.resize(n);
+    if (x.rows.capacity() > 2 * x.rows.size() + (std::size_t{1} << 20)) {
+        x.rows.shrink_to_fit();
+        x.row_ends.shrink_to_fit();
+        x.groups_after.shrink_to_fit();
     }
+}
+
+// The room for hits before part k: the limit less the hits of the parts
+// before it, as last told. It only shrinks as they tell more.
+std::size_t RoomLocked(const PageBudget& b, std::size_t k) {
+    std::uint64_t before = 0;
+    for (std::size_t j = 0; j < k && before < b.limit; ++j) before += b.hits[j];
+    return before < b.limit ? static_cast<std::size_t>(b.limit - before) : 0;
+}
+
+// Tells the budget a part's count, and drops what the page can no longer
+// show: from this part, and from the parts after it whose search is over
+// (which no thread writes to any more).
+void Publish(HtmlExport& x, bool finished) {
+    PageBudget& b = *x.budget;
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.hits[x.index] = x.omitted + x.row_ends.size();
+    if (finished) b.finished[x.index] = &x;
+    x.limit = std::min(x.limit, RoomLocked(b, x.index));
+    KeepRows(x, x.limit);
+    for (std::size_t m = x.index + 1; m < b.finished.size(); ++m) {
+        if (HtmlExport* later = b.finished[m]) {
+            later->limit = std::min(later->limit, RoomLocked(b, m));
+            KeepRows(*later, later->limit);
+        }
+    }
+}
+
+}  // namespace
+
+void FinishHits(HtmlExport& page) {
+    if (page.budget) Publish(page, true);
+}
+
+void HtmlExport::OnHit(const Hit& hit) {
+    if (row_ends.size() < limit)
+        KeepHit(hit);
+    else
+        ++omitted;
+    if (budget && (omitted + row_ends.size()) % budget->publish_every == 0) Publish(*this, false);
+}
+
+void HtmlExport::KeepHit(const Hit& hit) {
     // The group: component, table and field, element.
     key.clear();
     key.push_back('[');
-    AppendPageString(key, Labelled(hit.context, kComponent));
+    AppendLabelled(key, hit.context, kComponent);
     key.push_back(',');
-    AppendPageString(key, Labelled(hit.context, kTable));
+    AppendLabelled(key, hit.context, kTable);
     key.push_back(',');
     AppendPageString(key, WithoutCr(hit.context.current_trigger));
     key.push_back(']');
@@ -192,10 +253,11 @@ void HtmlExport::OnHit(const Hit& hit) {
     }
     out.push_back(']');
     row_ends.push_back(out.size());
+    groups_after.push_back(static_cast<std::uint32_t>(groups.size()));
 }
 
 bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports) {
+                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& empty_folders) {
     std::string out;
     bool ok = true;
     auto flush = [&](bool last) {
@@ -221,6 +283,14 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
     out.append(word ? "true" : "false");
     out.append(",\"limit\":");
     AppendNumber(out, kHtmlHitLimit);
+    if (!empty_folders.empty()) {
+        out.append(",\"empty_folders\":[");
+        for (std::size_t i = 0; i < empty_folders.size(); ++i) {
+            if (i) out.push_back(',');
+            AppendPageString(out, empty_folders[i]);
+        }
+        out.push_back(']');
+    }
     out.append(",\"exports\":[");
     std::size_t room = kHtmlHitLimit;  // hits the page may still take
     for (std::size_t e = 0; e < exports.size(); ++e) {
@@ -240,19 +310,25 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
         AppendPageString(out, x.started);
         out.append(",\"outcome\":\"");
         out.append(OutcomeName(r));
-        out.append("\",\"counts\":[");
+        out.push_back('"');
+        if (!x.failure.empty()) {
+            out.append(",\"failure\":");
+            AppendPageString(out, x.failure);
+        }
+        out.append(",\"counts\":[");
         for (std::size_t i = 0; i < r.counts.size(); ++i) {
             if (i) out.push_back(',');
             AppendNumber(out, static_cast<std::uint64_t>(r.counts[i].count));
         }
+        // The hits the page has room for, and the groups they stand in.
+        const std::size_t shown = std::min(room, x.row_ends.size());
+        room -= shown;
         out.append("],\"groups\":[");
-        for (std::size_t g = 0; g < x.groups.size(); ++g) {
+        for (std::size_t g = 0, groups = shown ? x.groups_after[shown - 1] : 0; g < groups; ++g) {
             if (g) out.push_back(',');
             out.append(x.groups[g]);
         }
         out.append("],\"hits\":[");
-        const std::size_t shown = std::min(room, x.row_ends.size());
-        room -= shown;
         for (std::size_t h = 0, begin = 0; h < shown; begin = x.row_ends[h++]) {
             if (h) out.push_back(',');
             out.append(x.rows, begin, x.row_ends[h] - begin);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,25 +19,48 @@
 // the logs.
 inline constexpr std::size_t kHtmlHitLimit = 200000;
 
+struct HtmlExport;
+
+// What the parts of one page share when several searches run at once: the
+// page shows the first kHtmlHitLimit hits in the order of the exports, so
+// each part keeps only as many as the hits of the parts before it leave
+// room for, as far as they are known. Each part tells its count every
+// `publish_every` hits and at its end.
+struct PageBudget {
+    std::size_t limit = kHtmlHitLimit;
+    std::uint64_t publish_every = 4096;
+    std::mutex mutex;
+    std::vector<std::uint64_t> hits;       // each part's hits, as last told
+    std::vector<HtmlExport*> finished;     // parts whose search is over, else null
+    explicit PageBudget(std::size_t parts) : hits(parts, 0), finished(parts, nullptr) {}
+};
+
 // One export's part of the page. As a sink it keeps each hit (up to the
 // limit) with its highlights; the front end fills in the rest.
 struct HtmlExport final : HitSink {
     std::string name;
     std::optional<std::uint64_t> size;  // of the file, none for a stream
     std::string started;                // when the search ran, as the log says it
+    std::string failure;                // why it was not searched at all, when it was not
     bool word = false;                  // strings count as whole words only
     std::size_t limit = kHtmlHitLimit;
     RunResult result;                   // set once the search is over
 
     // The groups the hits stand in ([component, table and field, element]
-    // as JSON), and each hit as a JSON array.
+    // as JSON, the first two as labels and values in turn), and each hit as
+    // a JSON array.
     std::vector<std::string> groups;
     std::unordered_map<std::string, std::uint32_t> group_of;
     std::string rows;
     std::vector<std::size_t> row_ends;
-    std::uint64_t omitted = 0;  // hits past the limit
+    std::vector<std::uint32_t> groups_after;  // the groups there are once each row is in
+    std::uint64_t omitted = 0;  // hits not kept: hits in all = omitted + row_ends.size()
+
+    PageBudget* budget = nullptr;  // shared with the other parts of the page, when set
+    std::size_t index = 0;         // this part's place in it
 
     void OnHit(const Hit& hit) override;
+    void KeepHit(const Hit& hit);  // a row for the hit, in its group
 
     // Scratch, kept between hits.
     std::unordered_map<const SearchString*, std::uint32_t> index_of;
@@ -44,11 +68,16 @@ struct HtmlExport final : HitSink {
     std::string key;
 };
 
+// The search of this part is over: with a budget, its count is told and
+// what the page cannot show is dropped.
+void FinishHits(HtmlExport& page);
+
 // Writes the page for a search of `strings` over these exports, in this
-// order, no more than kHtmlHitLimit hits in all. Returns whether every byte
-// reached the file.
+// order, no more than kHtmlHitLimit hits in all, naming the folders given
+// that held no export. Returns whether every byte reached the file.
 bool WriteHtmlReport(std::FILE* out, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports);
+                     const std::vector<const HtmlExport*>& exports,
+                     const std::vector<std::string>& empty_folders = {});
 
 // A text as a JSON string the page shows as it is: valid UTF-8 as it stands,
 // each byte that is not as U+FFFD, control characters as their visible

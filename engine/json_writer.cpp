@@ -184,6 +184,7 @@ std::string_view OutcomeName(const RunResult& result) {
     case RunOutcome::LogNotOpened: return "log_incomplete";  // no log at all
     case RunOutcome::ExportNotOpened: return "export_not_opened";
     case RunOutcome::ReadError: return "read_error";
+    case RunOutcome::Interrupted: return "interrupted";
     case RunOutcome::Completed: break;
     }
     return result.log_complete ? "completed" : "log_incomplete";

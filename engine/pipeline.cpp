@@ -318,6 +318,10 @@ ScanTotals ScanExport(RunState& run, ExportReader& reader, Progress& progress, D
     }
     Delays delays = DelaysFrom(options.delay_seed);
     for (std::uint64_t number = 0;; ++number) {
+        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
+            st.totals.interrupted = true;
+            break;
+        }
         Slot& slot = AwaitBlock(s1, number, delays);
         if (slot.failed) throw std::bad_alloc();
         if (!slot.has_block) break;

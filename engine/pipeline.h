@@ -16,11 +16,15 @@ struct ScanOptions {
     int threads = 1;           // threads for stage 1, the caller's included
     bool line_by_line = false;  // the reference: every line scanned in full, nothing known of it
     std::uint64_t delay_seed = 0;  // tests: the threads of stage 1 pause at random
+    // When set, the scan stops once it finds it true: it looks between
+    // blocks, so where it stops is the same on any number of threads.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct ScanTotals {
     std::uint64_t reads = 0;       // lines handed to the scanner, pieces of overlong lines counted
     std::uint64_t file_lines = 0;  // the export's own lines
+    bool interrupted = false;      // the cancel flag stopped it
 };
 
 // Reads every line of the export through the scanner, showing progress.

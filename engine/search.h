@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -86,6 +87,9 @@ struct RunInputs {
     ReadBlock read_block;                // empty: fread
     std::optional<std::uint64_t> export_size;  // unset: the file's own size, none for a stream
     HitSink* sink = nullptr;  // sees every hit besides the log
+    // When set, the run stops once it finds it true: it looks at it between
+    // blocks, at least every megabyte read.
+    const std::atomic<bool>* cancel = nullptr;
     bool single_thread = false;  // no threads but the caller's: blocks read one by one, the log written in place
     int threads = 0;             // threads that read and index blocks, the caller's included; 0: one per core
     TestHooks hooks;
@@ -97,6 +101,7 @@ enum class RunOutcome {
     LogNotOpened,     // nothing written
     ExportNotOpened,  // log holds the header, the reason and the summary
     ReadError,        // the export stopped at a read error
+    Interrupted,      // stopped by RunInputs::cancel; the log ends saying where
 };
 
 struct StringCount {
@@ -112,6 +117,7 @@ struct RunResult {
     bool found = false;         // some string matched some line
     std::uint64_t lines = 0;    // the export's lines read
     std::string logfilename;
+    std::string log_error;  // why the log could not be created (LogNotOpened), as the system says it
 };
 
 // The whole search: strings, log, export, progress, summary. Every outcome is
@@ -124,7 +130,8 @@ RunResult Quelvar(Display& display, const RunInputs& inputs);
 bool ListEverything(Display& display, RunState& run, const std::string& outputfilename,
                     std::string_view end_message, std::string_view box_reason, bool close_file);
 
-// The log's path for an export: its file name cut at the first "." plus ".log".
+// The log's path for an export: its file name cut at the first "." after
+// its leading dots, plus ".log".
 std::string LogFileName(std::string_view srchfilename);
 
 // The standard asctime text of t in local time, ending in a line feed.

@@ -1,6 +1,7 @@
 // One complete search: builds the strings, names and opens the log, has the
 // pipeline read the export, and writes the ending and the summary.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -79,7 +80,11 @@ std::string LogFileName(std::string_view srchfilename) {
     std::size_t name = 0;  // start of the file name after the last separator
     for (std::size_t i = 0; i < srchfilename.size(); ++i)
         if (IsSeparator(srchfilename[i])) name = i + 1;
-    std::size_t dot = srchfilename.find('.', name);
+    // Leading dots belong to the name (".hidden.xml" gives ".hidden.log"):
+    // cut there, two hidden exports would share ".log".
+    std::size_t stem = name;
+    while (stem < srchfilename.size() && srchfilename[stem] == '.') ++stem;
+    std::size_t dot = srchfilename.find('.', stem);
     std::string log(srchfilename.substr(0, dot));
     log.append(".log");
     return log;
@@ -127,6 +132,27 @@ std::vector<StringCount> Counts(const RunState& run) {
     return counts;
 }
 
+// Ends a run that was stopped before the end of the export: the log ends
+// with a line that says where, the summary is left out (its counts would
+// stand for part of the export).
+RunResult Interrupted(Display& display, const RunInputs& in, RunState& run, RunResult& result,
+                      const std::string& logfilename, bool close_log, const Clock& now) {
+    const std::string end_message = "\nSearch of file " + Quoted(in.srchfilename) + " interrupted after " +
+                                    std::to_string(result.lines) + " lines at " + AscTime(now());
+    AddMsgToOutputFile(run.output_file, end_message);
+    result.log_complete = CloseLog(run.output_file, close_log);
+    result.outcome = RunOutcome::Interrupted;
+    result.counts = Counts(run);
+    for (const StringCount& c : result.counts) result.found = result.found || c.count > 0;
+    std::string text = end_message.substr(1);
+    if (result.log_complete)
+        text.append("The hits found before are in output file " + Quoted(logfilename) + "\n");
+    else
+        text.append("Writing to output file " + Quoted(logfilename) + " failed: the log is incomplete.\n");
+    display.ShowMessageBox(text, "Search Interrupted");
+    return result;
+}
+
 // The body of a run; Quelvar adds the out-of-memory guard around it.
 RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     RunResult result;
@@ -159,9 +185,16 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     if (in.log_stream) {
         run.output_file.file = in.log_stream;
-    } else if (!SameFile(logfilename, in.srchfilename) && !IsDirectory(logfilename)) {
+    } else if (SameFile(logfilename, in.srchfilename)) {
+        result.log_error = "it is the export";
+    } else if (IsDirectory(logfilename)) {
+        result.log_error = std::make_error_code(std::errc::is_a_directory).message();
+    } else {
         // From here the log belongs to run.output_file, which closes it.
+        errno = 0;
         run.output_file.file = OpenFile(logfilename, "wb");
+        if (!run.output_file.file)
+            result.log_error = errno ? std::error_code(errno, std::generic_category()).message() : "unknown reason";
     }
     if (!run.output_file.file) {
         display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +
@@ -214,10 +247,13 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     options.line_by_line = in.hooks.line_by_line;
     options.threads = one_thread ? 1 : in.threads > 0 ? in.threads : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     options.delay_seed = in.hooks.delay_seed;
+    options.cancel = in.cancel;
     const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
     fptr.reset();
     result.lines = totals.file_lines;
     const std::uint64_t line_number = totals.reads;
+
+    if (totals.interrupted) return Interrupted(display, in, run, result, logfilename, close_log, now);
 
     std::string end_message;
     std::string box_reason;

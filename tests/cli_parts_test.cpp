@@ -96,8 +96,20 @@ TEST(Wildcards, ExpandToTheSortedMatchesOrStandForThemselves) {
     EXPECT_EQ(ExpandWildcards(folder + "/*.xml"),
               (V{folder + "/A.XML", folder + "/a2.xml", folder + "/b.xml", folder + "/d.xml"}));
     EXPECT_EQ(ExpandWildcards(folder + "/?.LOG"), V{folder + "/c.log"});
-    EXPECT_EQ(ExpandWildcards(folder + "/*.none"), V{folder + "/*.none"});
+    EXPECT_EQ(ExpandWildcards(folder + "/*.none"), V{});
     EXPECT_EQ(ExpandWildcards(folder + "/b.xml"), V{folder + "/b.xml"});
+    // As operands: one that matches nothing is an export that fails at
+    // once (no log, no search), in its place among the others.
+    ExportList list = ListExports({folder + "/b.*", folder + "/*.none", folder + "/c.log"}, true);
+    ASSERT_EQ(list.exports.size(), 3u);
+    EXPECT_EQ(list.exports[0].failure, "");
+    EXPECT_EQ(list.exports[1].name, folder + "/*.none");
+    EXPECT_EQ(list.exports[1].failure, "no file matches");
+    EXPECT_EQ(list.exports[2].name, folder + "/c.log");
+    // Left alone where the shell expands them.
+    list = ListExports({folder + "/*.none"}, false);
+    ASSERT_EQ(list.exports.size(), 1u);
+    EXPECT_EQ(list.exports[0].failure, "");
 }
 
 TEST(Folders, GiveTheirXmlFilesNestedAndSorted) {
@@ -109,21 +121,22 @@ TEST(Folders, GiveTheirXmlFilesNestedAndSorted) {
     for (const char* name : {"b.xml", "a.XML", "notes.txt", "a.log", "sales/z.xml", "sales/2026/q1.xml",
                              "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82\xD1\x8B/\xD0\xB4.xml"})
         WriteFile(dir / name, "");
-    bool folders = false;
-    std::vector<ExportItem> items = ListExports({root, "-", root + "/b.xml"}, folders);
-    EXPECT_TRUE(folders);
+    ExportList list = ListExports({root, "-", root + "/b.xml"}, false);
+    EXPECT_TRUE(list.folders);
     V names;
-    for (const ExportItem& item : items) names.push_back(item.from_stdin ? "<stdin>" : item.name);
+    for (const ExportItem& item : list.exports) names.push_back(item.from_stdin ? "<stdin>" : item.name);
     EXPECT_EQ(names, (V{root + "/a.XML", root + "/b.xml", root + "/sales/2026/q1.xml", root + "/sales/z.xml",
                         root + "/\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82\xD1\x8B/\xD0\xB4.xml", "<stdin>",
                         root + "/b.xml"}));
-    items = ListExports({root + "/empty"}, folders);
-    EXPECT_TRUE(folders);
-    EXPECT_TRUE(items.empty());
-    items = ListExports({root + "/missing.xml"}, folders);
-    EXPECT_FALSE(folders);
-    ASSERT_EQ(items.size(), 1u);  // the run says it cannot be opened
-    EXPECT_EQ(items[0].name, root + "/missing.xml");
+    EXPECT_EQ(list.empty_folders, V{});
+    list = ListExports({root + "/empty", root + "/sales"}, false);
+    EXPECT_TRUE(list.folders);
+    EXPECT_EQ(list.exports.size(), 2u);
+    EXPECT_EQ(list.empty_folders, V{root + "/empty"});
+    list = ListExports({root + "/missing.xml"}, false);
+    EXPECT_FALSE(list.folders);
+    ASSERT_EQ(list.exports.size(), 1u);  // the run says it cannot be opened
+    EXPECT_EQ(list.exports[0].name, root + "/missing.xml");
 }
 
 #ifndef _WIN32
@@ -132,8 +145,7 @@ TEST(Folders, LinksToFoldersAreNotFollowed) {
     testutil::fs::create_directories(dir / "real");
     WriteFile(dir / "real/x.xml", "");
     testutil::fs::create_directory_symlink(dir.path, dir / "real/loop");
-    bool folders = false;
-    std::vector<ExportItem> items = ListExports({dir / "real"}, folders);
+    const std::vector<ExportItem> items = ListExports({dir / "real"}, false).exports;
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].name, dir / "real/x.xml");
 }

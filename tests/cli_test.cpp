@@ -98,7 +98,18 @@ TEST_F(CliTest, FailuresGiveTwoWithTheirMessage) {
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err.rfind("reposearch: Unable to Open Logfile: Unable to open output file '", 0), 0u)
         << o.err;
+    // The box's text as the dialog has it, then the system's reason.
+    EXPECT_NE(o.err.find("\nreposearch: cannot create the log '" + (dir / "no/such/dir.log") +
+                         "': No such file or directory\n"),
+              std::string::npos)
+        << o.err;
     EXPECT_EQ(o.out, "");
+    testutil::fs::create_directory(dir / "folder.log");
+    o = Cli({"-q", "--log", dir / "folder.log", export_path, "X"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("reposearch: cannot create the log '" + (dir / "folder.log") + "': Is a directory\n"),
+              std::string::npos)
+        << o.err;
 
     o = Cli({"-q", dir / "missing.xml", "X"});
     EXPECT_EQ(o.status, 2);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What make dist hands out: the Windows zip (both 32-bit programs, a README
-# with CR LF line ends, the license) and the Linux tarball (the program and
-# its manual page).
+# with CR LF line ends, the license) and the Linux tarball (the program, its
+# manual page and the shell completions). The Debian package has its own
+# check, deb_check.sh.
 #   dist_check.sh VERSION
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +31,8 @@ for exe in reposearch.exe reposearch-cli.exe; do
 done
 
 tar -tzf "$tarball" | sort > "$work/tar.txt"
-for path in bin/reposearch share/man/man1/reposearch.1 README.md LICENSE; do
+for path in bin/reposearch share/man/man1/reposearch.1 README.md LICENSE share/bash-completion/completions/reposearch \
+            share/zsh/site-functions/_reposearch share/fish/vendor_completions.d/reposearch.fish; do
   grep -qx "reposearch-$version/$path" "$work/tar.txt" || fail "the tarball lacks $path"
 done
 tar -xzf "$tarball" -C "$work"

@@ -3,8 +3,11 @@
 on random exports its counts per string and per group are those of the run's
 JSON records, the filter keeps what holds its text, a string's toggle hides
 the hits only it holds; hostile exports show their bytes as text and run no
-script of theirs; the page stays under three times the size of the JSON, and
-past its limit says how many hits are only in the log.
+script of theirs, and their direction controls turn nothing round; long
+names wrap; each of many strings has its own look; a run without exports,
+or with exports that failed before their search, says so; many exports go in
+a table; the page stays under three times the size of the JSON, and past its
+limit says how many hits are only in the log.
 
     html_check.py REPOSEARCH [ROUNDS] [SCREENSHOT]
 """
@@ -29,6 +32,9 @@ import json_check  # noqa: E402  (the random exports)
 COMPONENT = [("library", "Library:"), ("form", "Form:"), ("global", "Global:"), ("entry", "Entry:"),
              ("menubar", "Menubar:"), ("glyph", "Glyph:"), ("sourcetype", "Sourcetype:")]
 TABLE = [("model", "Model:"), ("table", "Table:"), ("field", "Field:")]
+# The direction controls, as the page marks them.
+CONTROLS = {"\u061c": "ALM", "\u200e": "LRM", "\u200f": "RLM", "\u202a": "LRE", "\u202b": "RLE", "\u202c": "PDF",
+            "\u202d": "LRO", "\u202e": "RLO", "\u2066": "LRI", "\u2067": "RLI", "\u2068": "FSI", "\u2069": "PDI"}
 
 
 def raw(value):
@@ -57,7 +63,8 @@ def utf8_length(b, i):
 
 def shown(b):
     """A text as the page shows it: carriage returns dropped, a byte that is
-    no UTF-8 as U+FFFD, control characters as their pictures."""
+    no UTF-8 as U+FFFD, control characters as their pictures, direction
+    controls as their marks."""
     b = b.replace(b"\r", b"")
     out, i = [], 0
     while i < len(b):
@@ -66,7 +73,8 @@ def shown(b):
             out.append("\ufffd")
             i += 1
         elif n > 1:
-            out.append(b[i:i + n].decode("utf-8"))
+            c = b[i:i + n].decode("utf-8")
+            out.append(CONTROLS.get(c, c))
             i += n
         else:
             c = b[i]
@@ -235,17 +243,17 @@ def check_hostile(browser, binary, folder):
     elements = browser.run("return [...document.querySelectorAll('*')].map(e => e.tagName.toLowerCase())")
     allowed = {"html", "head", "meta", "title", "style", "body", "noscript", "script", "header", "h1", "span",
                "dl", "dt", "dd", "div", "p", "input", "label", "button", "main", "details", "summary", "table",
-               "tr", "th", "td", "mark"}
+               "tr", "th", "td", "mark", "bdi"}
     assert set(elements) <= allowed, set(elements) - allowed
     assert elements.count("script") == 2
     attributes = browser.run("""return [...document.querySelectorAll('*')].flatMap(e =>
         [...e.attributes].map(a => a.name)).filter(n => n.startsWith('on') || n === 'src' || n === 'href')""")
     assert attributes == [], attributes
-    assert browser.run("return document.title") == "reposearch: " + export
+    assert browser.run("return document.title") == "reposearch: \u2068" + export + "\u2069"
     assert "owned" not in browser.run("return JSON.stringify(document.body.dataset)")
     matches = [r["data"] for r in records[1:-1]]
     assert sorted(browser.run(SHOWN_HITS)) == sorted(shown(raw(m["data"])) for m in matches)
-    name = browser.run("return document.querySelector('h1 .name').textContent")
+    name = browser.run("return document.querySelector('h1 bdi.name').textContent")
     assert name == export, name
 
 
@@ -276,6 +284,157 @@ def check_many(browser, binary, folder, rng):
     assert totals == [c["count"] for c in records[-1]["data"]["counts"]], totals
 
 
+LEFT_OF = """
+// Where the text `needle` starts on screen, in the first text node under root that holds it.
+const [root, needle] = arguments;
+const walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+for (let n; (n = walker.nextNode());) {
+  const i = n.data.indexOf(needle);
+  if (i < 0) continue;
+  const r = document.createRange();
+  r.setStart(n, i);
+  r.setEnd(n, i + needle.length);
+  return r.getBoundingClientRect().left;
+}
+return null;
+"""
+
+
+def write_export(path, lines):
+    with open(path, "wb") as f:
+        f.write(b"\r\n".join(lines) + b"\r\n")
+
+
+def check_direction(browser, binary, folder):
+    """Direction controls in the export turn nothing round: they show as
+    marks, and each text from the export stands apart from the page's own."""
+    rlo = "\u202e".encode()
+    export = os.path.join(folder, "direction.xml")
+    write_export(export, [b"<TABLE XMLNS:UFORM>", b"<OCC>", b"<UFORM:ULABEL>" + rlo + b"MROF</UFORM:ULABEL>",
+                          b"<UFORM:UCODE>", rlo + b"line zzhit 12 of 34"] +
+                 [b"call zzhit %d" % i for i in range(12)] +
+                 [b"</UFORM:UCODE>", b"</OCC>", b"</TABLE>"])
+    page, records, _ = search(binary, folder, export, [b"zzhit", b"call"], [], "direction")
+    browser.open(page)
+    browser.driver.find_element(By.ID, "open-all").click()
+    assert not any(c in browser.run("return document.body.innerText") for c in CONTROLS), "a control is obeyed"
+    assert browser.run("return [...document.querySelectorAll('.ctl')].map(e => e.textContent)") == ["RLO"] * 2
+    # The data cell reads from left to right as it stands in the export.
+    cell = browser.run("return [...document.querySelectorAll('td.data')].find(td => td.textContent.includes('ZZHIT 12'))")
+    assert browser.run(LEFT_OF, cell, "LINE") < browser.run(LEFT_OF, cell, "34")
+    # The group line: the form's name does not turn the counts after it round.
+    summary = browser.run("""return [...document.querySelectorAll('details.level-1 > summary')]
+        .find(s => s.querySelector('.label').textContent.includes('MROF'))""")
+    assert browser.run(LEFT_OF, summary, "ZZHIT") < browser.run(LEFT_OF, summary, " 13")
+    assert browser.run(LEFT_OF, summary, "CALL") < browser.run(LEFT_OF, summary, " 12")
+    text = browser.run("return arguments[0].textContent", summary)
+    assert text.endswith("ZZHIT 13 \u00b7  CALL 12"), repr(text)
+    # Every text from the export or the strings stands in an isolate.
+    loose = browser.run("""return [...document.querySelectorAll('.label:not(.none), td.data, .string-name, h1 .name, .chart .text')]
+        .filter(e => !(e.tagName === 'BDI' || e.querySelector('bdi'))).length""")
+    assert loose == 0, loose
+    assert browser.run("return getComputedStyle(document.querySelector('td.data bdi')).unicodeBidi") == "isolate"
+
+
+def check_long_names(browser, binary, folder):
+    """A name of hundreds of letters without a space wraps on the page."""
+    export = os.path.join(folder, "long.xml")
+    write_export(export, [b"<TABLE XMLNS:UFORM>", b"<OCC>", b"<UFORM:ULABEL>" + b"W" * 390 + b"</UFORM:ULABEL>",
+                          b"<UFORM:UCODE>", b"call " + b"Q" * 390, b"</UFORM:UCODE>", b"</OCC>", b"</TABLE>"])
+    page, _, _ = search(binary, folder, export, [b"call", b"q" * 200], [], "long")
+    browser.open(page)
+    browser.driver.find_element(By.ID, "open-all").click()
+    wide = browser.run("return [document.documentElement.scrollWidth, document.documentElement.clientWidth]")
+    assert wide[0] <= wide[1], wide
+
+
+def check_looks(browser, binary, folder):
+    """Forty strings: each its own look, in the chart, the toggles and the hits."""
+    strings = [b"s%02d" % k for k in range(40)]
+    export = os.path.join(folder, "looks.xml")
+    write_export(export, [b"<TABLE XMLNS:UFORM>", b"<OCC>", b"<UFORM:UCODE>"] + [b"x " + s for s in strings] +
+                 [b"</UFORM:UCODE>", b"</OCC>", b"</TABLE>"])
+    page, _, _ = search(binary, folder, export, strings, [], "looks")
+    browser.open(page)
+    browser.driver.find_element(By.ID, "open-all").click()
+    look = "e => { const s = getComputedStyle(e); return s.backgroundColor + ' ' + s.backgroundImage; }"
+    bars = browser.run("return [...document.querySelectorAll('.chart .bar')].map(%s)" % look)
+    swatches = browser.run("return [...document.querySelectorAll('label.toggle .swatch')].map(%s)" % look)
+    marks = browser.run("return [...document.querySelectorAll('td.data mark')].map(%s)" % look)
+    assert len(bars) == 40 and len(set(bars)) == 40, bars
+    assert swatches == bars
+    assert marks == bars  # one line a string, in the order given
+
+
+def check_no_export(browser, binary, folder):
+    """A run that searched nothing: the page says so and why."""
+    empty = os.path.join(folder, "empty folder")
+    os.makedirs(empty, exist_ok=True)
+    page = os.path.join(folder, "none.html")
+    done = subprocess.run([binary, "-q", "--html", page, "-e", "x", empty], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, check=False)
+    assert done.returncode == 2, done
+    browser.open(page)
+    assert browser.run("return document.querySelector('h1').textContent") == "reposearch: no export searched"
+    notices = browser.run("return [...document.querySelectorAll('.notice')].map(e => e.textContent)")
+    assert notices == ["No export was searched.", "The folder " + empty + " holds no .xml file."], notices
+    assert browser.run("return document.querySelector('main p.none').textContent") == "No export was searched."
+
+
+def check_not_searched(browser, binary, folder):
+    """An export that fails before its search has its place on the page."""
+    sub = os.path.join(folder, "taken")
+    os.makedirs(sub, exist_ok=True)
+    for name in ["x.log", "x"]:
+        write_export(os.path.join(sub, name), [b"<TABLE XMLNS:UFORM>", b"<OCC>", b"<UFORM:UCODE>", b"custno",
+                                               b"</UFORM:UCODE>", b"</OCC>", b"</TABLE>"])
+    page = os.path.join(folder, "taken.html")
+    done = subprocess.run([binary, "-q", "--json", "--html", page, "-e", "custno", os.path.join(sub, "x.log"),
+                           os.path.join(sub, "x")], stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    assert done.returncode == 2
+    records = [json.loads(line) for line in done.stdout.split(b"\n") if line]
+    assert [r["data"].get("outcome") for r in records if r["type"] == "end"] == ["completed", "log_incomplete"]
+    browser.open(page)
+    facts = browser.run("""return [...document.querySelectorAll('dl.facts dt')].map(dt =>
+        [dt.textContent, dt.nextElementSibling.textContent])""")
+    assert ["Searched", "not searched"] in facts, facts
+    outcome = [value for name, value in facts if name == "Outcome"]
+    assert outcome[0] == "completed", outcome
+    assert outcome[1].startswith("failed: no name is left for its log: '" + os.path.join(sub, "x.log") + "' is the export"), outcome
+
+
+def check_many_table(browser, binary, folder, rng):
+    """Past a few exports, one line and a table of them that opens on demand."""
+    exports = []
+    for k in range(5):
+        exports.append(os.path.join(folder, "table%d.xml" % k))
+        with open(exports[-1], "wb") as f:
+            f.write(json_check.random_export(rng))
+    page = os.path.join(folder, "table.html")
+    out = subprocess.run([binary, "-q", "--json", "--html", page, "--log", os.path.join(folder, "table.log"),
+                          "-e", "custno", "-e", "x"] + exports, stdout=subprocess.PIPE, check=False).stdout
+    hits = {}
+    current = None
+    for r in (json.loads(line) for line in out.split(b"\n") if line):
+        if r["type"] == "begin":
+            current = r["data"]["export"]["text"]
+            hits[current] = 0
+        elif r["type"] == "match":
+            hits[current] += 1
+    browser.open(page)
+    assert browser.run("return [...document.querySelectorAll('dl.facts dt')].filter(dt => dt.textContent === 'Export').length") == 0
+    assert browser.run("return document.querySelector('details.exports').open") is False
+    assert browser.run("return document.querySelector('details.exports > summary').textContent") == \
+        "5 exports: 5 completed, 0 failed"
+    browser.driver.find_element(By.CSS_SELECTOR, "details.exports > summary").click()
+    rows = browser.run("""return [...document.querySelectorAll('table.exports tr.export')].map(tr =>
+        [...tr.children].map(td => td.textContent))""")
+    assert [r[1] for r in rows] == exports, rows
+    assert [r[0] for r in rows] == ["1", "2", "3", "4", "5"]
+    assert [r[4] for r in rows] == ["completed"] * 5
+    assert [int(r[5].replace(",", "")) for r in rows] == [hits[e] for e in exports], (rows, hits)
+
+
 def check_limit(browser, binary, folder):
     """Past the page's limit the page says how many hits are only in the log."""
     export = os.path.join(folder, "big.xml")
@@ -299,6 +458,12 @@ def main():
         browser = Browser(folder)
         try:
             check_hostile(browser, binary, folder)
+            check_direction(browser, binary, folder)
+            check_long_names(browser, binary, folder)
+            check_looks(browser, binary, folder)
+            check_no_export(browser, binary, folder)
+            check_not_searched(browser, binary, folder)
+            check_many_table(browser, binary, folder, rng)
             check_limit(browser, binary, folder)
             check_many(browser, binary, folder, rng)
             for n in range(rounds):
@@ -307,7 +472,7 @@ def main():
                 browser.driver.save_screenshot(screenshot)
         finally:
             browser.close()
-    print("%d passed, 0 failed" % (rounds + 3))
+    print("%d passed, 0 failed" % (rounds + 9))
 
 
 if __name__ == "__main__":

@@ -63,7 +63,7 @@ TEST(PageHits, EachStringTheLineHoldsIsMarkedWhereItStands) {
     EXPECT_EQ(RowOf(page, "CALL X(CUSTNO)\r", {s.given[0], s.given[1], s.given[2], s.given[3]}, c),
               "[0,3,12,[0,1,2,3],\"CALL \",[2,\"X\"],\"(\",[0,\"CUSTNO\"],\")\"]");
     ASSERT_EQ(page.groups.size(), 1u);
-    EXPECT_EQ(page.groups[0], "[\"Library:ORDERS  Entry:CALC\",\"Table:CUSTOMER\",\"USOURCE\"]");
+    EXPECT_EQ(page.groups[0], "[[\"Library:\",\"ORDERS\",\"Entry:\",\"CALC\"],[\"Table:\",\"CUSTOMER\"],\"USOURCE\"]");
     // Whole words only: the string inside a longer word is not marked.
     page.word = true;
     EXPECT_EQ(RowOf(page, "PCUSTNO CUSTNO", {s.given[0]}), "[1,3,12,[0],\"PCUSTNO \",[0,\"CUSTNO\"]]");
@@ -109,7 +109,7 @@ TEST(PageFile, OnePageLoadingNothingWithItsOwnScriptAlone) {
     const std::size_t data = html.find("id=\"report-data\">") + 17, end = html.find("</script>", data);
     EXPECT_EQ(html.substr(data, end - data).find('<'), std::string::npos);
     EXPECT_NE(html.find("\"name\":\"\\u003c/script\\u003e.xml\",\"size\":10,\"lines\":4"), std::string::npos);
-    EXPECT_NE(html.find("\"counts\":[1],\"groups\":[[\"\",\"\",\"\"]],\"hits\":[[0,1,2,[0],\"A \",[0,\"\\u003cX\\u003e\"],\" B\"]],"
+    EXPECT_NE(html.find("\"counts\":[1],\"groups\":[[[],[],\"\"]],\"hits\":[[0,1,2,[0],\"A \",[0,\"\\u003cX\\u003e\"],\" B\"]],"
                         "\"omitted\":0}"),
               std::string::npos)
         << html.substr(data, end - data);
@@ -134,6 +134,50 @@ TEST(PageFile, ThePageTakesNoMoreThanItsLimitOverAllExports) {
     const std::size_t at = html.rfind("\"hits\":[");
     EXPECT_EQ(html.substr(at, 30), "\"hits\":[[0,1,1,[0],[0,\"A\"]]],\"");
     EXPECT_NE(html.find("\"omitted\":2}", at), std::string::npos);
+}
+
+// Parts of one page searched at once keep no more than the page can show:
+// the first hits in the order of the exports, whichever part has its hits
+// first; what they keep in the end does not depend on that order.
+TEST(PageFile, PartsSearchedAtOnceKeepOnlyWhatThePageShows) {
+    Strings s({"A"});
+    PageBudget budget(3);
+    budget.limit = 10;
+    budget.publish_every = 2;
+    HtmlExport parts[3];
+    for (std::size_t k = 0; k < 3; ++k) {
+        parts[k].budget = &budget;
+        parts[k].index = k;
+    }
+    auto hits = [&](HtmlExport& part, int n) {
+        for (int i = 0; i < n; ++i) {
+            ScanContext c;
+            c.current_form = "F" + std::to_string(i);  // a group for each hit
+            const Hit hit{c, 1, "A", s.given, static_cast<std::uint64_t>(i + 1), 0};
+            part.OnHit(hit);
+        }
+    };
+    hits(parts[1], 8);  // nothing known before it yet: all 8 kept
+    FinishHits(parts[1]);
+    EXPECT_EQ(parts[1].row_ends.size(), 8u);
+    hits(parts[2], 5);  // 8 before it: room for 2
+    FinishHits(parts[2]);
+    EXPECT_EQ(parts[2].row_ends.size(), 2u);
+    hits(parts[0], 6);  // the first 6: parts 1 and 2, finished, give up what no longer fits
+    EXPECT_EQ(parts[1].row_ends.size(), 4u);
+    EXPECT_EQ(parts[2].row_ends.size(), 0u);
+    FinishHits(parts[0]);
+    const std::size_t kept[3] = {6, 4, 0};
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(parts[k].row_ends.size(), kept[k]) << k;
+        EXPECT_EQ(parts[k].groups.size(), kept[k]) << k;  // and the groups of those alone
+        EXPECT_EQ(parts[k].group_of.size(), kept[k]) << k;
+        EXPECT_EQ(parts[k].rows.size(), kept[k] ? parts[k].row_ends.back() : 0u) << k;
+    }
+    EXPECT_EQ(parts[1].omitted, 4u);
+    EXPECT_EQ(parts[2].omitted, 5u);
+    // The rows kept are the first ones.
+    EXPECT_EQ(parts[1].groups.back(), "[[\"Form:\",\"F3\"],[],\"\"]");
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 // finish in, the one log, the totals and the exit status.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <regex>
 #include <thread>
@@ -63,10 +67,22 @@ TEST_F(ManyExports, AFolderIsSearchedForXmlFilesNestedAndSorted) {
               std::string::npos);
     EXPECT_FALSE(testutil::fs::exists(e + "/notes.log"));
 
-    o = Cli({"-q", "-e", "custno", dir / "exports/sub/empty"});
+    // A folder without exports is named; the status is the others' ...
+    const std::string empty = dir / "exports/sub/empty";
+    o = Cli({"-q", "-e", "custno", empty, e + "/b.xml"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "reposearch: " + empty + ": the folder holds no .xml file\n");
+    o = Cli({"-q", "-e", "absent", empty, e + "/b.xml"});
     EXPECT_EQ(o.status, 1);
+    // ... unless nothing was searched at all.
+    o = Cli({"-q", "-e", "custno", empty});
+    EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
-    EXPECT_NE(o.err.find("no export to search"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err, "reposearch: " + empty + ": the folder holds no .xml file\nreposearch: no export to search\n");
+    o = Cli({"-q", "--json", "-e", "custno", empty});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "{\"type\":\"summary\",\"data\":{\"exports\":0,\"completed\":0,\"failed\":0,\"counts\":"
+                     "[{\"string\":{\"text\":\"CUSTNO\"},\"count\":0}]}}\n");
 }
 
 TEST_F(ManyExports, OneFailingExportLeavesTheOthersSearchedAndGivesTwo) {
@@ -86,6 +102,20 @@ TEST_F(ManyExports, OneFailingExportLeavesTheOthersSearchedAndGivesTwo) {
               0u)
         << o.err;
     EXPECT_NE(ReadFile(dir / "c.log").find("'CUSTNO' found 2 times"), std::string::npos);
+    // A log that cannot be created: the summary and the message say why.
+    testutil::fs::remove(dir / "c.log");
+    testutil::fs::create_directory(dir / "c.log");
+    o = Cli({"-q", "-e", "custno", dir / "a.xml", dir / "c.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.out.find("'" + (dir / "c.xml") + "', log '" + (dir / "c.log") +
+                         "', failed: the log could not be created: Is a directory:\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.err.find("\nreposearch: " + (dir / "c.xml") + ": cannot create the log '" + (dir / "c.log") +
+                         "': Is a directory\n"),
+              std::string::npos)
+        << o.err;
+    testutil::fs::remove(dir / "c.log");
     // Nothing found anywhere and nothing failed: 1.
     EXPECT_EQ(Cli({"-q", "-e", "absent", dir / "a.xml", dir / "c.xml"}).status, 1);
 }
@@ -147,6 +177,32 @@ TEST_F(ManyExports, LogsThatWouldMeetAreNamedApart) {
     EXPECT_EQ(ReadFile(dir / "x.log"), export_named_like_a_log);
     EXPECT_NE(ReadFile(dir / "x.xml.log").find("CUSTNO XML"), std::string::npos);
 
+    // No name left: the message says which name each rule gave and what
+    // holds it.
+    WriteFile(dir / "x", Export({"custno bare"}));
+    o = Cli({"-q", "-e", "custno", dir / "x.log", dir / "x"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + (dir / "x") + ": no name is left for its log: '" + (dir / "x.log") +
+                         "' is the export '" + (dir / "x.log") + "'\n");
+    EXPECT_NE(o.out.find("'" + (dir / "x") + "', failed: no name is left for its log: "), std::string::npos)
+        << o.out;
+    // It has its records too, with its outcome, in its turn.
+    o = Cli({"-q", "--json", "-e", "custno", dir / "x", dir / "x.log"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out.substr(0, o.out.find("\n{\"type\":\"begin\"", 1) + 1),
+              "{\"type\":\"begin\",\"data\":{\"export\":{\"text\":\"" + (dir / "x") +
+                  "\"},\"strings\":[{\"text\":\"CUSTNO\"}]}}\n"
+                  "{\"type\":\"end\",\"data\":{\"outcome\":\"log_incomplete\",\"lines\":0,\"counts\":"
+                  "[{\"string\":{\"text\":\"CUSTNO\"},\"count\":0}]}}\n")
+        << o.out;
+    EXPECT_NE(o.out.find("\"summary\",\"data\":{\"exports\":2,\"completed\":1,\"failed\":1,"), std::string::npos);
+    WriteFile(dir / "a.c.xml.log", Export({"custno"}));
+    o = Cli({"-q", "-e", "custno", dir / "a.b.xml", dir / "a.c.xml.log", dir / "a.c.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + (dir / "a.c.xml") + ": no name is left for its log: '" + (dir / "a.log") +
+                         "' is the log of '" + (dir / "a.b.xml") + "' and '" + (dir / "a.c.xml.log") +
+                         "' the export '" + (dir / "a.c.xml.log") + "'\n");
+
     // --log naming one of the exports is refused before anything is written.
     o = Cli({"-q", "--log", dir / "x.xml", "-e", "custno", dir / "a.b.xml", dir / "x.xml"});
     EXPECT_EQ(o.status, 2);
@@ -164,6 +220,73 @@ TEST_F(ManyExports, StandardInputAmongThemLogsToStandardOutput) {
         << o.err;
     EXPECT_EQ(Cli({"-q", "-e", "x", "-", "-"}).status, 2);  // read once
     EXPECT_EQ(Cli({"-q", "--json", "-e", "x", dir / "a.xml", "-"}).status, 2);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Runs the program with its outputs thrown away: its exit status and the
+// most memory it held, in KiB.
+std::pair<int, long> StatusAndPeak(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = REPOSEARCH_BIN;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int raw = 0;
+    struct rusage usage {};
+    wait4(pid, &raw, 0, &usage);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
+}
+
+// The page of several exports searched at once holds the first hits in the
+// order of the exports, as one search at a time gives it, and the run keeps
+// about one page's worth of hits, not one for each export.
+TEST_F(ManyExports, ThePageHoldsTheFirstHitsWhateverFinishesFirst) {
+    std::string lines;
+    for (int i = 0; i < 256000; ++i) lines += "call x(custno, invoice_total, discount_rate)\r\n";
+    std::vector<std::string> args = {"-e", "call"};
+    for (int k = 0; k < 8; ++k) {
+        const std::string name = dir / ("e" + std::to_string(k) + ".xml");
+        WriteFile(name, "<TABLE XMLNS:UXGROUP>\r\n<OCC>\r\n<UXGROUP:UCODE>\r\n" + lines +
+                            "</UXGROUP:UCODE>\r\n</OCC>\r\n</TABLE>\r\n");
+        args.push_back(name);
+    }
+    auto page = [&](const std::string& jobs) {
+        std::vector<std::string> a = {"-q", "-j", jobs, "--html", dir / "page.html"};
+        a.insert(a.end(), args.begin(), args.end());
+        const auto [status, peak] = StatusAndPeak(a);
+        EXPECT_EQ(status, 0);
+        // About 35 MiB one at a time, 70 four at a time; each export's hits kept took 150 and 210.
+        // (A sanitizer's own memory would hide it.)
+        if (!kSanitized) {
+            EXPECT_LT(peak, 100 * 1024) << "KiB with -j " << jobs;
+        }
+        static const std::regex started("\"started\":\"[^\"]*\"");
+        return std::regex_replace(ReadFile(dir / "page.html"), started, "\"started\":\"\"");
+    };
+    const std::string one_at_a_time = page("1");
+    EXPECT_NE(one_at_a_time.find("\"omitted\":56000}"), std::string::npos);
+    EXPECT_EQ(page("4"), one_at_a_time);
 }
 
 TEST_F(ManyExports, OneExportGivenWithEIsSearchedAsAlways) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "json_writer.h"
 #include "match_log.h"
 #include "scanner.h"
 #include "search.h"
@@ -85,7 +86,13 @@ TEST(LogFileName, CutAtTheFirstDotOfTheFileName) {
     EXPECT_EQ(LogFileName("../x.xml"), "../x.log");
     EXPECT_EQ(LogFileName("dir.old/EXPORT.XML.BAK"), "dir.old/EXPORT.log");
     EXPECT_EQ(LogFileName("dir.old/export"), "dir.old/export.log");
-    EXPECT_EQ(LogFileName("a/.hidden"), "a/.log");
+    // A name that starts with a dot keeps what follows it: two hidden
+    // exports never share ".log".
+    EXPECT_EQ(LogFileName("a/.hidden"), "a/.hidden.log");
+    EXPECT_EQ(LogFileName("a/.hidden.xml"), "a/.hidden.log");
+    EXPECT_EQ(LogFileName(".other.xml"), ".other.log");
+    EXPECT_EQ(LogFileName("a/.xml"), "a/.xml.log");
+    EXPECT_EQ(LogFileName("a/..x.y"), "a/..x.log");
 #ifdef _WIN32
     EXPECT_EQ(LogFileName("C:\\DATA.OLD\\EXPORT.XML"), "C:\\DATA.OLD\\EXPORT.log");
     EXPECT_EQ(LogFileName("C:EXPORT.XML"), "C:EXPORT.log");
@@ -200,6 +207,85 @@ TEST_F(SearchRunTest, ReadErrorStopsTheRunAndSaysWhere) {
     std::string ending = "Search of file '" + path + "' stopped by a read error after 4 lines at ";
     EXPECT_NE(log.find("\r\n\r\n" + ending), std::string::npos) << log;
     EXPECT_EQ(display.boxes.at(0).text.rfind(ending, 0), 0u) << display.boxes[0].text;
+}
+
+// Counts the hits, and raises the run's flag at the n-th.
+struct RaisingSink final : HitSink {
+    std::atomic<bool>* flag = nullptr;
+    std::uint64_t at = 0, hits = 0;
+    void OnHit(const Hit&) override {
+        if (++hits == at) flag->store(true);
+    }
+};
+
+// A run whose flag is raised stops where the progress may change next (and
+// at least every few megabytes): the log holds the hits before and ends with
+// the line that says where. Where it stops depends on where the flag was
+// raised, not on the threads.
+TEST_F(SearchRunTest, AnInterruptedRunEndsItsLogSayingWhere) {
+    std::string text;
+    // Big enough for several blocks: the flag is looked at between them.
+    for (int occ = 0; occ < 8000; ++occ) {
+        text += "<TABLE XMLNS:UFORM>\r\n<OCC>\r\n<UFORM:UCODE>\r\n";
+        for (int line = 0; line < 100; ++line) text += line % 10 ? "x = 1\r\n" : "call foo\r\n";
+        text += "</UFORM:UCODE>\r\n</OCC>\r\n</TABLE>\r\n";
+    }
+    const std::string path = dir / "export.xml";
+    WriteFile(path, text);
+    std::atomic<bool> flag{false};
+    inputs.cancel = &flag;
+    const std::string ending = "\r\n\r\nSearch of file '" + path + "' interrupted after ";
+
+    // Never raised: the run and its log are those of a run without a flag.
+    RunResult r = Run("FOO", path);
+    EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    const std::string whole = ReadFile(dir / "export.log");
+    inputs.cancel = nullptr;
+    Run("FOO", path);
+    EXPECT_EQ(ReadFile(dir / "export.log"), whole);
+    inputs.cancel = &flag;
+
+    for (std::uint64_t raise_at : {0, 5000, 15000}) {
+        std::string first_log;
+        RunResult first;
+        for (int mode = 0; mode < 3; ++mode) {  // one thread, two, two at another pace
+            inputs.single_thread = mode == 0;
+            inputs.hooks.delay_seed = mode == 2 ? raise_at + 1 : 0;
+            flag.store(raise_at == 0);
+            RaisingSink sink;
+            sink.flag = &flag;
+            sink.at = raise_at;
+            inputs.sink = &sink;
+            display.boxes.clear();
+            r = Run("FOO", path);
+            inputs.sink = nullptr;
+            ASSERT_EQ(r.outcome, RunOutcome::Interrupted) << raise_at;
+            EXPECT_EQ(OutcomeName(r), "interrupted");
+            EXPECT_TRUE(r.log_complete);
+            EXPECT_GE(static_cast<std::uint64_t>(r.counts.at(0).count), raise_at);
+            EXPECT_LT(r.counts[0].count, 80000);
+            EXPECT_EQ(sink.hits, static_cast<std::uint64_t>(r.counts[0].count));
+            const std::string log = ReadFile(dir / "export.log");
+            const std::string last = ending + std::to_string(r.lines) + " lines at " +
+                                     AscTime(testutil::kStart).substr(0, 24) + "\r\n";
+            ASSERT_GE(log.size(), last.size());
+            EXPECT_EQ(log.substr(log.size() - last.size()), last);
+            // The hits before the stop, as the whole run wrote them.
+            const std::size_t hits_end = log.size() - last.size() + 2;
+            EXPECT_EQ(whole.compare(0, hits_end, log, 0, hits_end), 0) << raise_at;
+            EXPECT_EQ(log.find("Result Summary"), std::string::npos);
+            ASSERT_EQ(display.boxes.size(), 1u);
+            EXPECT_EQ(display.boxes[0].caption, "Search Interrupted");
+            EXPECT_EQ(display.boxes[0].text, last.substr(4, last.size() - 6) + "\nThe hits found before are in output file '" +
+                                                 (dir / "export.log") + "'\n");
+            if (mode == 0) {
+                first = r;
+                first_log = log;
+            }
+            EXPECT_EQ(r.lines, first.lines) << raise_at << ", mode " << mode;
+            EXPECT_EQ(log, first_log) << raise_at << ", mode " << mode;
+        }
+    }
 }
 
 TEST_F(SearchRunTest, FailedLogWritesAreReported) {

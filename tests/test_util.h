@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -13,7 +17,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,16 +28,15 @@ namespace testutil {
 namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary folder, removed afterwards;
-// its name is this process's own, so that test runs side by side (of two
-// checkouts, say) keep apart.
+// named after the process too, so that the same test run at the same time
+// by another build (another worktree, the sanitizers) keeps to its own.
 struct TempDir {
     fs::path path;
     TempDir() {
         static std::atomic<int> counter{0};
-        static const unsigned process = std::random_device{}();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string("reposearch-") + (info ? info->name() : "test") + "-" +
-                           std::to_string(process) + "-" + std::to_string(counter++);
+                           std::to_string(getpid()) + "-" + std::to_string(counter++);
         path = fs::temp_directory_path() / name;
         fs::remove_all(path);
         fs::create_directories(path);

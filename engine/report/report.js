@@ -8,13 +8,22 @@
   const S = D.strings;
   const enabled = S.map(() => true);
   const many = D.exports.length > 1;
+  const FEW = 3;  // exports told one by one in the header; more go in a table
   const OUTCOMES = {
     completed: 'completed',
     export_not_opened: 'failed: the export could not be opened',
     read_error: 'failed: a read error stopped it',
     log_incomplete: 'failed: the log is incomplete',
     out_of_memory: 'failed: out of memory',
+    interrupted: 'interrupted',
   };
+  // The controls of text direction, shown as marks instead of obeyed: text
+  // from an export must not turn round what the page shows.
+  const CONTROLS = {
+    '\u061c': 'ALM', '\u200e': 'LRM', '\u200f': 'RLM', '\u202a': 'LRE', '\u202b': 'RLE', '\u202c': 'PDF',
+    '\u202d': 'LRO', '\u202e': 'RLO', '\u2066': 'LRI', '\u2067': 'RLI', '\u2068': 'FSI', '\u2069': 'PDI',
+  };
+  const CONTROL = /[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
   const NONE = ['', '(no library, form or other component)', '(no table or field)', '(no element)'];
   const ROWS_AT_ONCE = 500;    // rows of a table shown before "Show more"
   const GROUPS_AT_ONCE = 200;  // groups of a list likewise
@@ -27,14 +36,44 @@
     return e;
   }
   function num(n) { return n.toLocaleString('en-US'); }
-  function swatch(k) { return el('span', 'swatch s' + (k % 8)); }
+  // Each string's own look: sixteen colours, plain, hatched and dotted.
+  function look(k) { return 's' + (k % 16) + ' p' + (Math.floor(k / 16) % 3); }
+  function swatch(k) { return el('span', 'swatch ' + look(k)); }
+  // Appends text from the export or the strings: its direction controls as
+  // marks, the rest as text.
+  function appendText(parent, s) {
+    let at = 0;
+    for (const m of s.matchAll(CONTROL)) {
+      if (m.index > at) parent.append(s.slice(at, m.index));
+      const mark = el('span', 'ctl', CONTROLS[m[0]]);
+      mark.title = 'U+' + m[0].charCodeAt(0).toString(16).toUpperCase().padStart(4, '0');
+      parent.append(mark);
+      at = m.index + m[0].length;
+    }
+    if (at < s.length) parent.append(s.slice(at));
+    return parent;
+  }
+  // Text from the export or the strings, apart from the page's own text
+  // around it (whatever its direction).
+  function iso(s, cls) { return appendText(el('bdi', cls), s); }
+  // The same where only plain text goes (the title).
+  function plain(s) { return '\u2068' + s.replace(CONTROL, (c) => '[' + CONTROLS[c] + ']') + '\u2069'; }
+  function stringName(k) { return iso(S[k] === '' ? "''" : S[k], 'string-name'); }
+  // A component or a table and field: labels and values in turn.
+  function labelText(pairs) {
+    const parts = [];
+    for (let i = 0; i < pairs.length; i += 2) parts.push(pairs[i] + pairs[i + 1]);
+    return parts.join('  ');
+  }
 
-  // ---- The model: a tree per export, hits on the element leaves.
+  // ---- The model: a tree per export, hits on the element leaves. A
+  // component's or table's label is its labels and values in turn.
   function child(node, label, level) {
-    let c = node.byKey.get(label);
+    const key = JSON.stringify(label);
+    let c = node.byKey.get(key);
     if (!c) {
       c = { label, level, children: [], byKey: new Map(), hits: [], parent: node };
-      node.byKey.set(label, c);
+      node.byKey.set(key, c);
       node.children.push(c);
     }
     return c;
@@ -43,7 +82,7 @@
     const root = { label: x.name, level: 0, children: [], byKey: new Map(), hits: [], parent: null, x };
     const leaves = x.groups.map(([c, t, e]) => {
       const leaf = child(child(child(root, c, 1), t, 2), e, 3);
-      leaf.context = [many ? x.name : '', c, t, e].join('\n').toLowerCase();
+      leaf.context = [many ? x.name : '', labelText(c), labelText(t), e].join('\n').toLowerCase();
       return leaf;
     });
     for (const row of x.hits) {
@@ -81,7 +120,7 @@
     const keys = [...counts.keys()].sort((a, b) => a - b);
     keys.slice(0, 6).forEach((k, i) => {
       if (i) span.append(' \u00b7 ');
-      span.append(swatch(k), ' ', el('span', 'string-name', S[k] === '' ? "''" : S[k]), ' ' + num(counts.get(k)));
+      span.append(swatch(k), ' ', stringName(k), ' ' + num(counts.get(k)));
     });
     if (keys.length > 6) span.append(' \u00b7 ' + (keys.length - 6) + ' more strings');
     return span;
@@ -90,17 +129,28 @@
     const s = el('summary');
     s.dataset.count = String(node.shown);
     s.dataset.counts = [...node.counts].sort((a, b) => a[0] - b[0]).map(([k, n]) => k + ':' + n).join(',');
-    const label = node.label === '' ? el('span', 'label none', NONE[node.level]) : el('span', 'label', node.label);
+    let label;
+    if (node.label.length === 0) {
+      label = el('span', 'label none', NONE[node.level]);
+    } else if (typeof node.label === 'string') {
+      label = el('span', 'label');
+      label.append(iso(node.label));
+    } else {
+      label = el('span', 'label');
+      for (let i = 0; i < node.label.length; i += 2) label.append(i ? '  ' : '', node.label[i], iso(node.label[i + 1]));
+    }
     s.append(el('span', 'count', num(node.shown)), label, perString(node.counts));
     return s;
   }
   function marked(segs) {
     const td = el('td', 'data');
+    const line = el('bdi');
     for (const s of segs) {
-      if (typeof s === 'string') td.append(s);
-      else if (enabled[s[0]]) td.append(el('mark', 's' + (s[0] % 8), s[1]));
-      else td.append(s[1]);
+      if (typeof s === 'string') appendText(line, s);
+      else if (enabled[s[0]]) line.append(appendText(el('mark', look(s[0])), s[1]));
+      else appendText(line, s[1]);
     }
+    td.append(line);
     return td;
   }
   function hitsTable(leaf) {
@@ -172,8 +222,9 @@
     const open = shown <= 300 && groups <= 40;  // few: all open; many: folded
     tree.replaceChildren();
     if (many) appendSome(tree, roots.filter((r) => r.shown > 0 || !filter), (r) => groupElement(r, open || roots.length <= 3));
-    else appendSome(tree, roots[0].children.filter((c) => c.shown > 0), (c) => groupElement(c, open));
-    if (shown === 0) tree.append(el('p', 'none', allHits === 0 ? 'No hits.' : 'No hit is left by the filter.'));
+    else if (roots.length) appendSome(tree, roots[0].children.filter((c) => c.shown > 0), (c) => groupElement(c, open));
+    if (!roots.length) tree.append(el('p', 'none', 'No export was searched.'));
+    else if (shown === 0) tree.append(el('p', 'none', allHits === 0 ? 'No hits.' : 'No hit is left by the filter.'));
     status.textContent = 'Showing ' + num(shown) + ' of ' + num(allHits) + ' hits';
   }
   // Opens every group (building what was not built yet), or folds them.
@@ -187,24 +238,68 @@
   }
 
   // ---- The header: exports, strings, when, outcome, counts.
+  function outcome(x) {
+    const text = el('span', x.outcome === 'completed' ? '' : 'outcome-failed');
+    if (x.failure) text.append('failed: ', iso(x.failure));
+    else text.append(OUTCOMES[x.outcome] || x.outcome);
+    return text;
+  }
+  function hitsOf(x) { return x.hits.length + x.omitted; }
+  // Past a few exports: how they went in a line, and a table of them that
+  // opens on demand, in the order given.
+  function exportsTable() {
+    const failed = D.exports.filter((x) => x.outcome !== 'completed').length;
+    const d = el('details', 'exports');
+    d.append(el('summary', '', num(D.exports.length) + ' exports: ' + num(D.exports.length - failed) + ' completed, ' +
+                 num(failed) + ' failed'));
+    let built = false;
+    d.addEventListener('toggle', () => {
+      if (built || !d.open) return;
+      built = true;
+      const table = el('table', 'exports');
+      const head = el('tr');
+      for (const [name, cls] of [['#', 'num'], ['export', ''], ['size', 'num'], ['lines', 'num'], ['outcome', ''], ['hits', 'num']])
+        head.append(el('th', cls, name));
+      table.append(head);
+      D.exports.forEach((x, i) => {
+        const tr = el('tr', 'export');
+        const name = el('td', 'name');
+        name.append(iso(x.name));
+        const result = el('td');
+        result.append(outcome(x));
+        tr.append(el('td', 'num', String(i + 1)), name, el('td', 'num', x.size === null ? '' : num(x.size)),
+                  el('td', 'num', num(x.lines)), result, el('td', 'num', num(hitsOf(x))));
+        table.append(tr);
+      });
+      d.append(table);
+    });
+    return d;
+  }
   function header() {
     const h = el('header');
     const h1 = el('h1');
     h1.append('reposearch: ');
-    h1.append(el('span', 'name', many ? D.exports.length + ' exports' : D.exports[0].name));
+    const none = D.exports.length === 0;
+    if (many || none) h1.append(el('span', 'name', none ? 'no export searched' : D.exports.length + ' exports'));
+    else h1.append(iso(D.exports[0].name, 'name'));
     h.append(h1);
-    document.title = 'reposearch: ' + (many ? D.exports.length + ' exports' : D.exports[0].name);
+    document.title = 'reposearch: ' + (none ? 'no export searched' : many ? D.exports.length + ' exports' : plain(D.exports[0].name));
     const facts = el('dl', 'facts');
     const fact = (name, value, cls) => { facts.append(el('dt', '', name)); const dd = el('dd', cls); dd.append(value); facts.append(dd); };
-    for (const x of D.exports) {
-      fact('Export', el('span', 'name', x.name));
-      if (x.size !== null) fact('Size', num(x.size) + ' bytes');
-      fact('Lines', num(x.lines));
-      fact('Searched', x.started);
-      fact('Outcome', OUTCOMES[x.outcome] || x.outcome, x.outcome === 'completed' ? '' : 'outcome-failed');
+    if (D.exports.length > FEW) {
+      fact('Exports', exportsTable());
+    } else {
+      for (const x of D.exports) {
+        fact('Export', iso(x.name, 'name'));
+        if (x.size !== null) fact('Size', num(x.size) + ' bytes');
+        fact('Lines', num(x.lines));
+        fact('Searched', x.started || 'not searched');
+        fact('Outcome', outcome(x));
+      }
     }
+    if (none) fact('Exports', 'none');
     const strings = el('span');
-    S.forEach((s, k) => { if (k) strings.append(', '); strings.append(el('span', 'string-name', s === '' ? "''" : s)); });
+    S.forEach((s, k) => { if (k) strings.append(', '); strings.append(stringName(k)); });
     fact('Strings', strings);
     if (D.word) fact('Words', 'whole words only');
     h.append(facts);
@@ -218,9 +313,9 @@
     chart.setAttribute('aria-label', 'Lines found per string');
     const top = Math.max(1, ...totals);
     for (const k of order.slice(0, 40)) {
-      const bar = el('div', 'bar s' + (k % 8));
+      const bar = el('div', 'bar ' + look(k));
       bar.style.width = (100 * totals[k] / top) + '%';
-      const name = el('span', 'text', S[k] === '' ? "''" : S[k]);
+      const name = iso(S[k] === '' ? "''" : S[k], 'text');
       const n = el('span', 'total', num(totals[k]));
       n.dataset.string = String(k);
       n.dataset.count = String(totals[k]);
@@ -232,6 +327,12 @@
     if (omitted > 0)
       h.append(el('p', 'notice omitted', 'This page holds ' + num(allHits) + ' hits; ' + num(omitted) +
                    ' more are only in the log' + (many ? 's' : '') + '.'));
+    if (none) h.append(el('p', 'notice', 'No export was searched.'));
+    for (const folder of D.empty_folders || []) {
+      const p = el('p', 'notice empty-folder');
+      p.append('The folder ', iso(folder), ' holds no .xml file.');
+      h.append(p);
+    }
     return h;
   }
 
@@ -257,7 +358,7 @@
       box.checked = true;
       box.dataset.string = String(k);
       box.addEventListener('change', () => { enabled[k] = box.checked; render(); });
-      label.append(box, swatch(k), el('span', 'string-name', s === '' ? "''" : s));
+      label.append(box, swatch(k), stringName(k));
       c.append(label);
     });
     const openAll = el('button', '', 'Open all');

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../../dialog/resource.h"
 
@@ -226,25 +227,61 @@ std::string ReadWide(const std::wstring& path) {
     return out;
 }
 
+// A file's bytes, whoever else has it open.
+std::string ReadShared(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "";
+    std::string out;
+    char block[4096];
+    DWORD got = 0;
+    while (::ReadFile(f, block, sizeof block, &got, nullptr) && got) out.append(block, got);
+    CloseHandle(f);
+    return out;
+}
+
 const std::string kSmallExport =
     "<TABLE XMLNS:USOURCE>\r\n<OCC>\r\n<USOURCE:ULABEL>calc</USOURCE:ULABEL>\r\n"
     "<USOURCE:USOURCE>\r\nentry calc\r\n  call helper()\r\n</USOURCE:USOURCE>\r\n</OCC>\r\n";
 
 // Runs reposearch-cli.exe with these arguments; its exit code, or 99 when it
-// did not end.
-DWORD RunCli(const std::wstring& arguments) {
+// did not end. With `output`, what it wrote to standard output and error
+// (through files in `dir`), one after the other.
+DWORD RunCli(const std::wstring& arguments, std::string* output = nullptr, const std::wstring& dir = L"") {
     std::wstring exe = Wide(program_dir) + L"\\reposearch-cli.exe";
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    // Files of their own for each run, open to everyone: the child's handles
+    // may close a moment after it has ended.
+    static int runs = 0;
+    const std::wstring n = std::to_wstring(runs++);
+    const std::wstring out_path = dir + L"\\stdout-" + n + L".txt", err_path = dir + L"\\stderr-" + n + L".txt";
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
+    if (output) {
+        out = CreateFileW(out_path.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
+        err = CreateFileW(err_path.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out;
+        si.hStdError = err;
+    }
     PROCESS_INFORMATION cli{};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &si, &cli))
-        return 98;
-    DWORD code = 99;
-    if (WaitForSingleObject(cli.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(cli.hProcess, &code);
-    CloseHandle(cli.hProcess);
-    CloseHandle(cli.hThread);
+    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, output != nullptr,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &cli);
+    DWORD code = started ? 99 : 98;
+    if (started && WaitForSingleObject(cli.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(cli.hProcess, &code);
+    if (started) {
+        CloseHandle(cli.hProcess);
+        CloseHandle(cli.hThread);
+    }
+    if (output) {
+        CloseHandle(out);
+        CloseHandle(err);
+        *output = ReadShared(out_path) + ReadShared(err_path);
+    }
     return code;
 }
 
@@ -376,6 +413,36 @@ TEST_F(WidePathTest, TheCommandLineExpandsWildcardsAndSearchesMany) {
     EXPECT_NE(second, std::string::npos) << log;
     EXPECT_LT(first, second);
     EXPECT_EQ(log.find("notes.txt"), std::string::npos);
+}
+
+// The logs in a folder, by name.
+std::vector<std::wstring> Logs(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// A wildcard that matches nothing: said so, no log, a failure.
+TEST_F(WidePathTest, AWildcardThatMatchesNothingIsAFailure) {
+    PostMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+    for (const std::wstring& name : Logs(folder)) DeleteFileW((folder + L"\\" + name).c_str());  // an earlier run's
+    ASSERT_TRUE(WriteWide(folder + L"\\b.XML", kSmallExport));
+    std::string output;
+    EXPECT_EQ(RunCli(L"-q --json -e helper \"" + folder + L"\\nomatch*.xml\"", &output, Wide(dir)), 2u);
+    EXPECT_NE(output.find("\"outcome\":\"export_not_opened\""), std::string::npos) << output;
+    EXPECT_NE(output.find("nomatch*.xml: no file matches"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Unable to open output file"), std::string::npos) << output;
+    EXPECT_TRUE(Logs(folder).empty());
+    // Among others: they are searched, it fails in its place.
+    EXPECT_EQ(RunCli(L"-q -e helper \"" + folder + L"\\nomatch*.xml\" \"" + folder + L"\\b.?ml\"", &output, Wide(dir)),
+              2u);
+    EXPECT_NE(output.find("Totals over 2 exports (1 completed, 1 failed):"), std::string::npos) << output;
+    EXPECT_EQ(Logs(folder), std::vector<std::wstring>{L"b.log"});
 }
 
 // The manifest in effect: the common controls of version 6 loaded (the themed
