@@ -27,6 +27,7 @@
 #include "options.h"
 #include "runs.h"
 #include "terminal.h"
+#include "print_sink.h"
 #include "version.h"
 
 namespace {
@@ -221,6 +222,10 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     if (o.json && log_to_stdout)
         return UsageError(from_stdin && !o.log_given ? "--json with - as the export needs --log FILE"
                                                      : "--json and --log - both want standard output");
+    if (o.print && log_to_stdout)
+        return UsageError(from_stdin && !o.log_given ? "--print with - as the export needs --log FILE"
+                                                     : "--print and --log - both want standard output");
+    if (o.print && o.json) return UsageError("--print and --json both want standard output");
 
     std::vector<std::string> strings;
     bool stdin_taken = from_stdin > 0;
@@ -251,6 +256,12 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.strings = std::move(strings);
     plan.word = o.word;
     plan.json = o.json;
+    plan.limits = std::move(o.limits);
+    plan.print = o.print;
+    plan.color = o.color == Options::Color::Always ||
+                 (o.color == Options::Color::Auto && isatty(fileno(stdout)) && !NoColorAsked());
+    plan.before = o.before;
+    plan.after = o.after;
     plan.show_progress = !o.quiet && isatty(fileno(stderr));
     plan.many = plan.exports.size() != 1 || folders;
     plan.jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

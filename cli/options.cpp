@@ -12,7 +12,39 @@ struct ValueOption {
     const char* name;
     char key;
 };
-constexpr ValueOption kValueOptions[] = {{"--file", 'f'}, {"--log", 'l'}, {"--html", 'H'}, {"--jobs", 'j'}};
+constexpr ValueOption kValueOptions[] = {{"--file", 'f'},          {"--log", 'l'},           {"--html", 'H'},
+                                         {"--jobs", 'j'},          {"--in", 'i'},            {"--not-in", 'x'},
+                                         {"--color", 'k'},         {"--colour", 'k'},        {"--after-context", 'A'},
+                                         {"--before-context", 'B'}, {"--context", 'C'}};
+
+// The most lines around a hit -A, -B and -C take.
+constexpr int kMaxContextLines = 1000;
+
+// A count from 0 to `most`, or -1.
+int Count(const std::string& value, int most) {
+    long n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+        if (n > most) return -1;
+    }
+    return value.empty() ? -1 : static_cast<int>(n);
+}
+
+// What a value option needs, for a message.
+const char* Needs(char key) {
+    switch (key) {
+    case 'e': return "a string";
+    case 'j': return "a number";
+    case 'A':
+    case 'B':
+    case 'C': return "a number of lines";
+    case 'i':
+    case 'x': return "FIELD=PATTERN";
+    case 'k': return "auto, always or never";
+    default: return "a file name";
+    }
+}
 
 bool TakeValue(char key, const std::string& name, const std::string& value, const std::string& value_bytes,
                Options& o, std::string& error) {
@@ -24,21 +56,46 @@ bool TakeValue(char key, const std::string& name, const std::string& value, cons
         o.sources.push_back({true, value});
         return true;
     case 'j': {
-        int jobs = 0;
-        for (char c : value) {
-            if (c < '0' || c > '9' || jobs > 10000) {
-                jobs = -1;
-                break;
-            }
-            jobs = jobs * 10 + (c - '0');
-        }
-        if (value.empty() || jobs < 1 || jobs > 10000) {
+        const int jobs = Count(value, 10000);
+        if (jobs < 1) {
             error = name + " needs a number of exports from 1 to 10000, not '" + value + "'";
             return false;
         }
         o.jobs = jobs;
         return true;
     }
+    case 'A':
+    case 'B':
+    case 'C': {
+        const int lines = Count(value, kMaxContextLines);
+        if (lines < 0) {
+            error = name + " needs a number of lines from 0 to " + std::to_string(kMaxContextLines) + ", not '" +
+                    value + "'";
+            return false;
+        }
+        if (key != 'B') o.after = lines;
+        if (key != 'A') o.before = lines;
+        return true;
+    }
+    case 'i':
+    case 'x':
+        if (!AddLimit(o.limits, value_bytes, key == 'i', error)) {
+            error = name + ": " + error;
+            return false;
+        }
+        return true;
+    case 'k':
+        if (value == "auto") {
+            o.color = Options::Color::Auto;
+        } else if (value == "always") {
+            o.color = Options::Color::Always;
+        } else if (value == "never") {
+            o.color = Options::Color::Never;
+        } else {
+            error = name + " needs auto, always or never, not '" + value + "'";
+            return false;
+        }
+        return true;
     case 'l':
         if (value.empty()) {
             error = name + " needs a file name";
@@ -86,6 +143,12 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
         if (arg[1] == '-') {  // a long option
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
+            if (name == "--color" || name == "--colour") {
+                if (eq == std::string::npos) {  // as grep takes it: where the output is a terminal
+                    o.color = Options::Color::Auto;
+                    continue;
+                }
+            }
             if (const char key = KeyOf(name)) {
                 std::string value, value_bytes;
                 if (eq != std::string::npos) {
@@ -96,7 +159,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                     value = args[i];
                     value_bytes = bytes[i];
                 } else {
-                    error = name + " needs " + (key == 'j' ? "a number" : "a file name");
+                    error = name + " needs " + Needs(key);
                     return false;
                 }
                 if (!TakeValue(key, name, value, value_bytes, o, error)) return false;
@@ -109,6 +172,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                 o.word = true;
             } else if (arg == "--json") {
                 o.json = true;
+            } else if (arg == "--print") {
+                o.print = true;
             } else if (arg == "--help") {
                 o.action = Options::Action::Help;
                 return true;
@@ -132,7 +197,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
             } else if (c == 'h' && arg.size() == 2) {
                 o.action = Options::Action::ShortHelp;
                 return true;
-            } else if (c == 'e' || c == 'f' || c == 'j') {
+            } else if (c == 'e' || c == 'f' || c == 'j' || c == 'A' || c == 'B' || c == 'C') {
                 std::string value, value_bytes;
                 if (k + 1 < arg.size()) {
                     value = arg.substr(k + 1);
@@ -142,8 +207,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                     value = args[i];
                     value_bytes = bytes[i];
                 } else {
-                    error = std::string("-") + c + " needs " +
-                            (c == 'e' ? "a string" : c == 'f' ? "a file name" : "a number");
+                    error = std::string("-") + c + " needs " + Needs(c);
                     return false;
                 }
                 if (!TakeValue(c, std::string("-") + c, value, value_bytes, o, error)) return false;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../engine/search_limits.h"
+
 struct Options {
     enum class Action { Search, ShortHelp, Help, Version };
     Action action = Action::Search;
@@ -17,6 +19,13 @@ struct Options {
     bool html_given = false;
     std::string html_name;
     int jobs = 0;  // exports searched at once; 0: as many as there are cores
+    Limits limits;  // --in, --not-in
+    bool print = false;  // each hit on standard output, as editors read them
+    enum class Color { Auto, Always, Never };
+    Color color = Color::Auto;
+    // Lines of the element around each hit (-A, -B, -C); -1: not given.
+    int after = -1;
+    int before = -1;
     // Where the strings come from, in command-line order: a string given
     // (as the search compares it) or a file of strings.
     struct Source {

@@ -23,12 +23,17 @@
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
 #include "page_file.h"
+#include "print_sink.h"
 #include "spool.h"
 #include "terminal.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The lines of the element the page keeps before and after each hit, unless
+// -A, -B or -C say otherwise.
+constexpr int kPageLinesAround = 20;
 
 // Standard input and output carry bytes, never text that the C runtime of
 // Windows would turn CR LF into LF in or out of.
@@ -68,11 +73,73 @@ RunResult NotSearched(const RunPlan& plan, RunOutcome outcome) {
     return result;
 }
 
-// The sinks a search reports to besides its log: the JSON records, the
-// page, both or none.
-HitSink* Sinks(HitSink* json, HitSink* page, std::optional<TeeSink>& both) {
-    if (json && page) return &both.emplace(json, page);
-    return json ? json : page;
+// Where one export's log and records go.
+struct Destination {
+    std::FILE* log_stream = nullptr;  // when set, the log goes here
+    std::string log_stream_name = "standard output";
+    std::string logfilename;          // else into this file; empty: named after the export
+    std::FILE* json = nullptr;        // the JSON records, when asked for
+    std::FILE* print = nullptr;       // the hits as lines of text, when asked for
+    HtmlExport* page = nullptr;       // its part of the page, when asked for
+};
+
+// Why an export is not searched, and the outcome that gives.
+struct NotSearchedAs {
+    RunOutcome outcome;
+    std::string_view failure;  // empty: the run was interrupted before its turn
+};
+
+// The one way an export is searched: its sinks told that it begins, the
+// search, and its sinks told how it finished. An export that is not searched
+// at all goes through its sinks too, so that it has its records and its
+// place on the page.
+RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destination& to, Display& display,
+                       bool& json_ok, std::optional<NotSearchedAs> skip = std::nullopt) {
+    // Each sink shows the lines around a hit as far as it is asked to; the
+    // search hands over as many as the farthest reaching one shows.
+    const int before = std::max(plan.before, 0), after = std::max(plan.after, 0);
+    JsonWriter json(to.json);
+    json.before = before;
+    json.after = after;
+    PrintSink print;
+    print.out = to.print;
+    print.color = plan.color;
+    print.before = before;
+    print.after = after;
+    if (to.page) {
+        to.page->before = plan.before >= 0 ? plan.before : kPageLinesAround;
+        to.page->after = plan.after >= 0 ? plan.after : kPageLinesAround;
+    }
+    HitSink* text_sink = to.json ? static_cast<HitSink*>(&json) : to.print ? &print : nullptr;
+    std::optional<TeeSink> both;
+    HitSink* sink = text_sink && to.page ? &both.emplace(text_sink, to.page) : text_sink ? text_sink : to.page;
+    const SearchStart start{item.name, plan.strings, &plan.limits, plan.word, !skip, skip ? skip->failure : ""};
+    if (sink) sink->Begin(start);
+    RunResult result;
+    if (skip) {
+        result = NotSearched(plan, skip->outcome);
+    } else {
+        RunInputs inputs;
+        inputs.srchfilename = item.name;
+        inputs.word = plan.word;
+        inputs.strings = plan.strings;
+        inputs.limits = plan.limits;
+        if (item.from_stdin) {
+            Binary(stdin);
+            inputs.export_stream = stdin;
+        }
+        inputs.log_stream = to.log_stream;
+        inputs.log_stream_name = to.log_stream_name;
+        inputs.logfilename = to.logfilename;
+        inputs.sink = sink;
+        inputs.lines_before = std::max(text_sink ? before : 0, to.page ? to.page->before : 0);
+        inputs.lines_after = std::max(text_sink ? after : 0, to.page ? to.page->after : 0);
+        inputs.cancel = plan.cancel;
+        result = Quelvar(display, inputs);
+    }
+    if (sink) sink->Finish(result);
+    json_ok = !json.failed && !print.failed;
+    return result;
 }
 
 // The page of hits, opened before the searches so that a name that cannot
@@ -85,15 +152,6 @@ bool OpenPage(const RunPlan& plan, PageFile& page) {
 }
 
 bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(); }
-
-// A page part for an export, before its search.
-void StartPage(HtmlExport& page, const RunPlan& plan, const ExportItem& item) {
-    page.name = item.name;
-    page.size = FileSize(item);
-    page.word = plan.word;
-    page.started = AscTime(std::time(nullptr));
-    if (!page.started.empty() && page.started.back() == '\n') page.started.pop_back();
-}
 
 // Writes the page and gives it its name; an interrupted run leaves the
 // page there was. False with a message when it failed.
@@ -136,73 +194,49 @@ void PrintLogError(const RunResult& result, const std::string& prefix) {
                      Quoted(result.logfilename).c_str(), result.log_error.c_str());
 }
 
-// One export that cannot be searched at all: its message, its records and
-// its place on the page, and no log.
-int FailOne(const RunPlan& plan, const ExportItem& item) {
-    std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
-    const RunResult result = NotSearched(plan, RunOutcome::ExportNotOpened);
-    if (plan.json) {
-        Binary(stdout);
-        JsonWriter json(stdout);
-        JsonBegin(json, item.name, plan.strings);
-        if (!JsonEnd(json, result)) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
-    }
-    PageFile page_file;
-    if (plan.html_given && OpenPage(plan, page_file)) {
-        HtmlExport page;
-        StartPage(page, plan, item);
-        page.started.clear();
-        page.failure = item.failure;
-        page.result = result;
-        FinishPage(page_file, plan, {&page});
-    }
-    return 2;
-}
-
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
-    if (!item.failure.empty()) return FailOne(plan, item);
+    const bool failed = !item.failure.empty();  // it cannot be searched at all
+    if (failed) std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
     const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
-    RunInputs inputs;
-    inputs.srchfilename = item.name;
-    inputs.word = plan.word;
-    inputs.strings = plan.strings;
-    if (item.from_stdin) {
-        Binary(stdin);
-        inputs.export_stream = stdin;
-    }
-    if (log_to_stdout) {
+    Destination to;
+    if (failed) {
+        // no log
+    } else if (log_to_stdout) {
         Binary(stdout);
-        inputs.log_stream = stdout;
+        to.log_stream = stdout;
     } else if (plan.log_given) {
         if (!item.from_stdin && SameFile(plan.log_name, item.name)) {
             std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan.log_name.c_str());
             return 2;
         }
-        inputs.logfilename = plan.log_name;
+        to.logfilename = plan.log_name;
     }
-    JsonWriter json_writer(stdout);
     if (plan.json) {
         Binary(stdout);
-        JsonBegin(json_writer, inputs.srchfilename, plan.strings);
+        to.json = stdout;
     }
+    if (plan.print) to.print = stdout;
     HtmlExport page;
     PageFile page_file;
     if (plan.html_given) {
         if (!OpenPage(plan, page_file)) return 2;
-        StartPage(page, plan, item);
+        page.size = FileSize(item);
+        to.page = &page;
     }
-    std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan.json ? &json_writer : nullptr, plan.html_given ? &page : nullptr, both);
-    inputs.cancel = plan.cancel;
-
+    bool json_ok = true;
+    if (failed) {  // its records and its place on the page
+        TerminalDisplay none;
+        SearchExport(plan, item, to, none, json_ok, NotSearchedAs{RunOutcome::ExportNotOpened, item.failure});
+        if (!json_ok) WriteFailed(plan.json ? "the JSON records" : "the hits");
+        if (plan.html_given) FinishPage(page_file, plan, {&page});
+        return 2;
+    }
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
-    const RunResult result = Quelvar(display, inputs);
+    const RunResult result = SearchExport(plan, item, to, display, json_ok);
     const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
-    const bool json_ok = !plan.json || JsonEnd(json_writer, result);
-    page.result = result;
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
@@ -212,10 +246,10 @@ int RunOne(const RunPlan& plan) {
         else if (Interrupted(plan))  // what finished, told where nothing more is awaited
             printed = WriteAll(stderr, box.text) && printed;
         else if (!plan.json)  // the summary, beside the log or in its place
-            printed = WriteAll(log_to_stdout ? stderr : stdout, box.text) && printed;
+            printed = WriteAll(log_to_stdout || plan.print ? stderr : stdout, box.text) && printed;
     }
     PrintLogError(result, "");
-    if (!json_ok) std::fprintf(stderr, "reposearch: writing the JSON records failed\n");
+    if (!json_ok) WriteFailed(plan.json ? "the JSON records" : "the hits");
     if (!printed) WriteFailed("the summary");
     if (!completed || !json_ok || !printed || !page_ok) return 2;
     return result.found ? 0 : 1;
@@ -320,7 +354,6 @@ struct ManyRuns {
     int Run();
     void Work();
     void RunJob(std::size_t k, bool direct);
-    void SkipJob(std::size_t k);
     void WaitForTurn(std::size_t k);
     void Emit(Job& job);
     void DrawProgress();
@@ -349,64 +382,33 @@ void ManyRuns::WaitForTurn(std::size_t k) {
     emitted_.wait(lock, [&] { return next_emit_ == k; });
 }
 
-// An export the run was interrupted before: its records and its place on
-// the page say so.
-void ManyRuns::SkipJob(std::size_t k) {
-    Job& job = jobs_[k];
-    job.not_started = true;
-    job.result = job.page.result = NotSearched(plan_, RunOutcome::Interrupted);
-    if (page_file_.file) {
-        StartPage(job.page, plan_, *job.item);
-        job.page.started.clear();
-    }
-}
-
 void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
     const ExportItem& item = *job.item;
-    if (page_file_.file) {
-        StartPage(job.page, plan_, item);
-        job.page.budget = page_budget_.get();
-        job.page.index = k;
-    }
-    if (!job.failure.empty()) {  // its records are written in its turn
-        job.result = job.page.result = NotSearched(plan_, job.failed_as);
-        job.page.started.clear();
-        job.page.failure = job.failure;
-        return;
-    }
+    if (!job.failure.empty()) return;  // its records are written in its turn
     // Output that waits its turn goes to temporary files; without them the
     // search waits for its turn instead.
     if (!direct && ((job.logfilename.empty() && !(job.log_spool = OpenSpool())) ||
-                    (plan_.json && !(job.json_spool = OpenSpool())))) {
+                    ((plan_.json || plan_.print) && !(job.json_spool = OpenSpool())))) {
         if (job.log_spool) std::fclose(job.log_spool);
         if (job.json_spool) std::fclose(job.json_spool);
         job.log_spool = job.json_spool = nullptr;
         WaitForTurn(k);
         direct = true;
     }
-    RunInputs inputs;
-    inputs.srchfilename = item.name;
-    inputs.word = plan_.word;
-    inputs.strings = plan_.strings;
-    if (item.from_stdin) inputs.export_stream = stdin;
+    Destination to;
     if (job.logfilename.empty()) {
-        inputs.log_stream = direct ? shared_log_ : job.log_spool;
-        inputs.log_stream_name = shared_log_name_;
+        to.log_stream = direct ? shared_log_ : job.log_spool;
+        to.log_stream_name = shared_log_name_;
     } else {
-        inputs.logfilename = job.logfilename;
+        to.logfilename = job.logfilename;
     }
-    JsonWriter json(direct ? stdout : job.json_spool);
-    if (plan_.json) JsonBegin(json, inputs.srchfilename, plan_.strings);
-    std::optional<TeeSink> both;
-    inputs.sink = Sinks(plan_.json ? &json : nullptr, page_file_.file ? &job.page : nullptr, both);
-    inputs.cancel = plan_.cancel;
+    if (plan_.json) to.json = direct ? stdout : job.json_spool;
+    if (plan_.print) to.print = direct ? stdout : job.json_spool;
+    if (page_file_.file) to.page = &job.page;
     JobDisplay display(job);
-    job.result = Quelvar(display, inputs);
-    if (page_file_.file) FinishHits(job.page);
-    job.page.result = job.result;
+    job.result = SearchExport(plan_, item, to, display, job.json_ok);
     job.ran = true;
-    if (plan_.json) job.json_ok = JsonEnd(json, job.result);
 }
 
 // Writes out what a finished job left, in its turn.
@@ -417,20 +419,24 @@ void ManyRuns::Emit(Job& job) {
         output_failed_ = true;
     }
     if (job.json_spool && !DrainSpool(job.json_spool, stdout)) {
-        WriteFailed("the JSON records");
+        WriteFailed(plan_.json ? "the JSON records" : "the hits");
         output_failed_ = true;
     }
     job.log_spool = job.json_spool = nullptr;
     const std::string prefix = job.item->name + ": ";
     if (!job.failure.empty() || job.not_started) {
         if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
-        if (plan_.json) {  // its records, in its turn
-            JsonWriter json(stdout);
-            JsonBegin(json, job.item->name, plan_.strings);
-            if (!JsonEnd(json, job.result)) {
-                WriteFailed("the JSON records");
-                output_failed_ = true;
-            }
+        // Its records and its place on the page, in its turn.
+        Destination to;
+        if (plan_.json) to.json = stdout;
+        if (page_file_.file) to.page = &job.page;
+        const NotSearchedAs why{job.not_started ? RunOutcome::Interrupted : job.failed_as, job.failure};
+        JobDisplay none(job);
+        bool json_ok = true;
+        job.result = SearchExport(plan_, *job.item, to, none, json_ok, why);
+        if (!json_ok) {
+            WriteFailed("the JSON records");
+            output_failed_ = true;
         }
     } else if (!Completed(job)) {
         for (const Box& box : job.boxes) PrintFailure(box, prefix);
@@ -452,7 +458,7 @@ void ManyRuns::Work() {
             direct = next_emit_ == k;
         }
         if (Interrupted(plan_))
-            SkipJob(k);
+            jobs_[k].not_started = true;  // its records say so in its turn
         else
             RunJob(k, direct);
         {
@@ -565,6 +571,11 @@ int ManyRuns::Run() {
             log_on_stdout = log_on_stdout || !plan_.log_given;
         }
         job.size = FileSize(*job.item).value_or(0);
+        if (page_file_.file) {
+            job.page.size = FileSize(*job.item);
+            job.page.budget = page_budget_.get();
+            job.page.index = k;
+        }
     }
     if (!plan_.log_given) NameLogs(jobs_);
     if (log_on_stdout || plan_.json) Binary(stdout);
@@ -613,7 +624,8 @@ int ManyRuns::Run() {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() && !WriteAll(log_on_stdout || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
+    } else if (!jobs_.empty() &&
+               !WriteAll(log_on_stdout || plan_.print || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;
     }

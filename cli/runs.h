@@ -14,7 +14,13 @@
 struct RunPlan {
     std::vector<std::string> strings;  // as the search compares them
     bool word = false;
+    Limits limits;  // where hits count (--in, --not-in)
     bool json = false;
+    bool print = false;  // each hit on standard output (--print)
+    bool color = false;  // with the strings highlighted
+    // The lines of the element around each hit (-B, -A); -1 when not given.
+    int before = -1;
+    int after = -1;
     bool show_progress = false;
     std::vector<ExportItem> exports;
     std::vector<std::string> empty_folders;  // folders given that hold no export

@@ -2,58 +2,40 @@
 #include "html_writer.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "json_writer.h"
 #include "match_log.h"
 #include "matcher.h"
+#include "text.h"
 #include "report_page.h"  // the page's script and style, made by the build
 
 namespace {
 
-// The context fields that name the component, the table and field, in the
-// log's order and with its labels.
-struct Label {
-    const char* text;
-    std::string ScanContext::*value;
-};
-constexpr Label kComponent[] = {{"Library:", &ScanContext::current_library},
-                                {"Form:", &ScanContext::current_form},
-                                {"Global:", &ScanContext::current_global},
-                                {"Entry:", &ScanContext::current_entryname},
-                                {"Menubar:", &ScanContext::current_menubar},
-                                {"Glyph:", &ScanContext::current_glyph},
-                                {"Sourcetype:", &ScanContext::current_sourcetype}};
-constexpr Label kTable[] = {{"Model:", &ScanContext::current_model},
-                            {"Table:", &ScanContext::current_table},
-                            {"Field:", &ScanContext::current_field}};
-
 // Export text as the log shows it: carriage returns dropped.
 std::string WithoutCr(std::string_view text) {
     std::string out;
-    for (char c : text)
-        if (c != '\r') out.push_back(c);
+    AppendWithoutCr(out, text);
     return out;
 }
 
 // The fields that are set, as a JSON array of labels and values in turn:
 // the page puts each value apart from the text around it.
-template <std::size_t N>
-void AppendLabelled(std::string& out, const ScanContext& c, const Label (&labels)[N]) {
+void AppendLabelled(std::string& out, const ScanContext& c, PageGroup group) {
     out.push_back('[');
     bool first = true;
-    for (const Label& l : labels) {
+    for (const ContextField& l : kContextFields) {
+        if (l.group != group) continue;
         const std::string& value = c.*l.value;
         if (value.empty()) continue;
         if (!first) out.push_back(',');
         first = false;
-        AppendPageString(out, l.text);
+        AppendPageString(out, l.label);
         out.push_back(',');
         AppendPageString(out, WithoutCr(value));
     }
     out.push_back(']');
 }
-
-void AppendNumber(std::string& out, std::uint64_t n) { out.append(std::to_string(n)); }
 
 // The place a string record has in the order given: the list runs from the
 // string given last to the one given first, so it is how many records
@@ -72,17 +54,8 @@ std::string Base64OfHex(std::string_view hex) {
     auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         bytes.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
-        out.push_back(kDigits[v >> 18 & 63]);
-        out.push_back(kDigits[v >> 12 & 63]);
-        out.push_back(i + 1 < bytes.size() ? kDigits[v >> 6 & 63] : '=');
-        out.push_back(i + 2 < bytes.size() ? kDigits[v & 63] : '=');
-    }
+    AppendBase64(out, bytes);
     return out;
 }
 
@@ -179,6 +152,26 @@ void FinishHits(HtmlExport& page) {
     if (page.budget) Publish(page, true);
 }
 
+void HtmlExport::Begin(const SearchStart& start) {
+    name = std::string(start.export_name);
+    word = start.word;
+    failure = std::string(start.failure);
+    started.clear();
+    if (start.searched) {
+        started = AscTime(std::time(nullptr));
+        if (!started.empty() && started.back() == '\n') started.pop_back();
+    }
+}
+
+void HtmlExport::Finish(const RunResult& r) {
+    FinishHits(*this);
+    result = r;
+}
+
+void HtmlExport::OnNearLine(const NearLine& line) {
+    (void)line;  // the element view: to come
+}
+
 void HtmlExport::OnHit(const Hit& hit) {
     if (row_ends.size() < limit)
         KeepHit(hit);
@@ -191,9 +184,9 @@ void HtmlExport::KeepHit(const Hit& hit) {
     // The group: component, table and field, element.
     key.clear();
     key.push_back('[');
-    AppendLabelled(key, hit.context, kComponent);
+    AppendLabelled(key, hit.context, PageGroup::Component);
     key.push_back(',');
-    AppendLabelled(key, hit.context, kTable);
+    AppendLabelled(key, hit.context, PageGroup::TableAndField);
     key.push_back(',');
     AppendPageString(key, WithoutCr(hit.context.current_trigger));
     key.push_back(']');

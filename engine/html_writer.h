@@ -36,7 +36,7 @@ struct PageBudget {
 };
 
 // One export's part of the page. As a sink it keeps each hit (up to the
-// limit) with its highlights; the front end fills in the rest.
+// limit) with its highlights; the front end gives its size and budget.
 struct HtmlExport final : HitSink {
     std::string name;
     std::optional<std::uint64_t> size;  // of the file, none for a stream
@@ -44,6 +44,8 @@ struct HtmlExport final : HitSink {
     std::string failure;                // why it was not searched at all, when it was not
     bool word = false;                  // strings count as whole words only
     std::size_t limit = kHtmlHitLimit;
+    int before = 20;                    // lines of the element kept before each hit, for its view
+    int after = 20;                     // and after it
     RunResult result;                   // set once the search is over
 
     // The groups the hits stand in ([component, table and field, element]
@@ -59,7 +61,12 @@ struct HtmlExport final : HitSink {
     PageBudget* budget = nullptr;  // shared with the other parts of the page, when set
     std::size_t index = 0;         // this part's place in it
 
+    // Begin names the export and, when it is searched, when; Finish keeps
+    // the result and, with a budget, drops what the page cannot show.
+    void Begin(const SearchStart& start) override;
     void OnHit(const Hit& hit) override;
+    void OnNearLine(const NearLine& line) override;
+    void Finish(const RunResult& r) override;
     void KeepHit(const Hit& hit);  // a row for the hit, in its group
 
     // Scratch, kept between hits.

@@ -3,7 +3,10 @@
 
 #include <array>
 
+#include "context.h"
 #include "match_log.h"
+#include "search_limits.h"
+#include "text.h"
 
 namespace {
 
@@ -16,23 +19,6 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
-void AppendBase64(std::string& out, std::string_view bytes) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t v = std::uint32_t{p[i]} << 16 | std::uint32_t{p[i + 1]} << 8 | p[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6) out.push_back(kDigits[(v >> shift) & 63]);
-    }
-    if (const std::size_t rest = bytes.size() - i) {
-        std::uint32_t v = std::uint32_t{p[i]} << 16;
-        if (rest == 2) v |= std::uint32_t{p[i + 1]} << 8;
-        out.push_back(kDigits[v >> 18 & 63]);
-        out.push_back(kDigits[v >> 12 & 63]);
-        out.push_back(rest == 2 ? kDigits[v >> 6 & 63] : '=');
-        out.push_back('=');
-    }
-}
 
 void AppendEscaped(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
@@ -60,12 +46,9 @@ void AppendEscaped(std::string& out, std::string_view text) {
 void AppendLogText(std::string& out, std::string_view text, std::string& scratch) {
     if (text.find('\r') == std::string_view::npos) return AppendJsonText(out, text);
     scratch.clear();
-    for (char c : text)
-        if (c != '\r') scratch.push_back(c);
+    AppendWithoutCr(scratch, text);
     AppendJsonText(out, scratch);
 }
-
-void AppendNumber(std::string& out, std::uint64_t value) { out.append(std::to_string(value)); }
 
 void Emit(JsonWriter& json, bool flush) {
     if (flush || json.buffer.size() >= (std::size_t{1} << 16)) {
@@ -114,7 +97,31 @@ void AppendJsonText(std::string& out, std::string_view text) {
     out.append("\"}");
 }
 
-void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector<std::string>& strings) {
+namespace {
+
+// "in":[{"field":F,"patterns":[...]},...] for the limits of one kind.
+void AppendLimits(std::string& out, std::string_view kind, const std::vector<FieldLimit>& limits) {
+    out.push_back('"');
+    out.append(kind);
+    out.append("\":[");
+    for (std::size_t i = 0; i < limits.size(); ++i) {
+        if (i) out.push_back(',');
+        out.append("{\"field\":\"");
+        out.append(LimitFieldName(limits[i].field));
+        out.append("\",\"patterns\":[");
+        for (std::size_t k = 0; k < limits[i].patterns.size(); ++k) {
+            if (k) out.push_back(',');
+            AppendJsonText(out, limits[i].patterns[k]);
+        }
+        out.append("]}");
+    }
+    out.push_back(']');
+}
+
+}  // namespace
+
+void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector<std::string>& strings,
+               const Limits* limits) {
     std::string& out = json.buffer;
     out.append("{\"type\":\"begin\",\"data\":{\"export\":");
     AppendJsonText(out, export_name);
@@ -123,27 +130,37 @@ void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector
         if (i) out.push_back(',');
         AppendJsonText(out, std::string_view(strings[i]).substr(0, kMaxSearchString));  // as the search uses it
     }
-    out.append("]}}\n");
+    out.push_back(']');
+    if (limits && !limits->Empty()) {
+        out.append(",\"limits\":{");
+        AppendLimits(out, "in", limits->in);
+        out.push_back(',');
+        AppendLimits(out, "not_in", limits->not_in);
+        out.push_back('}');
+    }
+    out.append("}}\n");
     Emit(json, false);
 }
 
+void JsonWriter::Begin(const SearchStart& start) { JsonBegin(*this, start.export_name, start.strings, start.limits); }
+
+void JsonWriter::Finish(const RunResult& result) { JsonEnd(*this, result); }
+
+void JsonWriter::OnNearLine(const NearLine& line) {
+    if (!Shows(line, before, after)) return;
+    std::string scratch;
+    std::string& out = buffer;
+    out.append("{\"type\":\"context\",\"data\":{\"export_line\":");
+    AppendNumber(out, line.export_line);
+    out.append(",\"element_line\":");
+    AppendNumber(out, static_cast<std::uint64_t>(line.element_line));
+    out.append(",\"data\":");
+    AppendLogText(out, line.data, scratch);
+    out.append("}}\n");
+    Emit(*this, false);
+}
+
 void JsonWriter::OnHit(const Hit& hit) {
-    struct Field {
-        const char* name;
-        const std::string ScanContext::*value;
-    };
-    static constexpr std::array<Field, 10> kContext = {{
-        {"library", &ScanContext::current_library},
-        {"form", &ScanContext::current_form},
-        {"global", &ScanContext::current_global},
-        {"entry", &ScanContext::current_entryname},
-        {"menubar", &ScanContext::current_menubar},
-        {"glyph", &ScanContext::current_glyph},
-        {"sourcetype", &ScanContext::current_sourcetype},
-        {"model", &ScanContext::current_model},
-        {"table", &ScanContext::current_table},
-        {"field", &ScanContext::current_field},
-    }};
     std::string scratch;
     std::string& out = buffer;
     out.append("{\"type\":\"match\",\"data\":{\"export_line\":");
@@ -156,13 +173,14 @@ void JsonWriter::OnHit(const Hit& hit) {
     AppendNumber(out, static_cast<std::uint64_t>(hit.element_line));
     out.append(",\"context\":{");
     bool first = true;
-    for (const Field& f : kContext) {
+    for (std::size_t i = 0; i < kShownContextFields; ++i) {
+        const ContextField& f = kContextFields[i];
         const std::string& value = hit.context.*f.value;
         if (value.empty()) continue;
         if (!first) out.push_back(',');
         first = false;
         out.push_back('"');
-        out.append(f.name);
+        out.append(f.key);
         out.append("\":");
         AppendLogText(out, value, scratch);
     }

@@ -15,10 +15,17 @@ struct JsonWriter final : HitSink {
     std::FILE* out;
     std::string buffer;   // records not yet written
     bool failed = false;  // some write did not go through
+    int before = 0;       // lines of the element written before each match ("context" records)
+    int after = 0;        // and after it
+    void Begin(const SearchStart& start) override;  // the "begin" record
     void OnHit(const Hit& hit) override;
+    void OnNearLine(const NearLine& line) override;  // a "context" record
+    void Finish(const RunResult& result) override;  // the "end" record, flushed
 };
 
-void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector<std::string>& strings);
+// The "begin" record; it lists the limits, when there are any.
+void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector<std::string>& strings,
+               const Limits* limits = nullptr);
 
 // Writes the "end" record and flushes. Returns whether every record reached
 // the stream.

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <system_error>
 
+#include "context.h"
 #include "matcher.h"
 #include "search.h"
+#include "text.h"
 #include "worker.h"
 
 namespace {
@@ -16,33 +18,6 @@ constexpr std::size_t kLogFlushSize = 1 << 20;
 
 void MaybeFlush(LogStream& log) {
     if (log.file && log.buffer.size() >= kLogFlushSize) FlushLog(log);
-}
-
-// Appends text with its carriage returns dropped.
-void AppendWithoutCR(std::string& out, std::string_view text) {
-    while (!text.empty()) {
-        const void* cr = std::memchr(text.data(), '\r', text.size());
-        if (!cr) {
-            out.append(text);
-            return;
-        }
-        std::size_t n = static_cast<const char*>(cr) - text.data();
-        out.append(text.substr(0, n));
-        text.remove_prefix(n + 1);
-    }
-}
-
-// "%4lu": right-aligned in four columns, wider when it must be.
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    std::uint64_t v = static_cast<std::uint64_t>(value);
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    for (int pad = n; pad < 4; ++pad) out.push_back(' ');
-    while (n) out.push_back(digits[--n]);
 }
 
 // Appends text as AddMsgToOutputFile writes it: carriage returns dropped, a
@@ -77,7 +52,7 @@ void AppendLogText(std::string& out, std::string_view text) {
     while (!text.empty()) {
         const void* lf = std::memchr(text.data(), '\n', text.size());
         std::size_t n = lf ? static_cast<const char*>(lf) - text.data() : text.size();
-        AppendWithoutCR(out, text.substr(0, n));
+        AppendWithoutCr(out, text.substr(0, n));
         if (!lf) return;
         out.append("\r\n");
         text.remove_prefix(n + 1);
@@ -86,40 +61,27 @@ void AppendLogText(std::string& out, std::string_view text) {
 
 }  // namespace
 
-namespace {
-
-// The context fields a match line names, in their order, with their labels.
-struct Label {
-    std::string_view text;
-    std::string ScanContext::*value;
-};
-constexpr Label kLabels[] = {
-    {"Library:", &ScanContext::current_library},       {"Form:", &ScanContext::current_form},
-    {"Global:", &ScanContext::current_global},         {"Entry:", &ScanContext::current_entryname},
-    {"Menubar:", &ScanContext::current_menubar},       {"Glyph:", &ScanContext::current_glyph},
-    {"Sourcetype:", &ScanContext::current_sourcetype}, {"Model:", &ScanContext::current_model},
-    {"Table:", &ScanContext::current_table},           {"Field:", &ScanContext::current_field},
-    {"Trigger:", &ScanContext::current_trigger},
-};
-
-}  // namespace
-
 void LogWriter::OnHit(const Hit& hit) {
     // The line's start (the context, up to the element's line number) is
     // built again only when some context field differs from those it was
     // built from; hits come in runs within one element.
     const ScanContext& c = hit.context;
+    // The fields of kContextFields a line shows, then the element's name.
+    constexpr std::size_t kFields = kShownContextFields + 1;
+    auto value_of = [&c](std::size_t i) -> const std::string& {
+        return i < kShownContextFields ? c.*kContextFields[i].value : c.current_trigger;
+    };
     bool same = built;
-    for (std::size_t i = 0; same && i < std::size(kLabels); ++i) same = SameText(c.*kLabels[i].value, fields[i]);
+    for (std::size_t i = 0; same && i < kFields; ++i) same = SameText(value_of(i), fields[i]);
     if (!same) {
         prefix.clear();
-        for (std::size_t i = 0; i < std::size(kLabels); ++i) {
-            const std::string& value = c.*kLabels[i].value;
+        for (std::size_t i = 0; i < kFields; ++i) {
+            const std::string& value = value_of(i);
             fields[i] = value;
             if (value.empty()) continue;
-            prefix.append(kLabels[i].text);
+            prefix.append(i < kShownContextFields ? kContextFields[i].label : std::string_view("Trigger:"));
             AppendLogText(prefix, value);
-            if (i + 1 < std::size(kLabels)) prefix.append("  ");
+            if (i + 1 < kFields) prefix.append("  ");
         }
         built = true;
     }
@@ -129,7 +91,7 @@ void LogWriter::OnHit(const Hit& hit) {
     out.append(prefix);
     if (!c.current_trigger.empty()) {
         out.push_back('(');
-        AppendNumber(out, hit.element_line);
+        AppendPadded(out, static_cast<std::uint64_t>(hit.element_line), 4);
         out.append(") ");
     }
     out.append(":: '");
@@ -145,7 +107,7 @@ void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {
         const void* lf = std::memchr(text_to_add.data(), '\n', text_to_add.size());
         std::size_t n = lf ? static_cast<const char*>(lf) - text_to_add.data() : text_to_add.size();
         std::size_t before = out.size();
-        AppendWithoutCR(out, text_to_add.substr(0, n));
+        AppendWithoutCr(out, text_to_add.substr(0, n));
         if (lf) {
             out.append("\r\n");
             open_line = false;

@@ -80,16 +80,30 @@ void DeAllocateEverything(RunState& run) {
 }
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
-    if (run.limits && !WithinLimits(*run.limits, run.context)) return;  // no hit outside: not even counted
-    const int found = run.match_marks ? MatchLineAt(run.matcher, run.found, string_to_test, run.match_marks,
-                                                    static_cast<std::size_t>(string_to_test.data() - run.marks_base))
-                                      : MatchLine(run.matcher, run.found, string_to_test);
-    if (found == 0) return;
+    // No hit outside the limits: not even counted.
+    const int found = run.limits && !WithinLimits(*run.limits, run.context) ? 0
+                      : run.match_marks ? MatchLineAt(run.matcher, run.found, string_to_test, run.match_marks,
+                                                      static_cast<std::size_t>(string_to_test.data() - run.marks_base))
+                                        : MatchLine(run.matcher, run.found, string_to_test);
+    if (found == 0) {
+        if (run.around) NoteDataLine(run, string_to_test, line_number);
+        return;
+    }
+    if (run.around) BeforeHit(run, line_number);
     // The scanner hands data as read; the sinks see it upper-cased.
     std::string& data = run.folded_data;
     data.resize(string_to_test.size());
     FoldInto(data.data(), string_to_test);
-    const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset};
+    const std::size_t data_at = run.line_start ? static_cast<std::size_t>(string_to_test.data() - run.line_start) : 0;
+    const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset, data_at};
     run.log_writer.OnHit(hit);
     if (run.sink) run.sink->OnHit(hit);
+    if (run.around) AfterHit(run, line_number);
+}
+
+void DataLine(RunState& run, std::string_view data, std::int64_t line_number, bool may_match) {
+    if (may_match)
+        ProcessMatches(run, data, line_number);
+    else if (run.around)
+        NoteDataLine(run, data, line_number);
 }

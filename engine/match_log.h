@@ -29,3 +29,7 @@ void DeAllocateEverything(RunState& run);
 // Counts the strings that occur in a data line and, when any did, reports
 // the line with its context to the log writer and the run's sink.
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number);
+
+// A data line of an element scanned in full: tested for the strings when it
+// may hold one, else only noted for the lines around hits.
+void DataLine(RunState& run, std::string_view data, std::int64_t line_number, bool may_match);

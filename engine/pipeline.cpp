@@ -215,7 +215,9 @@ void ScanLineByLine(Stage2& st, const Block& b) {
         const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(std::memchr(p + at, '\n', b.end - at)) - p);
         run.export_line = st.totals.file_lines + 1 + line;
         run.line_offset = line == 0 && b.continues_cut ? b.cut_offset : FileOffsetAt(b, at, cursor);
+        run.line_start = p + at;
         ProcessStream(run, std::string_view(p + at, end - at));
+        run.line_start = nullptr;
         at = end + 1;
     }
 }
@@ -238,6 +240,18 @@ void WalkBlock(Stage2& st, const Slot& slot) {
     OccurrenceMark occurrence;
     // An empty string is in every data line: every line is scanned in full.
     const bool every_line = !run.matcher.empties.empty();
+    // The lines after a hit are scanned in full as long as they are awaited.
+    auto lines_after = [&] {
+        while (AwaitsLinesAfter(run) && from < b.end) {
+            const std::size_t end = NextMark(m.lf.data(), from, b.end);
+            ScanInFull(run, b, m, from, end, from_line, place);
+            from = end + 1;
+            ++from_line;
+        }
+        while (e->at < from) ++e;
+        walk.s = run.scanner;
+    };
+    lines_after();  // a hit near the end of the block before
     for (;;) {
         const std::size_t hit = every_line ? from : NextMark(m.match.data(), from, b.end);
         if (hit >= b.end) break;
@@ -250,17 +264,16 @@ void WalkBlock(Stage2& st, const Slot& slot) {
         } else {
             while (e->at < at) ++e;
         }
-        RebuildState(run, b, m, from, occurrence, at);
+        RebuildState(run, b, m, from, place.export_line + from_line, occurrence, at);
         ScanInFull(run, b, m, at, end, line, place);
-        while (e->at <= end) ++e;
         from = end + 1;
         from_line = line + 1;
         occurrence = {};
-        walk.s = run.scanner;
+        lines_after();
     }
     if (from < b.end) {
         WalkLines(walk, b, m, e, b.end, occurrence);
-        RebuildState(run, b, m, from, occurrence, b.end);
+        RebuildState(run, b, m, from, place.export_line + from_line, occurrence, b.end);
     }
 }
 

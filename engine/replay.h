@@ -15,8 +15,10 @@
 // `from`, where it is whole, to the line start `to` of the block: from the
 // occurrence noted in `occurrence` when it started at or after `from`, else
 // by scanning every line in between. None of those lines holds a hit.
-void RebuildState(RunState& run, const Block& b, const Marks& m, std::size_t from, const OccurrenceMark& occurrence,
-             std::size_t to);
+// `from_export_line` is the export's line at `from`, for the lines around
+// hits (run.around).
+void RebuildState(RunState& run, const Block& b, const Marks& m, std::size_t from, std::uint64_t from_export_line,
+                  const OccurrenceMark& occurrence, std::size_t to);
 
 // Where a block's lines stand in the export, for the hits in them.
 struct LinePlace {

@@ -80,8 +80,8 @@ bool CloseElement(Scan& scan, std::string_view folded_name, std::string_view dat
     if constexpr (kContext) {
         if (context) {
             if (field) AssignFolded(*field, dataline);
-        } else if (may_match) {
-            ProcessMatches(*scan.run, dataline, scan.run->context.trigger_line);
+        } else {
+            DataLine(*scan.run, dataline, scan.run->context.trigger_line, may_match);
         }
     }
     EndElement(scan.s);
@@ -234,7 +234,7 @@ void ScanText(Scan& scan, std::string_view line, const LineFacts& facts, Occurre
             const std::size_t at = FindTag(line, s.end_level4, facts);
             if (at == npos) {
                 if constexpr (kContext)
-                    if (facts.may_match) ProcessMatches(*scan.run, line, scan.run->context.trigger_line);
+                    DataLine(*scan.run, line, scan.run->context.trigger_line, facts.may_match);
                 line = {};
                 break;
             }
@@ -258,7 +258,7 @@ void ProcessStream(RunState& run, std::string_view input, const LineFacts& facts
     if (!facts.may_hold_tag) {
         if (run.scanner.next_level == 4) {
             ++run.context.trigger_line;
-            if (facts.may_match) ProcessMatches(run, line, run.context.trigger_line);
+            DataLine(run, line, run.context.trigger_line, facts.may_match);
         }
         return;
     }

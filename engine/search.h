@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "around.h"
 #include "blocks.h"
 #include "context.h"
 #include "display.h"
@@ -53,12 +54,15 @@ struct RunState {
     ContextCache context_cache;
     std::uint64_t export_line = 0;
     std::uint64_t line_offset = 0;
+    const char* line_start = nullptr;  // the line scanned in full, when known
     // When set, where the search strings start in the buffer that begins at
     // marks_base and holds the line: a hit is then only tested there.
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
     // What the line scanned in full holds, and where each hit goes.
     const Limits* limits = nullptr;  // when set, a hit counts only within them
+    AroundLines* around = nullptr;   // when set, the lines near hits go to the sink
+    AroundLines around_lines;
     LineMatch found;
     LogStream output_file;
     LogWriter log_writer{&output_file};  // every hit goes to the log
@@ -78,6 +82,10 @@ struct RunInputs {
     std::optional<std::vector<std::string>> strings;
     bool word = false;         // strings count only as whole words
     Limits limits;             // where hits count (--in, --not-in); none: everywhere
+    // The lines of the element before and after each hit that the sink is
+    // handed (NearLine); 0 and 0: none, at no cost.
+    int lines_before = 0;
+    int lines_after = 0;
     std::string srchfilename;  // the export
     std::FILE* export_stream = nullptr;  // when set, read in place of srchfilename (not closed)
     std::string logfilename;   // empty: named after the export

@@ -11,6 +11,7 @@ const std::string& ValueOf(const ScanContext& c, std::size_t field) {
 
 bool AnyMatches(const FieldLimit& limit, const ScanContext& c) {
     const std::string& value = ValueOf(c, limit.field);
+    if (value.empty()) return false;  // a field not set is in no form, so "form=*" means some form
     for (const std::string& pattern : limit.patterns)
         if (PatternMatches(pattern, value)) return true;
     return false;

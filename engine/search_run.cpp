@@ -160,6 +160,10 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
 
     run.sink = in.sink;
     if (!in.limits.Empty()) run.limits = &in.limits;
+    if (in.sink && (in.lines_before > 0 || in.lines_after > 0)) {
+        StartAround(run.around_lines, in.lines_before, in.lines_after);
+        run.around = &run.around_lines;
+    }
     if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
                      : BuildSrchStrings(run, in.srch_string, in.word))) {
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,20 +104,23 @@ struct Feeder {
     std::mutex mutex;
     std::condition_variable cv;
     bool released = false, closing = false, first_taken = false;
+    int fd = -1;  // the writing end, while it is open
     std::thread thread;
 
     Feeder(const std::string& fifo, std::string first, std::string second) : path(fifo) {
         EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
         thread = std::thread([this, first = std::move(first), second = std::move(second)] {
-            const int fd = OpenWhenRead();
-            if (fd < 0) return;
-            bool ok = Put(fd, first);
+            const int out = OpenWhenRead();
+            if (out < 0) return;
+            bool ok = Put(out, first);
             std::unique_lock<std::mutex> lock(mutex);
+            fd = out;
             first_taken = true;
             cv.notify_all();
             cv.wait(lock, [&] { return released || closing; });
-            if (ok && released) Put(fd, second);
-            close(fd);
+            if (ok && released) Put(out, second);
+            close(out);
+            fd = -1;
         });
     }
     ~Feeder() {
@@ -144,6 +148,23 @@ struct Feeder {
     bool FirstTaken() {
         std::unique_lock<std::mutex> lock(mutex);
         return cv.wait_for(lock, std::chrono::seconds(60), [&] { return first_taken; });
+    }
+    // Until the reader has read all of the first part and waits for more.
+    bool FirstRead() {
+        if (!FirstTaken()) return false;
+        for (int tries = 0; tries < 6000; ++tries) {
+            int held = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (fd < 0 || ioctl(fd, FIONREAD, &held) != 0) return false;
+            }
+            if (held == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));  // what it read, searched
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
     void Release() {
         {
@@ -259,7 +280,7 @@ TEST_F(Interrupt, ASecondCtrlCEndsAtOnce) {
     WriteFile(dir / "page.html", "the page before");
     Feeder feeder(dir / "pipe.xml", Occurrences(100), "");
     Started s = Start({"-q", "--html", dir / "page.html", dir / "pipe.xml", "custno"}, dir);
-    ASSERT_TRUE(feeder.FirstTaken());
+    ASSERT_TRUE(feeder.FirstRead());
     kill(s.pid, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(waitpid(s.pid, nullptr, WNOHANG), 0) << "ended while its export was still coming";

@@ -113,7 +113,7 @@ TEST(Walk, FollowsTheScannerLineByLine) {
                     // From the occurrence's start the whole state comes back.
                     RunState rebuilt;
                     EXPECT_EQ(BuildSrchStrings(rebuilt, std::vector<std::string>{"NEVER"}), 1);
-                    RebuildState(rebuilt, b, m, a, occurrence, lf + 1);
+                    RebuildState(rebuilt, b, m, a, 0, occurrence, lf + 1);
                     ExpectSameLevels(full.scanner, rebuilt.scanner, where);
                     ExpectSameContext(full.context, rebuilt.context, full.scanner.next_level == 4, where);
                     DeAllocateEverything(rebuilt);

@@ -1,0 +1,147 @@
+// Hits and the lines around them as lines of text, for terminals and editors.
+#include "print_sink.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "../engine/context.h"
+#include "../engine/matcher.h"
+#include "../engine/search.h"
+#include "../engine/text.h"
+
+namespace {
+
+constexpr const char* kDim = "\x1b[2m";
+constexpr const char* kMatch = "\x1b[01;31m";
+constexpr const char* kReset = "\x1b[m";
+
+// Export text on one line: carriage returns dropped, a line feed as a space;
+// on a terminal, control bytes as ^X so that nothing in the data drives it.
+void AppendText(std::string& out, std::string_view text, bool terminal) {
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\r') continue;
+        if (c == '\n') {
+            out.push_back(' ');
+        } else if (terminal && ((c < 0x20 && c != '\t') || c == 0x7F)) {
+            out.push_back('^');
+            out.push_back(static_cast<char>(c == 0x7F ? '?' : c + '@'));
+        } else {
+            out.push_back(ch);
+        }
+    }
+}
+
+// The context as a log line names it, up to the element's line number.
+void AppendContext(std::string& out, const ScanContext& c, std::int64_t element_line, bool terminal) {
+    bool any = false;
+    for (std::size_t i = 0; i < kShownContextFields; ++i) {
+        const std::string& value = c.*kContextFields[i].value;
+        if (value.empty()) continue;
+        if (any) out.append("  ");
+        any = true;
+        out.append(kContextFields[i].label);
+        AppendText(out, value, terminal);
+    }
+    if (!c.current_trigger.empty()) {
+        if (any) out.append("  ");
+        out.append("Trigger:");
+        AppendText(out, c.current_trigger, terminal);
+        out.push_back('(');
+        AppendPadded(out, static_cast<std::uint64_t>(element_line), 4);
+        out.push_back(')');
+    }
+}
+
+}  // namespace
+
+bool NoColorAsked() {
+    const char* value = std::getenv("NO_COLOR");
+    return value && *value;
+}
+
+void PrintSink::Begin(const SearchStart& start) {
+    export_name = std::string(start.export_name);
+    word = start.word;
+    last_line = 0;
+}
+
+void PrintSink::OnHit(const Hit& hit) {
+    const std::string_view data = hit.data;
+    // Where each string stands in the data, for the column and the highlights.
+    spans.clear();
+    for (const SearchString* s : hit.strings) {
+        std::string needle(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
+        for (char& ch : needle) ch = static_cast<char>(Fold(ch));
+        if (needle.empty()) {
+            spans.emplace_back(0, 0);
+            continue;
+        }
+        for (std::size_t at = data.find(needle); at != std::string_view::npos; at = data.find(needle, at + 1))
+            if (!word || WholeWord(data, at, needle.size())) spans.emplace_back(at, at + needle.size());
+    }
+    std::sort(spans.begin(), spans.end());
+    const std::size_t first = spans.empty() ? 0 : spans.front().first;
+
+    std::string& o = buffer;
+    if ((before > 0 || after > 0) && last_line != 0 && hit.export_line != last_line + 1) o.append("--\n");
+    if (color) o.append(kDim);
+    AppendText(o, export_name, color);
+    o.push_back(':');
+    AppendNumber(o, hit.export_line);
+    o.push_back(':');
+    AppendNumber(o, hit.data_at + first + 1);
+    o.push_back(':');
+    AppendContext(o, hit.context, hit.element_line, color);
+    o.append(" ::");
+    if (color) o.append(kReset);
+    o.push_back(' ');
+    if (!color) {
+        AppendText(o, data, false);
+    } else {
+        std::size_t at = 0;
+        // Runs of plain text and of strings, the overlapping ones merged.
+        marked.assign(data.size(), 0);
+        for (const auto& [s, e] : spans)
+            for (std::size_t b = s; b < e; ++b) marked[b] = true;
+        while (at < data.size()) {
+            std::size_t end = at + 1;
+            while (end < data.size() && marked[end] == marked[at]) ++end;
+            if (marked[at]) o.append(kMatch);
+            AppendText(o, data.substr(at, end - at), true);
+            if (marked[at]) o.append(kReset);
+            at = end;
+        }
+    }
+    o.push_back('\n');
+    last_line = hit.export_line;
+    MaybeWrite();
+}
+
+void PrintSink::MaybeWrite() {
+    if (buffer.size() < (std::size_t{1} << 16)) return;
+    if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) failed = true;
+    buffer.clear();
+}
+
+void PrintSink::OnNearLine(const NearLine& line) {
+    if (!Shows(line, before, after)) return;
+    std::string& o = buffer;
+    if (last_line != 0 && line.export_line != last_line + 1) o.append("--\n");
+    if (color) o.append(kDim);
+    AppendText(o, export_name, color);
+    o.push_back('-');
+    AppendNumber(o, line.export_line);
+    o.push_back('-');
+    if (color) o.append(kReset);
+    AppendText(o, line.data, color);
+    o.push_back('\n');
+    last_line = line.export_line;
+    MaybeWrite();
+}
+
+void PrintSink::Finish(const RunResult&) {
+    if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) failed = true;
+    buffer.clear();
+    if (std::fflush(out) != 0 || std::ferror(out)) failed = true;
+}

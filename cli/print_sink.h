@@ -1,0 +1,36 @@
+// --print: each hit on standard output as EXPORT:LINE:COLUMN:CONTEXT :: DATA,
+// the form editors' quickfix lists and grep modes read, with the lines
+// around it as grep shows them (EXPORT-LINE-DATA, "--" between groups).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../engine/sink.h"
+
+struct PrintSink final : HitSink {
+    std::FILE* out = nullptr;
+    std::string export_name;
+    bool color = false;  // the strings highlighted, the place dimmed; control bytes shown as ^X
+    bool word = false;   // strings count as whole words only
+    int before = 0;      // lines of the element shown before each hit
+    int after = 0;       // and after it
+    bool failed = false;  // some write did not go through
+
+    void Begin(const SearchStart& start) override;
+    void OnHit(const Hit& hit) override;
+    void OnNearLine(const NearLine& line) override;
+    void Finish(const RunResult& result) override;
+
+    // Scratch and state between lines.
+    std::string buffer;
+    std::uint64_t last_line = 0;  // the export's line printed last, 0 for none
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    std::vector<char> marked;
+    void MaybeWrite();  // hands a full buffer to the stream
+};
+
+// Whether NO_COLOR asks for no colour: set and not empty.
+bool NoColorAsked();
