@@ -35,8 +35,8 @@ namespace {
 constexpr const char* kVersion = "reposearch " REPOSEARCH_VERSION;
 
 constexpr const char* kUsage =
-    "usage: reposearch [-qw] [--json] [--html FILE] [--log FILE] [-j N] [-f FILE]... EXPORT [STRING]...\n"
-    "       reposearch [-qw] [--json] [--html FILE] [--log FILE] [-j N] -e STRING... | -f FILE... EXPORT...\n";
+    "usage: reposearch [OPTION]... EXPORT [STRING]...\n"
+    "       reposearch [OPTION]... -e STRING... | -f FILE... EXPORT...\n";
 
 // -h: the options at a glance.
 constexpr const char* kShortHelp =
@@ -45,6 +45,11 @@ constexpr const char* kShortHelp =
     "  -w          match whole words only\n"
     "  -q          show no progress\n"
     "  -j N        search up to N exports at once\n"
+    "  --in FIELD=PATTERN      count hits only where FIELD matches (library, form,\n"
+    "                          ..., field, element); * and ? as in file names\n"
+    "  --not-in FIELD=PATTERN  and never where it does\n"
+    "  --print     write each hit on standard output as EXPORT:LINE:COLUMN:CONTEXT :: DATA\n"
+    "  -A N, -B N, -C N  with it, N lines of the element after, before, around each hit\n"
     "  --json      write the hits as JSON Lines on standard output\n"
     "  --html FILE write the hits to FILE as a page to look at in a browser\n"
     "  --log FILE  write the log to FILE (- for standard output)\n"
@@ -67,6 +72,19 @@ constexpr const char* kHelp =
     "  -w, --word       a string counts only where no letter, digit or _ stands\n"
     "                   right before or after it\n"
     "  A string that starts with - is given with -e, or after --.\n"
+    "\n"
+    "Where to look:\n"
+    "  --in FIELD=PATTERN      a hit counts only where FIELD matches PATTERN\n"
+    "  --not-in FIELD=PATTERN  and only where it does not\n"
+    "  FIELD is one of the context's fields as the log names them (library, form,\n"
+    "  global, entry, menubar, glyph, sourcetype, model, table, field) or element\n"
+    "  (the element's name, as after Trigger:). PATTERN is a name with * for any\n"
+    "  characters and ? for one, blind to the case of a to z; several, separated\n"
+    "  by commas, match if any does. A field that is not set matches nothing (so\n"
+    "  --in form=* means within a form). Every --in must match (one field given\n"
+    "  twice matches either) and no --not-in may. A hit outside is no hit: it is\n"
+    "  not counted, logged or reported anywhere; the log's header, the page and\n"
+    "  the JSON begin record say which limits applied.\n"
     "\n"
     "Exports:\n"
     "  EXPORT           an export file; - reads standard input (its log then goes\n"
@@ -93,6 +111,19 @@ constexpr const char* kHelp =
     "                   element, each string highlighted, with a filter; one file\n"
     "                   that loads nothing (at most 200,000 hits; the log has all),\n"
     "                   put in place once complete\n"
+    "  --print          write each hit on standard output as\n"
+    "                   EXPORT:LINE:COLUMN:CONTEXT :: DATA (the column, from 1, of\n"
+    "                   the first string in the export's line), as editors' quickfix\n"
+    "                   lists and grep modes read; the summary goes to standard\n"
+    "                   error and the log is written as always\n"
+    "  --color[=WHEN]   with --print, highlight the strings and dim the place:\n"
+    "                   auto (on a terminal, unless NO_COLOR is set), always or\n"
+    "                   never; on a terminal control bytes of the data show as ^X\n"
+    "  -A, --after-context N   with --print or --json, up to N lines of the element\n"
+    "                   after each hit (EXPORT-LINE-DATA, -- between groups; JSON\n"
+    "                   context records), never past the element's end\n"
+    "  -B, --before-context N  and before each hit, never before its start\n"
+    "  -C, --context N  both; N from 0 to 1000; the log is unchanged by them\n"
     "  -q, --quiet      draw no progress on standard error\n"
     "  -h               show the short help\n"
     "  --help           show this help\n"
@@ -116,6 +147,11 @@ constexpr const char* kHelp =
     "  reposearch --html custno.html repo.xml custno\n"
     "  reposearch -e custno -e invoice_total exports/ old/sales.xml\n"
     "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
+    "  reposearch --not-in element=UDESCR,UCOMMENT repo.xml custno\n"
+    "      (where is CUSTNO used in code, not in descriptions)\n"
+    "  reposearch --in library=ORDERS --print repo.xml calc_discount\n"
+    "      (which forms of library ORDERS call CALC_DISCOUNT)\n"
+    "  vim -q <(reposearch --print -q repo.xml custno)\n"
     "\n"
     "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
     "others are still made) or nothing was searched at all, 130 interrupted\n"
@@ -258,8 +294,9 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.json = o.json;
     plan.limits = std::move(o.limits);
     plan.print = o.print;
+    plan.terminal = isatty(fileno(stdout));
     plan.color = o.color == Options::Color::Always ||
-                 (o.color == Options::Color::Auto && isatty(fileno(stdout)) && !NoColorAsked());
+                 (o.color == Options::Color::Auto && plan.terminal && !NoColorAsked());
     plan.before = o.before;
     plan.after = o.after;
     plan.show_progress = !o.quiet && isatty(fileno(stderr));

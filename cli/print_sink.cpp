@@ -86,18 +86,18 @@ void PrintSink::OnHit(const Hit& hit) {
     std::string& o = buffer;
     if ((before > 0 || after > 0) && last_line != 0 && hit.export_line != last_line + 1) o.append("--\n");
     if (color) o.append(kDim);
-    AppendText(o, export_name, color);
+    AppendText(o, export_name, terminal);
     o.push_back(':');
     AppendNumber(o, hit.export_line);
     o.push_back(':');
     AppendNumber(o, hit.data_at + first + 1);
     o.push_back(':');
-    AppendContext(o, hit.context, hit.element_line, color);
+    AppendContext(o, hit.context, hit.element_line, terminal);
     o.append(" ::");
     if (color) o.append(kReset);
     o.push_back(' ');
     if (!color) {
-        AppendText(o, data, false);
+        AppendText(o, data, terminal);
     } else {
         std::size_t at = 0;
         // Runs of plain text and of strings, the overlapping ones merged.
@@ -108,7 +108,7 @@ void PrintSink::OnHit(const Hit& hit) {
             std::size_t end = at + 1;
             while (end < data.size() && marked[end] == marked[at]) ++end;
             if (marked[at]) o.append(kMatch);
-            AppendText(o, data.substr(at, end - at), true);
+            AppendText(o, data.substr(at, end - at), terminal);
             if (marked[at]) o.append(kReset);
             at = end;
         }
@@ -129,12 +129,12 @@ void PrintSink::OnNearLine(const NearLine& line) {
     std::string& o = buffer;
     if (last_line != 0 && line.export_line != last_line + 1) o.append("--\n");
     if (color) o.append(kDim);
-    AppendText(o, export_name, color);
+    AppendText(o, export_name, terminal);
     o.push_back('-');
     AppendNumber(o, line.export_line);
     o.push_back('-');
     if (color) o.append(kReset);
-    AppendText(o, line.data, color);
+    AppendText(o, line.data, terminal);
     o.push_back('\n');
     last_line = line.export_line;
     MaybeWrite();

@@ -104,6 +104,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     PrintSink print;
     print.out = to.print;
     print.color = plan.color;
+    print.terminal = plan.terminal;
     print.before = before;
     print.after = after;
     if (to.page) {

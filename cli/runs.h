@@ -18,6 +18,7 @@ struct RunPlan {
     bool json = false;
     bool print = false;  // each hit on standard output (--print)
     bool color = false;  // with the strings highlighted
+    bool terminal = false;  // standard output is a terminal
     // The lines of the element around each hit (-B, -A); -1 when not given.
     int before = -1;
     int after = -1;

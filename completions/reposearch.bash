@@ -34,6 +34,19 @@ _reposearch() {
             COMPREPLY=($(compgen -W "$(printf '%s\n' 1 2 4 8 $(nproc 2>/dev/null) | sort -nu)" -- "$cur"))
             return
             ;;
+        -A | -B | -C | --after-context | --before-context | --context)
+            COMPREPLY=($(compgen -W "$(printf '%s\n' 0 1 2 3 5 10 20)" -- "$cur"))
+            return
+            ;;
+        --color | --colour)
+            COMPREPLY=($(compgen -W "$(printf '%s\n' auto always never)" -- "$cur"))
+            return
+            ;;
+        --in | --not-in)
+            compopt -o nospace 2>/dev/null
+            COMPREPLY=($(compgen -W "$(printf '%s=\n' library form global entry menubar glyph sourcetype model table field element)" -- "$cur"))
+            return
+            ;;
     esac
 
     # What the words before say: "--" ends the options; with -e or -f every
@@ -52,14 +65,14 @@ _reposearch() {
                 ((i++))
                 ;;
             -e?* | -f?* | --file=*) strings_given=1 ;;
-            -j | --jobs | --log | --html) ((i++)) ;;
+            -j | --jobs | --log | --html | --in | --not-in | -A | -B | -C | --after-context | --before-context | --context) ((i++)) ;;
             --*=* | -?*) ;;
             =) ((i++)) ;;
             *) [[ ${COMP_WORDS[i + 1]} == = ]] || ((operands++)) ;;
         esac
     done
     if [[ -z $options_done && $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -j -h --file --word --quiet --jobs --json --html --log --help --version)" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -j -h -A -B -C --file --word --quiet --jobs --json --html --log --in --not-in --print --color= --after-context --before-context --context --help --version)" -- "$cur"))
         return
     fi
     [[ -z $strings_given ]] && ((operands > 0)) && return  # a string

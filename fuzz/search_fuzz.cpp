@@ -1,7 +1,10 @@
 // Runs a whole search through the engine: the input's first line holds the
 // search strings (separated by "|"; a leading "!" asks for whole words), the
-// rest is the export, read in short pieces from memory, on one thread or two. The matches and counts must be those of reading every
-// line through the scanner alone, and the JSON writer must see every match.
+// rest is the export, read in short pieces from memory, on one thread or two.
+// The matches and counts must be those of reading every line through the
+// scanner alone, the JSON writer must see every match, and the lines around
+// hits (asked for by a third of the inputs) must be those that reading line
+// by line hands over.
 #include <cstdint>
 #include <cstdio>
 #include <algorithm>
@@ -78,6 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.srch_string = strings;
     in.word = word;
     in.sink = &json;
+    if ((size / 13) % 3 == 0) {
+        json.before = in.lines_before = 1 + static_cast<int>(size % 3);
+        json.after = in.lines_after = static_cast<int>((size / 3) % 3);
+    }
     in.srchfilename = "export.xml";
     in.export_stream = stands_for_the_export;
     in.export_size = exported.size();
@@ -106,11 +113,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     RunState run;
     if (!BuildSrchStrings(run, strings, word)) __builtin_trap();
+    MemoryStream near_file;
+    if (!near_file.file) return 0;
+    JsonWriter near(near_file.file);
+    if (in.lines_before || in.lines_after) {
+        near.before = in.lines_before;
+        near.after = in.lines_after;
+        StartAround(run.around_lines, in.lines_before, in.lines_after);
+        run.around = &run.around_lines;
+        run.sink = &near;
+    }
+    std::uint64_t line_number = 0;
     for (std::size_t at = 0; at < exported.size();) {
         std::size_t lf = exported.find('\n', at);
         std::size_t end = lf == std::string_view::npos ? exported.size() : lf;
         std::string_view line = exported.substr(at, end - at);
         if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        run.export_line = ++line_number;
         ProcessStream(run, line);
         at = lf == std::string_view::npos ? exported.size() : lf + 1;
     }
@@ -135,6 +154,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 0; (at = records.find("{\"type\":\"match\"", at)) != std::string::npos; ++at)
         ++match_records;
     if (match_lines != match_records) __builtin_trap();
+    // The same context records, in the same order.
+    JsonEnd(near, r);
+    const std::string near_records = near_file.Close();
+    auto context_records = [](const std::string& all) {
+        std::string out;
+        for (std::size_t at = 0; (at = all.find("{\"type\":\"context\"", at)) != std::string::npos;) {
+            const std::size_t end = all.find('\n', at);
+            out.append(all, at, end - at + 1);
+            at = end;
+        }
+        return out;
+    };
+    if (context_records(records) != context_records(near_records)) __builtin_trap();
     DeAllocateEverything(run);
     return 0;
 }

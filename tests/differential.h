@@ -25,6 +25,8 @@ struct Outputs {
 struct Search {
     std::vector<std::string> strings;
     bool word = false;
+    int before = 0, after = 0;  // lines of the element around each hit, as JSON context records
+    std::vector<std::string> in, not_in;  // limits, as FIELD=PATTERNS
 };
 
 enum class Mode { LineByLine, OneThread, TwoThreads };
@@ -57,9 +59,16 @@ inline Outputs RunSearch(const std::string& path, const std::string& log_path, c
         o.outcome = RunOutcome::OutOfMemory;
         return o;
     }
-    JsonWriter json(json_file);
-    JsonBegin(json, path, search.strings);
     RunInputs in;
+    std::string error;
+    for (const std::string& limit : search.in) AddLimit(in.limits, limit, true, error);
+    for (const std::string& limit : search.not_in) AddLimit(in.limits, limit, false, error);
+    JsonWriter json(json_file);
+    json.before = search.before;
+    json.after = search.after;
+    JsonBegin(json, path, search.strings, &in.limits);
+    in.lines_before = search.before;
+    in.lines_after = search.after;
     in.clock = [&clock] { return clock++; };
     in.strings = search.strings;
     in.word = search.word;

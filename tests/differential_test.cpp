@@ -33,6 +33,10 @@ const Search kCommon{{"=", "IF", "CALL", "CUST", "_NO", "ACCT", "ITEM", "MESSAGE
 const Search kRare{{"ROUTE_CODE", "ZQ_ALPHA", "CALC_DISCOUNT", "ZQ_JULIET"}};
 const Search kMedium{{"ACCT_NO", "CALL CUST", "SELECTDB", "ZQ_"}};  // about one line in thirty
 const Search kRareWords{{"ROUTE_CODE", "ZQ_BRAVO", "PAY_TERMS"}, true};
+// Within limits, with the lines around each hit: these take the lines after
+// a hit in full and rebuild the lines before it.
+const Search kAround{{"ACCT_NO", "CALL CUST", "ZQ_"}, false, 3, 2, {}, {"element=UDESCR,UCOMMENT"}};
+const Search kAroundWithin{{"IF", "ITEM"}, false, 1, 4, {"table=*", "element=U*"}, {"form=*X*"}};
 
 // How many of the exports below a run takes: all of them unless the
 // environment asks for fewer (the slow sanitizer builds).
@@ -71,8 +75,9 @@ TEST(Differential, ExportsOfMegabytesReadAsLineByLine) {
         testutil::WriteFile(path, MakeExport(recipe));
         const std::string name = std::string(ShapeName(c.shape)) + (c.awkward ? " awkward" : "") + " export of " +
                                  std::to_string(c.megabytes) + " MB, seed " + std::to_string(recipe.seed);
-        for (const Search* search : {&kRare, &kMedium, &kCommon, &kRareWords}) {
+        for (const Search* search : {&kRare, &kMedium, &kCommon, &kRareWords, &kAround, &kAroundWithin}) {
             if (search == &kRareWords && k % 3) continue;
+            if ((search == &kAround && k % 2) || (search == &kAroundWithin && k % 2 == 0)) continue;
             const std::string what = name + ", " + search->strings[0] + "...";
             const Outputs want = RunSearch(dir, path, *search, Mode::LineByLine);
             ASSERT_EQ(want.outcome, RunOutcome::Completed) << what;
