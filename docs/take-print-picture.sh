@@ -35,7 +35,9 @@ page = ('<!DOCTYPE html><meta charset="utf-8"><body style="margin:0;background:#
         + prompt + "".join(body) + html.escape(err) + "</pre>")
 open(work + "/page.html", "w", encoding="utf-8").write(page)
 PY
-chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1180,560 \
+# As tall as the lines: 19 pixels a line, and the padding.
+height=$(( ($(wc -l < "$work/out.txt") + $(wc -l < "$work/err.txt") + 1) * 19 + 30 ))
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1240,$height \
   --screenshot="$work/shot.png" "file://$work/page.html" >/dev/null 2>&1
-convert "$work/shot.png" -trim -bordercolor '#1e1f22' -border 12 docs/print.png
+cp "$work/shot.png" docs/print.png
 echo "docs/print.png"
