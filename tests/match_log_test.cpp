@@ -50,6 +50,8 @@ protected:
             if (std::string(r->allocated_string) == s) return r->matching_lines;
         return -1;
     }
+    // The match lines written so far.
+    std::string Log() const { return run.output_file.buffer; }
 };
 
 TEST_F(MatchTest, ALineCountsOncePerStringAndIsWrittenOnce) {
@@ -58,7 +60,7 @@ TEST_F(MatchTest, ALineCountsOncePerStringAndIsWrittenOnce) {
     ProcessMatches(run, "AB", 3);
     EXPECT_EQ(Count("AB"), 2);
     EXPECT_EQ(Count("CD"), 1);
-    EXPECT_EQ(run.output_file.buffer, ":: 'ABAB CD'\r\n:: 'AB'\r\n");
+    EXPECT_EQ(Log(), ":: 'ABAB CD'\r\n:: 'AB'\r\n");
 }
 
 TEST_F(MatchTest, ContextFieldsInTheirOrderAndDescriptionsNeverShown) {
@@ -77,7 +79,7 @@ TEST_F(MatchTest, ContextFieldsInTheirOrderAndDescriptionsNeverShown) {
     c.current_formdesc = "FD";
     c.current_fielddesc = "DD";
     ProcessMatches(run, "AB", 7);
-    EXPECT_EQ(run.output_file.buffer,
+    EXPECT_EQ(Log(),
               "Library:L  Form:F  Global:G  Entry:E  Menubar:M  Glyph:Y  Sourcetype:S  "
               "Model:O  Table:T  Field:D  Trigger:UCODE(   7) :: 'AB'\r\n");
 }
@@ -86,13 +88,13 @@ TEST_F(MatchTest, LineNumbersAreRightAlignedInFourColumnsAndGrow) {
     run.context.current_trigger = "X";
     ProcessMatches(run, "AB", 12);
     ProcessMatches(run, "AB", 123456);
-    EXPECT_EQ(run.output_file.buffer,
+    EXPECT_EQ(Log(),
               "Trigger:X(  12) :: 'AB'\r\nTrigger:X(123456) :: 'AB'\r\n");
 }
 
 TEST_F(MatchTest, CarriageReturnsInsideDataAreDroppedFromTheLog) {
     ProcessMatches(run, "A\rB AB", 1);
-    EXPECT_EQ(run.output_file.buffer, ":: 'AB AB'\r\n");
+    EXPECT_EQ(Log(), ":: 'AB AB'\r\n");
 }
 
 TEST(AddMsgToOutputFile, MessagesBecomeWholeCrLfLines) {

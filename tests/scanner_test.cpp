@@ -24,6 +24,11 @@ protected:
     }
     // The match lines written so far, CR LF ends as in the file.
     std::string Log() const { return run.output_file.buffer; }
+    // Where the scanner stands, read in this one place: 1 outside a table, 2
+    // in a table, 3 in an occurrence, 4 in an element; the current table's
+    // element prefix ("<UXGROUP:"), empty outside a table.
+    int Level() const { return run.scanner.next_level; }
+    std::string_view Prefix() const { return run.scanner.selected_level3; }
     std::int64_t Count(const std::string& s) const {
         for (SearchString* r = run.next_srch_string; r; r = r->next_string)
             if (r->allocated_string == s) return r->matching_lines;
@@ -42,14 +47,13 @@ TEST_F(ScannerTest, WorkedExampleFromTableToTableEnd) {
               "Model:SALESMODEL  Table:CUSTOMERS  Trigger:UCODE(   1) :: 'CALL FOO_INIT()'\r\n"
               "Model:SALESMODEL  Table:CUSTOMERS  Trigger:UCODE(   3) :: '   FOO_DONE()'\r\n");
     EXPECT_EQ(Count("FOO"), 2);
-    EXPECT_EQ(run.scanner.next_level, 1);
-    EXPECT_TRUE(run.scanner.selected_level1.empty());
+    EXPECT_EQ(Level(), 1);
 }
 
 TEST_F(ScannerTest, UformatTableIsNotTakenForUform) {
     Search({"X"});
     Feed({"<TABLE XMLNS:UFORMAT>", "<OCC>", "<UFORMAT:UPATTERN>x9</UFORMAT:UPATTERN>"});
-    EXPECT_EQ(run.scanner.selected_level3, "<UFORMAT:");
+    EXPECT_EQ(Prefix(), "<UFORMAT:");
     EXPECT_EQ(Log(), "Trigger:UPATTERN(   1) :: 'X9'\r\n");
 }
 
@@ -97,22 +101,22 @@ TEST_F(ScannerTest, TagOrderWithinALevelIsFixed) {
     Feed({"<TABLE XMLNS:UXGROUP>", "<OCC>", "<UXGROUP:ULABEL>T</UXGROUP:ULABEL>",
           "</OCC><OCC><UXGROUP:UCODE>x"});
     // The element test wins at level 3: the occurrence stays, context too.
-    EXPECT_EQ(run.scanner.next_level, 4);
+    EXPECT_EQ(Level(), 4);
     EXPECT_EQ(run.context.current_table, "T");
     Feed({"</UXGROUP:UCODE>", "</OCC>", "</TABLE><TABLE XMLNS:UFORM><OCC>"});
     // "<OCC>" wins at level 2: an occurrence of the old table opens.
-    EXPECT_EQ(run.scanner.next_level, 3);
-    EXPECT_EQ(run.scanner.selected_level3, "<UXGROUP:");
+    EXPECT_EQ(Level(), 3);
+    EXPECT_EQ(Prefix(), "<UXGROUP:");
 }
 
 TEST_F(ScannerTest, TextAfterATableEndIsExaminedOnItsOwn) {
     Search({"X"});
     // The table tag before "</TABLE>" must not open the table again.
     Feed({"<TABLE XMLNS:UFORM></TABLE>x", "<OCC>"});
-    EXPECT_EQ(run.scanner.next_level, 1);
+    EXPECT_EQ(Level(), 1);
     Feed({"<TABLE XMLNS:UFORM></TABLE><TABLE XMLNS:ULIBR>", "<OCC>"});
-    EXPECT_EQ(run.scanner.selected_level3, "<ULIBR:");
-    EXPECT_EQ(run.scanner.next_level, 3);
+    EXPECT_EQ(Prefix(), "<ULIBR:");
+    EXPECT_EQ(Level(), 3);
 }
 
 TEST_F(ScannerTest, TableAndOccurrenceOnOneLine) {
@@ -158,7 +162,7 @@ TEST_F(ScannerTest, SelfClosingElements) {
     EXPECT_EQ(Log(), "Model:M  Trigger:UREADONLY(   1) :: ''\r\n");
     EXPECT_EQ(Count(""), 1);
     EXPECT_EQ(Count("X"), 0);
-    EXPECT_EQ(run.scanner.next_level, 3);
+    EXPECT_EQ(Level(), 3);
 }
 
 TEST_F(ScannerTest, PrefixWithoutClosingBracketOpensNothing) {
@@ -184,14 +188,14 @@ TEST_F(ScannerTest, LongElementNamesAndValuesAreKeptWhole) {
           "<UFORM:" + name + ">x", "x</UFORM:" + name + ">", "</OCC>"});
     EXPECT_EQ(run.context.current_form, value);
     EXPECT_EQ(Count("X"), 2);
-    EXPECT_EQ(run.scanner.next_level, 2);
+    EXPECT_EQ(Level(), 2);
 }
 
 TEST_F(ScannerTest, UnendedElementSearchesTheRestOfTheFile) {
     Search({"</OCC>"});
     Feed({"<TABLE XMLNS:UFORM>", "<OCC>", "<UFORM:UCODE>", "</OCC>", "</TABLE>"});
     EXPECT_EQ(Log(), "Trigger:UCODE(   1) :: '</OCC>'\r\n");
-    EXPECT_EQ(run.scanner.next_level, 4);
+    EXPECT_EQ(Level(), 4);
 }
 
 TEST_F(ScannerTest, LowerCaseTagsAndOnlyAsciiLettersUpperCased) {
@@ -210,7 +214,7 @@ TEST_F(ScannerTest, DataOutsideElementsIsNeverSearched) {
     Search({"X"});
     Feed({"x", "<TABLE XMLNS:UFORM> x", "x", "<OCC>x", "x", "</OCC>", "</TABLE>x", "x"});
     EXPECT_EQ(Log(), "");
-    EXPECT_EQ(run.scanner.next_level, 1);
+    EXPECT_EQ(Level(), 1);
 }
 
 }  // namespace
