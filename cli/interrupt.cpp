@@ -81,7 +81,13 @@ void CatchInterrupts() {
         action.sa_flags = SA_RESTART;  // reads and waits go on; the searches look at the flag
         sigaction(signal_number, &action, nullptr);
     }
+    signal(SIGPIPE, SIG_IGN);  // a closed output is a failed write, and the logs are ended
 #endif
+}
+
+void OutputClosed() {
+    int none = 0;
+    if (status.compare_exchange_strong(none, 141)) stop.store(true);
 }
 
 const std::atomic<bool>& InterruptFlag() { return stop; }

@@ -262,6 +262,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
         return UsageError(from_stdin && !o.log_given ? "--print with - as the export needs --log FILE"
                                                      : "--print and --log - both want standard output");
     if (o.print && o.json) return UsageError("--print and --json both want standard output");
+    if ((o.before >= 0 || o.after >= 0) && !o.print && !o.json && !o.html_given)
+        return UsageError("-A, -B and -C show lines with --print, --json or --html");
 
     std::vector<std::string> strings;
     bool stdin_taken = from_stdin > 0;
@@ -299,7 +301,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
                  (o.color == Options::Color::Auto && plan.terminal && !NoColorAsked());
     plan.before = o.before;
     plan.after = o.after;
-    plan.show_progress = !o.quiet && isatty(fileno(stderr));
+    // Hits printed on the terminal take the place of the progress line.
+    plan.show_progress = !o.quiet && isatty(fileno(stderr)) && !(o.print && isatty(fileno(stdout)));
     plan.many = plan.exports.size() != 1 || folders;
     plan.jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     plan.log_given = o.log_given;

@@ -2,6 +2,7 @@
 #include "print_sink.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "../engine/context.h"
@@ -16,18 +17,36 @@ constexpr const char* kMatch = "\x1b[01;31m";
 constexpr const char* kReset = "\x1b[m";
 
 // Export text on one line: carriage returns dropped, a line feed as a space;
-// on a terminal, control bytes as ^X so that nothing in the data drives it.
+// on a terminal, control bytes as ^X, and the C1 controls (U+0080 to U+009F,
+// or such a byte standing alone) as M-^X, as cat -v shows them, so that
+// nothing in the data drives the terminal.
 void AppendText(std::string& out, std::string_view text, bool terminal) {
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c == '\r') continue;
         if (c == '\n') {
             out.push_back(' ');
-        } else if (terminal && ((c < 0x20 && c != '\t') || c == 0x7F)) {
+            continue;
+        }
+        if (!terminal) {
+            out.push_back(text[i]);
+            continue;
+        }
+        unsigned c1 = 0;  // a C1 control, by its byte
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            c1 = static_cast<unsigned char>(text[++i]);
+        } else if (c >= 0x80 && c <= 0x9F && (i == 0 || static_cast<unsigned char>(text[i - 1]) < 0x80)) {
+            c1 = c;
+        }
+        if (c1) {
+            out.append("M-^");
+            out.push_back(static_cast<char>(c1 - 0x80 + '@'));
+        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
             out.push_back('^');
             out.push_back(static_cast<char>(c == 0x7F ? '?' : c + '@'));
         } else {
-            out.push_back(ch);
+            out.push_back(text[i]);
         }
     }
 }
@@ -84,7 +103,7 @@ void PrintSink::OnHit(const Hit& hit) {
     const std::size_t first = spans.empty() ? 0 : spans.front().first;
 
     std::string& o = buffer;
-    if ((before > 0 || after > 0) && last_line != 0 && hit.export_line != last_line + 1) o.append("--\n");
+    if (before > 0 || after > 0) Separate(hit.export_line, hit.element_line);
     if (color) o.append(kDim);
     AppendText(o, export_name, terminal);
     o.push_back(':');
@@ -115,19 +134,38 @@ void PrintSink::OnHit(const Hit& hit) {
     }
     o.push_back('\n');
     last_line = hit.export_line;
+    last_element_line = hit.element_line;
     MaybeWrite();
 }
 
+void PrintSink::Separate(std::uint64_t export_line, std::int64_t element_line) {
+    // Lines that follow each other, or the element's next data line after
+    // blank lines (which are no data lines), are one group.
+    const bool next = export_line == last_line + 1 || (element_line == last_element_line + 1 && export_line > last_line);
+    if (last_line != 0 && !next) buffer.append("--\n");
+}
+
 void PrintSink::MaybeWrite() {
-    if (buffer.size() < (std::size_t{1} << 16)) return;
-    if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) failed = true;
+    if (each_line || buffer.size() >= (std::size_t{1} << 16)) Write();
+}
+
+void PrintSink::Write() {
+    errno = 0;
+    if (!buffer.empty() && !closed &&
+        (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size() || (each_line && std::fflush(out) != 0))) {
+        failed = true;
+        if (errno == EPIPE) {
+            closed = true;
+            if (on_closed) on_closed();
+        }
+    }
     buffer.clear();
 }
 
 void PrintSink::OnNearLine(const NearLine& line) {
     if (!Shows(line, before, after)) return;
     std::string& o = buffer;
-    if (last_line != 0 && line.export_line != last_line + 1) o.append("--\n");
+    Separate(line.export_line, line.element_line);
     if (color) o.append(kDim);
     AppendText(o, export_name, terminal);
     o.push_back('-');
@@ -137,11 +175,11 @@ void PrintSink::OnNearLine(const NearLine& line) {
     AppendText(o, line.data, terminal);
     o.push_back('\n');
     last_line = line.export_line;
+    last_element_line = line.element_line;
     MaybeWrite();
 }
 
 void PrintSink::Finish(const RunResult&) {
-    if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) failed = true;
-    buffer.clear();
-    if (std::fflush(out) != 0 || std::ferror(out)) failed = true;
+    Write();
+    if (!closed && (std::fflush(out) != 0 || std::ferror(out))) failed = true;
 }

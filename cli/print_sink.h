@@ -19,6 +19,9 @@ struct PrintSink final : HitSink {
     int before = 0;      // lines of the element shown before each hit
     int after = 0;       // and after it
     bool failed = false;  // some write did not go through
+    bool closed = false;  // the stream's reader went away (a pipe)
+    void (*on_closed)() = nullptr;  // called once when it does
+    bool each_line = false;  // every line handed over as it comes (a terminal)
 
     void Begin(const SearchStart& start) override;
     void OnHit(const Hit& hit) override;
@@ -30,7 +33,10 @@ struct PrintSink final : HitSink {
     std::uint64_t last_line = 0;  // the export's line printed last, 0 for none
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<char> marked;
+    std::int64_t last_element_line = 0;
+    void Separate(std::uint64_t export_line, std::int64_t element_line);  // "--" between groups
     void MaybeWrite();  // hands a full buffer to the stream
+    void Write();
 };
 
 // Whether NO_COLOR asks for no colour: set and not empty.

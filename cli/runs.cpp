@@ -22,6 +22,7 @@
 #include "../engine/json_writer.h"
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
+#include "interrupt.h"
 #include "page_file.h"
 #include "print_sink.h"
 #include "spool.h"
@@ -99,12 +100,15 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     // search hands over as many as the farthest reaching one shows.
     const int before = std::max(plan.before, 0), after = std::max(plan.after, 0);
     JsonWriter json(to.json);
+    json.on_closed = OutputClosed;
     json.before = before;
     json.after = after;
     PrintSink print;
     print.out = to.print;
     print.color = plan.color;
     print.terminal = plan.terminal;
+    print.each_line = plan.terminal;  // each hit seen as it is found
+    print.on_closed = OutputClosed;
     print.before = before;
     print.after = after;
     if (to.page) {
@@ -153,6 +157,10 @@ bool OpenPage(const RunPlan& plan, PageFile& page) {
 }
 
 bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(); }
+
+// Whether the reader of standard output went away: its failed writes are
+// no failure to tell of.
+bool OutputWentAway() { return InterruptStatus() == 141; }
 
 // Writes the page and gives it its name; an interrupted run leaves the
 // page there was. False with a message when it failed.
@@ -230,7 +238,7 @@ int RunOne(const RunPlan& plan) {
     if (failed) {  // its records and its place on the page
         TerminalDisplay none;
         SearchExport(plan, item, to, none, json_ok, NotSearchedAs{RunOutcome::ExportNotOpened, item.failure});
-        if (!json_ok) WriteFailed(plan.json ? "the JSON records" : "the hits");
+        if (!json_ok && !OutputWentAway()) WriteFailed(plan.json ? "the JSON records" : "the hits");
         if (plan.html_given) FinishPage(page_file, plan, {&page});
         return 2;
     }
@@ -250,7 +258,7 @@ int RunOne(const RunPlan& plan) {
             printed = WriteAll(log_to_stdout || plan.print ? stderr : stdout, box.text) && printed;
     }
     PrintLogError(result, "");
-    if (!json_ok) WriteFailed(plan.json ? "the JSON records" : "the hits");
+    if (!json_ok && !OutputWentAway()) WriteFailed(plan.json ? "the JSON records" : "the hits");
     if (!printed) WriteFailed("the summary");
     if (!completed || !json_ok || !printed || !page_ok) return 2;
     return result.found ? 0 : 1;
@@ -419,7 +427,8 @@ void ManyRuns::Emit(Job& job) {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
-    if (job.json_spool && !DrainSpool(job.json_spool, stdout)) {
+    errno = 0;
+    if (job.json_spool && !DrainSpool(job.json_spool, stdout) && (errno != EPIPE || (OutputClosed(), false))) {
         WriteFailed(plan_.json ? "the JSON records" : "the hits");
         output_failed_ = true;
     }
@@ -435,14 +444,15 @@ void ManyRuns::Emit(Job& job) {
         JobDisplay none(job);
         bool json_ok = true;
         job.result = SearchExport(plan_, *job.item, to, none, json_ok, why);
-        if (!json_ok) {
+        if (!json_ok && !OutputWentAway()) {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
     } else if (!Completed(job)) {
         for (const Box& box : job.boxes) PrintFailure(box, prefix);
         PrintLogError(job.result, prefix);
-        if (!job.json_ok) std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
+        if (!job.json_ok && !OutputWentAway())
+            std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
     }
 }
 
@@ -622,7 +632,7 @@ int ManyRuns::Run() {
     if (plan_.json) {
         JsonWriter json(stdout);
         if (!JsonSummary(json, completed, failed, totals)) {
-            WriteFailed("the JSON records");
+            if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;
         }
     } else if (!jobs_.empty() &&

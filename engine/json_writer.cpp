@@ -2,6 +2,7 @@
 #include "json_writer.h"
 
 #include <array>
+#include <cerrno>
 
 #include "context.h"
 #include "match_log.h"
@@ -52,9 +53,15 @@ void AppendLogText(std::string& out, std::string_view text, std::string& scratch
 
 void Emit(JsonWriter& json, bool flush) {
     if (flush || json.buffer.size() >= (std::size_t{1} << 16)) {
-        if (!json.buffer.empty() &&
-            std::fwrite(json.buffer.data(), 1, json.buffer.size(), json.out) != json.buffer.size())
+        errno = 0;
+        if (!json.buffer.empty() && !json.closed &&
+            std::fwrite(json.buffer.data(), 1, json.buffer.size(), json.out) != json.buffer.size()) {
             json.failed = true;
+            if (errno == EPIPE && !json.closed) {
+                json.closed = true;
+                if (json.on_closed) json.on_closed();
+            }
+        }
         json.buffer.clear();
     }
 }

@@ -15,6 +15,8 @@ struct JsonWriter final : HitSink {
     std::FILE* out;
     std::string buffer;   // records not yet written
     bool failed = false;  // some write did not go through
+    bool closed = false;  // the stream's reader went away (a pipe)
+    void (*on_closed)() = nullptr;  // called once when it does
     int before = 0;       // lines of the element written before each match ("context" records)
     int after = 0;        // and after it
     void Begin(const SearchStart& start) override;  // the "begin" record

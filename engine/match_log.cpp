@@ -81,7 +81,7 @@ void DeAllocateEverything(RunState& run) {
 
 void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t line_number) {
     // No hit outside the limits: not even counted.
-    const int found = run.limits && !WithinLimits(*run.limits, run.context) ? 0
+    const int found = run.limits && !WithinLimits(*run.limits, run.context, run.limits_memo) ? 0
                       : run.match_marks ? MatchLineAt(run.matcher, run.found, string_to_test, run.match_marks,
                                                       static_cast<std::size_t>(string_to_test.data() - run.marks_base))
                                         : MatchLine(run.matcher, run.found, string_to_test);
@@ -94,7 +94,12 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
     std::string& data = run.folded_data;
     data.resize(string_to_test.size());
     FoldInto(data.data(), string_to_test);
-    const std::size_t data_at = run.line_start ? static_cast<std::size_t>(string_to_test.data() - run.line_start) : 0;
+    // Where the data starts in the line, when it is a piece of it (the data
+    // of an element that closes itself is none).
+    const char* at = string_to_test.data();
+    const std::size_t data_at = run.line_start && at >= run.line_start && at <= run.line_end
+                                    ? static_cast<std::size_t>(at - run.line_start)
+                                    : 0;
     const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset, data_at};
     run.log_writer.OnHit(hit);
     if (run.sink) run.sink->OnHit(hit);

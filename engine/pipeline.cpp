@@ -216,6 +216,7 @@ void ScanLineByLine(Stage2& st, const Block& b) {
         run.export_line = st.totals.file_lines + 1 + line;
         run.line_offset = line == 0 && b.continues_cut ? b.cut_offset : FileOffsetAt(b, at, cursor);
         run.line_start = p + at;
+        run.line_end = p + end;
         ProcessStream(run, std::string_view(p + at, end - at));
         run.line_start = nullptr;
         at = end + 1;

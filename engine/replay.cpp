@@ -61,6 +61,7 @@ void ScanInFull(RunState& run, const Block& b, const Marks& m, std::size_t at, s
     run.match_marks = m.match.data();
     run.marks_base = b.buffer.data();
     run.line_start = b.buffer.data() + at;
+    run.line_end = b.buffer.data() + end;
     ProcessStream(run, std::string_view(b.buffer.data() + at, end - at), FactsOf(b, m, at, end));
     run.match_marks = nullptr;
     run.line_start = nullptr;

@@ -55,12 +55,14 @@ struct RunState {
     std::uint64_t export_line = 0;
     std::uint64_t line_offset = 0;
     const char* line_start = nullptr;  // the line scanned in full, when known
+    const char* line_end = nullptr;
     // When set, where the search strings start in the buffer that begins at
     // marks_base and holds the line: a hit is then only tested there.
     const std::uint64_t* match_marks = nullptr;
     const char* marks_base = nullptr;
     // What the line scanned in full holds, and where each hit goes.
     const Limits* limits = nullptr;  // when set, a hit counts only within them
+    LimitsMemo limits_memo;
     AroundLines* around = nullptr;   // when set, the lines near hits go to the sink
     AroundLines around_lines;
     LineMatch found;

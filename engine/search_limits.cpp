@@ -96,6 +96,28 @@ bool WithinLimits(const Limits& limits, const ScanContext& context) {
     return true;
 }
 
+bool WithinLimits(const Limits& limits, const ScanContext& context, LimitsMemo& memo) {
+    const std::size_t n = limits.in.size() + limits.not_in.size();
+    if (memo.values.size() != n) {
+        memo.values.assign(n, std::string());
+        memo.valid = false;
+    }
+    bool same = memo.valid;
+    for (std::size_t k = 0; k < n; ++k) {
+        const FieldLimit& limit = k < limits.in.size() ? limits.in[k] : limits.not_in[k - limits.in.size()];
+        const std::string& value = ValueOf(context, limit.field);
+        if (memo.values[k] != value) {
+            memo.values[k] = value;
+            same = false;
+        }
+    }
+    if (!same) {
+        memo.within = WithinLimits(limits, context);
+        memo.valid = true;
+    }
+    return memo.within;
+}
+
 std::string DescribeLimits(const Limits& limits) {
     std::string out;
     auto describe = [&](const std::vector<FieldLimit>& list, const char* is) {

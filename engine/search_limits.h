@@ -40,6 +40,16 @@ bool PatternMatches(std::string_view pattern, std::string_view text);
 // Whether a hit where the context stands counts.
 bool WithinLimits(const Limits& limits, const ScanContext& context);
 
+// The last answer and the values it was given for: hits come in runs under
+// one context, and a long name against a long pattern costs, so patterns
+// are matched again only where a value changed.
+struct LimitsMemo {
+    std::vector<std::string> values;  // of each limit's field, in and then not in
+    bool within = false;
+    bool valid = false;
+};
+bool WithinLimits(const Limits& limits, const ScanContext& context, LimitsMemo& memo);
+
 // The limits as the log's header says them, a line each ("only where
 // element is UCODE or USOURCE"), each ended by a line feed; "" for none.
 std::string DescribeLimits(const Limits& limits);
