@@ -1,6 +1,7 @@
 // The page of hits, short of a browser: texts as the page carries them, the
-// highlights of each hit, the limit, and the page around the data. The
-// browser's side is tests/html_check.py.
+// highlights of each hit, the lines around hits kept for their views, the
+// limit, and the page around the data. The browser's side is
+// tests/html_check.py.
 #include <gtest/gtest.h>
 
 #include <cstdio>
