@@ -202,7 +202,9 @@ void HtmlExport::OnNearLine(const NearLine& line) {
     near.push_back(',');
     AppendNumber(near, static_cast<std::uint64_t>(line.element_line));
     near.push_back(',');
-    AppendPageString(near, WithoutCr(line.data));
+    line_text.clear();  // its room kept from line to line
+    AppendWithoutCr(line_text, line.data);
+    AppendPageString(near, line_text);
 }
 
 void HtmlExport::OnHit(const Hit& hit) {

@@ -87,6 +87,7 @@ struct HtmlExport final : HitSink {
     std::unordered_map<const SearchString*, std::uint32_t> index_of;
     std::vector<std::int32_t> marks;
     std::string key;
+    std::string line_text;
     // What the lines around hits are told apart by: the last line or hit
     // kept, whether the last hit was kept (its lines after it are then),
     // and the first line kept for the coming hit.
