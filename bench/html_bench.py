@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """How fast a page of about 100,000 hits opens in headless Chromium, and its
-size against the JSON records of the same run.
+size against the JSON records of the same run with the same lines around
+each hit (-C 20, the reach of the page's views by default).
 
     html_bench.py REPOSEARCH EXPORT STRING RUNS
 """
@@ -22,8 +23,8 @@ def main():
         page = os.path.join(folder, "page.html")
         json_path = os.path.join(folder, "hits.jsonl")
         with open(json_path, "wb") as out:
-            subprocess.run([binary, "-q", "--json", "--log", os.path.join(folder, "a.log"), export, string],
-                           stdout=out, check=False)
+            subprocess.run([binary, "-q", "--json", "-C", "20", "--log", os.path.join(folder, "a.log"), export,
+                            string], stdout=out, check=False)
         subprocess.run([binary, "-q", "--html", page, "--log", os.path.join(folder, "b.log"), export, string],
                        stdout=subprocess.DEVNULL, check=False)
         with open(json_path, "rb") as f:

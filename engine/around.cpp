@@ -29,6 +29,7 @@ void NoteDataLine(RunState& run, std::string_view data, std::int64_t element_lin
         a.count = 0;
         a.after_left = 0;
         a.since_hit = 0;
+        ++a.element;
     }
     a.last_element_line = element_line;
     int after = 0;
@@ -63,6 +64,7 @@ void BeforeHit(RunState& run, std::int64_t element_line) {
     if (element_line != a.last_element_line + 1) {
         a.count = 0;
         a.after_left = 0;
+        ++a.element;
     }
     for (std::size_t i = 0; i < a.count; ++i) {
         const AroundLines::Noted& n = a.ring[(a.first + i) % a.ring.size()];

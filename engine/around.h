@@ -27,6 +27,10 @@ struct AroundLines {
     int after_left = 0;             // lines after the last hit still to hand over
     int since_hit = 0;              // data lines since the last hit of the element
     std::int64_t last_element_line = 0;  // of the last data line noted
+    // The elements met so far, counted where the numbering of lines starts
+    // over: hits of one element share it, so a sink can tell an element
+    // that ends from the next one even where their line numbers run on.
+    std::uint64_t element = 0;
 };
 
 // Sets up the ring for `before` lines; `after` lines follow each hit.

@@ -113,10 +113,20 @@ void KeepRows(HtmlExport& x, std::size_t n) {
     for (std::size_t g = groups; g < x.groups.size(); ++g) x.group_of.erase(x.groups[g]);
     x.groups.resize(groups);
     x.groups_after.resize(n);
+    // The lines around the rows dropped go with them: those before each
+    // one, and after the last of them. The lines after the row kept last
+    // stay; no line after it is kept from now on.
+    x.near.resize(x.near_at[n]);
+    x.near_at.resize(n);
+    while (!x.breaks.empty() && x.breaks.back().row >= n) x.breaks.pop_back();
+    x.last_hit_kept = false;
+    x.coming_at = HtmlExport::kNone;
     if (x.rows.capacity() > 2 * x.rows.size() + (std::size_t{1} << 20)) {
         x.rows.shrink_to_fit();
         x.row_ends.shrink_to_fit();
         x.groups_after.shrink_to_fit();
+        x.near.shrink_to_fit();
+        x.near_at.shrink_to_fit();
     }
 }
 
@@ -168,15 +178,54 @@ void HtmlExport::Finish(const RunResult& r) {
     result = r;
 }
 
+// A line near a hit comes after the hit it follows, or just before the hit
+// it precedes (sink.h): it is kept only for a hit the page keeps.
 void HtmlExport::OnNearLine(const NearLine& line) {
-    (void)line;  // the element view: to come
+    if (!Shows(line, before, after)) return;
+    if (line.before == 0) {
+        // After the last hit, in its element, numbered on from what was
+        // kept last (that hit or the line before this one).
+        if (!last_hit_kept) return;
+        last_kept = {true, line.element_line, last_hit_element};
+    } else {
+        // Before the coming hit, which is kept exactly when a row is free
+        // now (OnHit): its element is known once it comes.
+        if (row_ends.size() >= limit) return;
+        if (coming_at == kNone) {
+            coming_at = near.size();
+            coming_line = line.export_line;
+            coming_element_line = line.element_line;
+        }
+    }
+    near.push_back(',');
+    AppendNumber(near, line.export_line);
+    near.push_back(',');
+    AppendNumber(near, static_cast<std::uint64_t>(line.element_line));
+    near.push_back(',');
+    line_text.clear();  // its room kept from line to line
+    AppendWithoutCr(line_text, line.data);
+    AppendPageString(near, line_text);
 }
 
 void HtmlExport::OnHit(const Hit& hit) {
-    if (row_ends.size() < limit)
+    if (row_ends.size() < limit) {
+        // The first line kept for this hit (or the hit itself) and what was
+        // kept before it: numbered on, yet in another element, is a break
+        // the page cannot see by the numbers alone.
+        const bool lines_before = coming_at != kNone;
+        const std::int64_t first_line = lines_before ? coming_element_line : hit.element_line;
+        if (last_kept.any && first_line == last_kept.element_line + 1 && last_kept.element != hit.element)
+            breaks.push_back({row_ends.size(), lines_before ? coming_line : hit.export_line});
+        near_at.push_back(lines_before ? coming_at : near.size());
         KeepHit(hit);
-    else
+        last_kept = {true, hit.element_line, hit.element};
+        last_hit_kept = true;
+        last_hit_element = hit.element;
+    } else {
         ++omitted;
+        last_hit_kept = false;
+    }
+    coming_at = kNone;
     if (budget && (omitted + row_ends.size()) % budget->publish_every == 0) Publish(*this, false);
 }
 
@@ -286,6 +335,7 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
     }
     out.append(",\"exports\":[");
     std::size_t room = kHtmlHitLimit;  // hits the page may still take
+    std::vector<std::size_t> shown_of(exports.size());
     for (std::size_t e = 0; e < exports.size(); ++e) {
         const HtmlExport& x = *exports[e];
         const RunResult& r = x.result;
@@ -308,6 +358,11 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
             out.append(",\"failure\":");
             AppendPageString(out, x.failure);
         }
+        out.append(",\"reach\":[");  // of each hit's view: lines before and after it
+        AppendNumber(out, static_cast<std::uint64_t>(std::max(x.before, 0)));
+        out.push_back(',');
+        AppendNumber(out, static_cast<std::uint64_t>(std::max(x.after, 0)));
+        out.push_back(']');
         out.append(",\"counts\":[");
         for (std::size_t i = 0; i < r.counts.size(); ++i) {
             if (i) out.push_back(',');
@@ -316,6 +371,7 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
         // The hits the page has room for, and the groups they stand in.
         const std::size_t shown = std::min(room, x.row_ends.size());
         room -= shown;
+        shown_of[e] = shown;
         out.append("],\"groups\":[");
         for (std::size_t g = 0, groups = shown ? x.groups_after[shown - 1] : 0; g < groups; ++g) {
             if (g) out.push_back(',');
@@ -331,7 +387,31 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
         AppendNumber(out, x.omitted + (x.row_ends.size() - shown));
         out.push_back('}');
     }
-    out.append("]}</script>\n<script>");
+    // The lines around the hits shown, in a block of their own: the page
+    // reads it only when a hit's view is first opened.
+    out.append("]}</script>\n<script type=\"application/json\" id=\"report-lines\">[");
+    for (std::size_t e = 0; e < exports.size(); ++e) {
+        const HtmlExport& x = *exports[e];
+        const std::size_t shown = shown_of[e];
+        if (e) out.push_back(',');
+        out.append("{\"breaks\":[");
+        bool first = true;
+        for (const HtmlExport::Break& b : x.breaks) {
+            if (b.row >= shown) break;
+            if (!first) out.push_back(',');
+            first = false;
+            AppendNumber(out, b.export_line);
+        }
+        // Lines up to those kept for the first row not shown.
+        const std::size_t end = shown < x.near_at.size() ? x.near_at[shown] : x.near.size();
+        out.append("],\"near\":[");
+        if (end > 1) {  // past the comma before the first line, written as it is kept
+            flush(true);
+            if (std::fwrite(x.near.data() + 1, 1, end - 1, file) != end - 1) ok = false;
+        }
+        out.append("]}");
+    }
+    out.append("]</script>\n<script>");
     out.append(kReportScript);
     out.append("</script>\n</body>\n</html>\n");
     flush(true);

@@ -58,6 +58,20 @@ struct HtmlExport final : HitSink {
     std::vector<std::uint32_t> groups_after;  // the groups there are once each row is in
     std::uint64_t omitted = 0;  // hits not kept: hits in all = omitted + row_ends.size()
 
+    // The element's lines around the hits kept, each once, in export order:
+    // ",export_line,element_line,text" each (the page's view of a hit finds
+    // its window in them and in the rows). near_at[k] is where the lines
+    // kept for row k, before it, begin; all before it belong to the rows
+    // before k. Where a line or hit is numbered on from the one kept before
+    // it but stands in another element, `breaks` says so: (row, export line).
+    std::string near;
+    std::vector<std::size_t> near_at;
+    struct Break {
+        std::size_t row;
+        std::uint64_t export_line;
+    };
+    std::vector<Break> breaks;
+
     PageBudget* budget = nullptr;  // shared with the other parts of the page, when set
     std::size_t index = 0;         // this part's place in it
 
@@ -73,6 +87,21 @@ struct HtmlExport final : HitSink {
     std::unordered_map<const SearchString*, std::uint32_t> index_of;
     std::vector<std::int32_t> marks;
     std::string key;
+    std::string line_text;
+    // What the lines around hits are told apart by: the last line or hit
+    // kept, whether the last hit was kept (its lines after it are then),
+    // and the first line kept for the coming hit.
+    struct Kept {
+        bool any = false;
+        std::int64_t element_line = 0;
+        std::uint64_t element = 0;
+    } last_kept;
+    bool last_hit_kept = false;
+    std::uint64_t last_hit_element = 0;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t coming_at = kNone;  // where the lines before the coming hit begin in `near`
+    std::uint64_t coming_line = 0;  // and the first one's export line and element line
+    std::int64_t coming_element_line = 0;
 };
 
 // The search of this part is over: with a budget, its count is told and

@@ -100,7 +100,8 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
     const std::size_t data_at = run.line_start && at >= run.line_start && at <= run.line_end
                                     ? static_cast<std::size_t>(at - run.line_start)
                                     : 0;
-    const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset, data_at};
+    const std::uint64_t element = run.around ? run.around->element : 0;
+    const Hit hit{run.context, line_number, data, run.found.found, run.export_line, run.line_offset, data_at, element};
     run.log_writer.OnHit(hit);
     if (run.sink) run.sink->OnHit(hit);
     if (run.around) AfterHit(run, line_number);

@@ -35,6 +35,9 @@ struct Hit {
     std::uint64_t export_line;    // 1-based line number in the export
     std::uint64_t byte_offset;    // where the line starts in the export file
     std::size_t data_at = 0;      // where the data starts in the export's line (bytes), when known
+    // Which element the line stands in, when lines around hits are sought:
+    // the same for the hits of one element, another for the next one.
+    std::uint64_t element = 0;
 };
 
 // A data line of an element near a hit of the same element, handed over once:

@@ -7,7 +7,9 @@ script of theirs, and their direction controls turn nothing round; long
 names wrap; each of many strings has its own look; a run without exports,
 or with exports that failed before their search, says so; many exports go in
 a table; the page stays under three times the size of the JSON, and past its
-limit says how many hits are only in the log.
+limit says how many hits are only in the log. Each hit's view holds the lines
+of its element within the reach, as the JSON's records of the same run have
+them, and no other; a page of 100,000 hits is drawn within two seconds.
 
     html_check.py REPOSEARCH [ROUNDS] [SCREENSHOT]
 """
@@ -116,13 +118,19 @@ class Browser:
         self.driver.quit()
 
 
-def search(binary, folder, export, strings, word, name="report"):
+def search(binary, folder, export, strings, word, name="report", around=()):
+    """The page and the JSON records of one run; `around` (-A, -B, -C) sets
+    the reach of both."""
     page = os.path.join(folder, name + ".html")
     log = os.path.join(folder, name + ".log")
-    out = subprocess.run([binary, "-q", "--json", "--html", page, "--log", log] + word + [export] + strings,
-                         stdout=subprocess.PIPE, check=False).stdout
+    out = subprocess.run([binary, "-q", "--json", "--html", page, "--log", log] + list(around) + word + [export] +
+                         strings, stdout=subprocess.PIPE, check=False).stdout
     records = [json.loads(line.decode("utf-8")) for line in out.split(b"\n") if line]
     return page, records, len(out)
+
+
+def matches_of(records):
+    return [r["data"] for r in records if r["type"] == "match"]
 
 
 def expected_groups(matches):
@@ -162,13 +170,15 @@ def check_round(browser, binary, folder, rng, n):
     given = rng.sample(["custno", "calc", "<>", "x", "gr\xc3\xb6", "caf\xe9", "", "a"], rng.randint(1, 3))
     strings = [s.encode("latin-1") for s in given]
     word = ["-w"] if rng.random() < 0.3 else []
-    page, records, json_size = search(binary, folder, export, strings, word)
+    # The page's reach by default is that of -C 20: its lines around hits
+    # against the JSON's context records.
+    page, records, json_size = search(binary, folder, export, strings, word, around=["-C", "20"])
     assert os.path.getsize(page) < 3 * json_size + 60000, (os.path.getsize(page), json_size)
     begin, end = records[0]["data"], records[-1]["data"]
     index = {}
     for k, s in enumerate(begin["strings"]):
         index.setdefault(raw(s), k)
-    matches = [r["data"] for r in records[1:-1]]
+    matches = matches_of(records)
     for m in matches:
         m["_index"] = index
     browser.open(page)
@@ -245,16 +255,128 @@ def check_hostile(browser, binary, folder):
                "dl", "dt", "dd", "div", "p", "input", "label", "button", "main", "details", "summary", "table",
                "tr", "th", "td", "mark", "bdi"}
     assert set(elements) <= allowed, set(elements) - allowed
-    assert elements.count("script") == 2
+    assert elements.count("script") == 3  # the page's script and its two blocks of data
     attributes = browser.run("""return [...document.querySelectorAll('*')].flatMap(e =>
         [...e.attributes].map(a => a.name)).filter(n => n.startsWith('on') || n === 'src' || n === 'href')""")
     assert attributes == [], attributes
     assert browser.run("return document.title") == "reposearch: \u2068" + export + "\u2069"
     assert "owned" not in browser.run("return JSON.stringify(document.body.dataset)")
-    matches = [r["data"] for r in records[1:-1]]
+    matches = matches_of(records)
     assert sorted(browser.run(SHOWN_HITS)) == sorted(shown(raw(m["data"])) for m in matches)
     name = browser.run("return document.querySelector('h1 bdi.name').textContent")
     assert name == export, name
+
+
+# Lines around hits that must stay text: markup, script ends, direction
+# controls, control bytes, bytes that are no UTF-8.
+FILLER = [b"retrieve/e \"CUSTOMER\"", b"x = \"</script><script>document.title='owned'</script>\"",
+          b"<img src=x onerror=\"document.body.dataset.owned=1\"> &amp; <!-- c -->", b"\xe2\x80\xaeMROF said",
+          b"caf\xe9 \xff\xfe\x01\x02\x7f and\x00 zero", b"   endif", b"\tmessage \"%%%\"", b"<b>bold</b> ]]>"]
+
+
+def view_export(rng):
+    """Elements of many lines with blank lines among them and hits here and
+    there, and where one element ends near a hit, the next one's lines kept
+    for its hits numbered on from it (-C 20: a hit at its 25th line; -B 0: a
+    hit at its 5th line). Returns the export and each element's first and
+    last export line."""
+    out = [b"<TABLE xmlns:UXGROUP>"]
+    spans = []
+
+    def element(data):
+        first = len(out) + 1
+        out.append(b"<UXGROUP:UCODE>")
+        out.extend(data)
+        out.append(b"</UXGROUP:UCODE>")
+        spans.append((first, len(out)))
+
+    for occ in range(rng.randint(3, 5)):
+        out.append(b"<OCC>")
+        out.append(b"<UXGROUP:ULABEL>F%d</UXGROUP:ULABEL>" % occ)
+        for _ in range(rng.randint(1, 3)):
+            data = []
+            for i in range(rng.randint(1, 50)):
+                r = rng.random()
+                data.append(b"" if r < 0.08 else b"call zzhit %d" % i if r < 0.2 else rng.choice(FILLER) + b" %d" % i)
+            element(data)
+        element([b"a", b"call zzhit", b"b"])  # 4 lines, the end tag's one empty
+        element([b"filler %d" % i for i in range(24)] + [b"call zzhit far"] + [b"c"] * rng.randint(0, 3))
+        element([b"a", b"call zzhit", b"b"])
+        element([b"filler %d" % i for i in range(4)] + [b"call zzhit near"])
+        out.append(b"</OCC>")
+    out.append(b"</TABLE>")
+    return b"\r\n".join(out) + b"\r\n", spans
+
+
+# Opens the view of every hit row on the page: for each, its export line and
+# the view's lines as [element line, export line, text, whether a hit,
+# whether the hit itself].
+OPEN_VIEWS = """
+const out = [];
+for (const tr of document.querySelectorAll('tr.hit')) {
+  tr.querySelector('button.view-toggle').click();
+  const view = tr.nextElementSibling;
+  out.push([Number(tr.children[2].textContent), [...view.querySelectorAll('tr.line')].map(l =>
+    [Number(l.children[0].textContent), Number(l.children[1].textContent), l.children[2].textContent,
+     l.classList.contains('is-hit'), l.classList.contains('this')])]);
+}
+return out;
+"""
+
+
+def check_views(browser, binary, folder, rng):
+    """Each hit's view holds its element's lines within the reach (the
+    JSON's match and context records of the same run), never a line of
+    another element, hostile lines as text; with -C 0 no hit has a view."""
+    for n, around in enumerate([[], ["-B", "3", "-A", "5"], ["-B", "0", "-A", "4"], ["-B", "4", "-A", "0"],
+                                ["-C", "0"]]):
+        export = os.path.join(folder, "views%d.xml" % n)
+        content, spans = view_export(rng)
+        with open(export, "wb") as f:
+            f.write(content)
+        json_around = around or ["-C", "20"]  # the page's reach by default
+        page, records, json_size = search(binary, folder, export, [b"zzhit"], [], "views%d" % n, json_around)
+        assert os.path.getsize(page) < 3 * json_size + 60000, (os.path.getsize(page), json_size)
+        before = after = 20
+        for flag, value in zip(json_around[::2], json_around[1::2]):
+            if flag in ("-B", "-C"):
+                before = int(value)
+            if flag in ("-A", "-C"):
+                after = int(value)
+        lines = [r["data"] for r in records if r["type"] in ("match", "context")]
+        hits = {r["data"]["export_line"] for r in records if r["type"] == "match"}
+        browser.open(page)
+        browser.driver.find_element(By.ID, "open-all").click()
+        if before == after == 0:
+            assert browser.run("return document.querySelectorAll('button.view-toggle').length") == 0
+            continue
+        views = browser.run(OPEN_VIEWS)
+        assert len(views) == len(hits) > 0, (len(views), len(hits))
+        for line, view in views:
+            first, last = next(span for span in spans if span[0] <= line <= span[1])
+            m = next(l for l in lines if l["export_line"] == line)
+            want = [[l["element_line"], l["export_line"], shown(raw(l["data"])), l["export_line"] in hits,
+                     l["export_line"] == line] for l in sorted(lines, key=lambda l: l["export_line"])
+                    if first <= l["export_line"] <= last and
+                    m["element_line"] - before <= l["element_line"] <= m["element_line"] + after]
+            assert view == want, (around, line, view, want)
+        # Hostile lines are text, their hits marked; nothing of theirs ran.
+        elements = set(browser.run("return [...document.querySelectorAll('*')].map(e => e.tagName.toLowerCase())"))
+        assert elements <= {"html", "head", "meta", "title", "style", "body", "noscript", "script", "header", "h1",
+                            "span", "dl", "dt", "dd", "div", "p", "input", "label", "button", "main", "details",
+                            "summary", "table", "tr", "th", "td", "mark", "bdi"}, elements
+        assert "owned" not in browser.run("return JSON.stringify(document.body.dataset) + document.title")
+        assert not any(c in browser.run("return document.body.innerText") for c in CONTROLS), "a control is obeyed"
+        assert browser.run("""return [...document.querySelectorAll('tr.line')].every(l =>
+            getComputedStyle(l.children[2].querySelector('bdi')).unicodeBidi === 'isolate' &&
+            l.classList.contains('is-hit') === (l.querySelector('mark') !== null))""")
+        # Folded and opened again, a view is the same.
+        toggle = browser.driver.find_element(By.CSS_SELECTOR, "tr.hit button.view-toggle")
+        toggle.click()
+        assert browser.run("return document.querySelector('tr.view').hidden") is True
+        toggle.click()
+        assert browser.run("return document.querySelector('tr.view').hidden") is False
+        assert browser.run("return document.querySelectorAll('tr.view').length") == len(views)
 
 
 def check_many(browser, binary, folder, rng):
@@ -449,6 +571,49 @@ def check_limit(browser, binary, folder):
     assert browser.run("return document.querySelector('.chart .total').dataset.count") == "200010"
 
 
+def check_load(browser, binary, folder):
+    """A page of 100,000 hits with their lines around them: at most three
+    times the size of the JSON records of the same reach (-C 20), drawn
+    within two seconds (the views are made only when opened), and a view
+    opens at once."""
+    export = os.path.join(folder, "load.xml")
+    with open(export, "wb") as f:
+        f.write(b"<TABLE xmlns:UXGROUP>\r\n")
+        for occ in range(50000):
+            f.write(b"<OCC>\r\n<UXGROUP:ULABEL>F%d</UXGROUP:ULABEL>\r\n<UXGROUP:UCODE>\r\n" % (occ // 40) +
+                    b"trigger read\r\n   call zzhit(custno)\r\n   if ($status < 0)\r\n      message \"%d\"\r\n"
+                    b"   endif\r\n   zzhit = x\r\nend ; read\r\n</UXGROUP:UCODE>\r\n</OCC>\r\n" % occ)
+        f.write(b"</TABLE>\r\n")
+    json_path = os.path.join(folder, "load.jsonl")
+    with open(json_path, "wb") as out:
+        subprocess.run([binary, "-q", "--json", "-C", "20", "--log", os.path.join(folder, "load.log"), export, "zzhit"],
+                       stdout=out, check=False)
+    page = os.path.join(folder, "load.html")
+    subprocess.run([binary, "-q", "--html", page, "--log", os.path.join(folder, "load.log"), export, "zzhit"],
+                   stdout=subprocess.DEVNULL, check=False)
+    page_size, json_size = os.path.getsize(page), os.path.getsize(json_path)
+    assert page_size <= 3 * json_size, (page_size, json_size)
+    times = []
+    for _ in range(2):  # the better of two: the machine is shared
+        browser.driver.get("about:blank")
+        browser.open(page)
+        times.append(int(browser.run("return document.documentElement.dataset.ready")))
+    assert browser.run("return document.querySelectorAll('tr.view, tr.line').length") == 0
+    assert browser.run("return document.querySelector('.status').textContent") == "Showing 100,000 of 100,000 hits"
+    assert min(times) < 2000, times
+    opened = browser.run("""
+        for (let i = 0; i < 3; ++i) { const d = document.querySelector('details:not([open])'); d.build(); d.open = true; }
+        const t = performance.now();
+        document.querySelector('button.view-toggle').click();
+        return [performance.now() - t, document.querySelector('tr.view').textContent];""")
+    # Element line, export line, text: the whole element of the first hit.
+    assert opened[1] == "15TRIGGER READ26   CALL ZZHIT(CUSTNO)37   IF ($STATUS < 0)48      MESSAGE \"0\"59   ENDIF" \
+                        "610   ZZHIT = X711END ; READ812", opened[1]
+    print("page of 100,000 hits: %.1f MB, %.2f times the JSON's %.1f MB (-C 20); drawn after %d ms, "
+          "first view opened in %d ms" % (page_size / 2**20, page_size / json_size, json_size / 2**20, min(times),
+                                          opened[0]))
+
+
 def main():
     binary = sys.argv[1]
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 20
@@ -466,13 +631,15 @@ def main():
             check_many_table(browser, binary, folder, rng)
             check_limit(browser, binary, folder)
             check_many(browser, binary, folder, rng)
+            check_views(browser, binary, folder, rng)
+            check_load(browser, binary, folder)
             for n in range(rounds):
                 check_round(browser, binary, folder, rng, n)
             if screenshot:
                 browser.driver.save_screenshot(screenshot)
         finally:
             browser.close()
-    print("%d passed, 0 failed" % (rounds + 9))
+    print("%d passed, 0 failed" % (rounds + 11))
 
 
 if __name__ == "__main__":

@@ -78,8 +78,11 @@
     }
     return c;
   }
-  const roots = D.exports.map((x) => {
+  // Each export's hits in export order, for the views of their elements.
+  const rowsOf = D.exports.map(() => []);
+  const roots = D.exports.map((x, xi) => {
     const root = { label: x.name, level: 0, children: [], byKey: new Map(), hits: [], parent: null, x };
+    const rows = rowsOf[xi];
     const leaves = x.groups.map(([c, t, e]) => {
       const leaf = child(child(child(root, c, 1), t, 2), e, 3);
       leaf.context = [many ? x.name : '', labelText(c), labelText(t), e].join('\n').toLowerCase();
@@ -88,7 +91,9 @@
     for (const row of x.hits) {
       const segs = row.slice(4);
       const data = segs.map((s) => (typeof s === 'string' ? s : s[1])).join('');
-      leaves[row[0]].hits.push({ element_line: row[1], export_line: row[2], strings: row[3], segs, lower: data.toLowerCase() });
+      const hit = { element_line: row[1], export_line: row[2], strings: row[3], segs, lower: data.toLowerCase(), x: xi, at: rows.length };
+      rows.push(hit);
+      leaves[row[0]].hits.push(hit);
     }
     return root;
   });
@@ -153,10 +158,111 @@
     td.append(line);
     return td;
   }
+
+  // ---- A hit's view: the lines of its element around it, up to the reach
+  // before and after it. The lines that are no hits are read from their
+  // own block when a view is first opened, never at load; the hits of the
+  // element are the rows themselves. Each line is kept once, in export
+  // order: a window is found by its export line, then walked while the
+  // element's line numbers step by one and no break says another element
+  // begins.
+  let LINES = null;
+  function linesOf(xi) {
+    if (!LINES) {
+      LINES = JSON.parse(document.getElementById('report-lines').textContent)
+        .map((l) => ({ near: l.near, breaks: new Set(l.breaks) }));
+    }
+    return LINES[xi];
+  }
+  // The first of the lines (triples: export line, element line, text) at
+  // or after export line n.
+  function firstAt(near, n) {
+    let lo = 0, hi = near.length / 3;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (near[3 * mid] < n) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+  }
+  // The window of hit h: its lines in order, hits as their rows, the
+  // others as {export_line, element_line, text}.
+  function windowOf(h) {
+    const { near, breaks } = linesOf(h.x);
+    const rows = rowsOf[h.x];
+    const [before, after] = D.exports[h.x].reach;
+    const count = near.length / 3;
+    const lineAt = (k) => ({ export_line: near[3 * k], element_line: near[3 * k + 1], text: near[3 * k + 2] });
+    const out = [];
+    // Back: the later of the line and the hit before the one reached.
+    let k = firstAt(near, h.export_line) - 1, r = h.at - 1, from = h.export_line;
+    for (let n = 1; n <= before && !breaks.has(from); ++n) {
+      const line = k >= 0 ? near[3 * k] : -1, hit = r >= 0 ? rows[r].export_line : -1;
+      if (line < 0 && hit < 0) break;
+      const item = line > hit ? lineAt(k) : rows[r];
+      if (item.element_line !== h.element_line - n) break;
+      if (line > hit) --k; else --r;
+      out.push(item);
+      from = item.export_line;
+    }
+    out.reverse();
+    out.push(h);
+    // On: the earlier of the line and the hit after the one reached.
+    k = firstAt(near, h.export_line + 1);
+    r = h.at + 1;
+    for (let n = 1; n <= after; ++n) {
+      const line = k < count ? near[3 * k] : Infinity, hit = r < rows.length ? rows[r].export_line : Infinity;
+      if (line === Infinity && hit === Infinity) break;
+      const item = line < hit ? lineAt(k) : rows[r];
+      if (item.element_line !== h.element_line + n || breaks.has(item.export_line)) break;
+      if (line < hit) ++k; else ++r;
+      out.push(item);
+    }
+    return out;
+  }
+  function viewRow(h) {
+    const tr = el('tr', 'view');
+    const td = el('td', 'lines');
+    td.colSpan = 4;
+    const table = el('table', 'lines');
+    for (const item of windowOf(h)) {
+      const line = el('tr', item === h ? 'line is-hit this' : item.segs ? 'line is-hit' : 'line');
+      let text;
+      if (item.segs) {
+        text = marked(item.segs);
+        text.className = 'text';
+      } else {
+        text = el('td', 'text');
+        text.append(iso(item.text));
+      }
+      line.append(el('td', 'num', String(item.element_line)), el('td', 'num', String(item.export_line)), text);
+      table.append(line);
+    }
+    td.append(table);
+    tr.append(td);
+    return tr;
+  }
+  // The toggle of a hit's view: the view is made on its first opening.
+  function viewToggle(h, tr) {
+    const td = el('td', 'toggle');
+    const b = el('button', 'view-toggle', '\u25b8');
+    b.type = 'button';
+    b.title = 'The lines around it in its element';
+    b.setAttribute('aria-expanded', 'false');
+    let view = null;
+    b.addEventListener('click', () => {
+      const open = b.getAttribute('aria-expanded') !== 'true';
+      if (open && !view) tr.after((view = viewRow(h)));
+      if (view) view.hidden = !open;
+      b.setAttribute('aria-expanded', String(open));
+      b.textContent = open ? '\u25be' : '\u25b8';
+    });
+    td.append(b);
+    return td;
+  }
   function hitsTable(leaf) {
     const table = el('table', 'hits');
     const head = el('tr');
-    head.append(el('th', 'num', 'line in element'), el('th', 'num', 'line in export'), el('th', '', 'data'));
+    head.append(el('th', 'toggle'), el('th', 'num', 'line in element'), el('th', 'num', 'line in export'), el('th', '', 'data'));
     table.append(head);
     let at = 0;
     const more = el('button', 'more');
@@ -165,7 +271,9 @@
       for (; at < end; ++at) {
         const h = leaf.visible[at];
         const tr = el('tr', 'hit');
-        tr.append(el('td', 'num', String(h.element_line)), el('td', 'num', String(h.export_line)), marked(h.segs));
+        const [before, after] = D.exports[h.x].reach;
+        tr.append(before + after > 0 ? viewToggle(h, tr) : el('td', 'toggle'), el('td', 'num', String(h.element_line)),
+                  el('td', 'num', String(h.export_line)), marked(h.segs));
         table.append(tr);
       }
       more.hidden = at >= leaf.visible.length;
