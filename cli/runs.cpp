@@ -168,7 +168,7 @@ bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const Htm
     std::string error;
     if (Interrupted(plan)) return ClosePageFile(file, false, error);
     errno = 0;
-    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, plan.empty_folders);
+    const bool written = WriteHtmlReport(file.file, plan.strings, plan.word, parts, plan.empty_folders, &plan.limits);
     if (!written) error = std::strerror(errno ? errno : EIO);
     // Stopped while it was written: not put in place either.
     const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;

@@ -7,6 +7,7 @@
 #include "json_writer.h"
 #include "match_log.h"
 #include "matcher.h"
+#include "search_limits.h"
 #include "text.h"
 #include "report_page.h"  // the page's script and style, made by the build
 
@@ -299,7 +300,8 @@ void HtmlExport::KeepHit(const Hit& hit) {
 }
 
 bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, bool word,
-                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& empty_folders) {
+                     const std::vector<const HtmlExport*>& exports, const std::vector<std::string>& empty_folders,
+                     const Limits* limits) {
     std::string out;
     bool ok = true;
     auto flush = [&](bool last) {
@@ -323,6 +325,17 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
     }
     out.append("],\"word\":");
     out.append(word ? "true" : "false");
+    if (limits && !limits->Empty()) {  // as the log's header says them, a line each
+        out.append(",\"limits\":[");
+        const std::string lines = DescribeLimits(*limits);
+        for (std::size_t at = 0, n = 0; at < lines.size(); ++n) {
+            const std::size_t end = lines.find('\n', at);
+            if (n) out.push_back(',');
+            AppendPageString(out, std::string_view(lines).substr(at, end - at));
+            at = end + 1;
+        }
+        out.push_back(']');
+    }
     out.append(",\"limit\":");
     AppendNumber(out, kHtmlHitLimit);
     if (!empty_folders.empty()) {

@@ -111,9 +111,10 @@ void FinishHits(HtmlExport& page);
 // Writes the page for a search of `strings` over these exports, in this
 // order, no more than kHtmlHitLimit hits in all, naming the folders given
 // that held no export. Returns whether every byte reached the file.
+// `limits`, when given, are said on the page as the log's header says them.
 bool WriteHtmlReport(std::FILE* out, const std::vector<std::string>& strings, bool word,
                      const std::vector<const HtmlExport*>& exports,
-                     const std::vector<std::string>& empty_folders = {});
+                     const std::vector<std::string>& empty_folders = {}, const Limits* limits = nullptr);
 
 // A text as a JSON string the page shows as it is: valid UTF-8 as it stands,
 // each byte that is not as U+FFFD, control characters as their visible

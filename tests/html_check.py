@@ -503,6 +503,25 @@ def check_no_export(browser, binary, folder):
     assert browser.run("return document.querySelector('main p.none').textContent") == "No export was searched."
 
 
+def check_limits(browser, binary, folder):
+    """The limits a run searched within are said on the page, as text."""
+    sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "samples", "repository.xml")
+    page = os.path.join(folder, "limits.html")
+    args = ["-q", "--in", "library=ord*", "--not-in", "element=<b>U\u202eX</b>,UDESCR", "-e", "custno", sample]
+    done = subprocess.run([binary, "--html", page, "--log", os.path.join(folder, "limits.log")] + args,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    assert done.returncode == 0, done
+    browser.open(page)
+    text = browser.run("return document.body.innerText")
+    assert "only where library is ORD*" in text, text[:600]
+    assert "only where element is not <B>U" in text, text[:600]
+    assert browser.run("return document.querySelectorAll('b, B').length") == 0
+    records = subprocess.run([binary, "--json"] + args, stdout=subprocess.PIPE, check=True).stdout.decode()
+    matches = sum(1 for line in records.splitlines() if json.loads(line)["type"] == "match")
+    assert matches == 2, records
+    assert '"limits"' in records.splitlines()[0]
+
+
 def check_not_searched(browser, binary, folder):
     """An export that fails before its search has its place on the page."""
     sub = os.path.join(folder, "taken")
@@ -627,6 +646,7 @@ def main():
             check_long_names(browser, binary, folder)
             check_looks(browser, binary, folder)
             check_no_export(browser, binary, folder)
+            check_limits(browser, binary, folder)
             check_not_searched(browser, binary, folder)
             check_many_table(browser, binary, folder, rng)
             check_limit(browser, binary, folder)
@@ -639,7 +659,7 @@ def main():
                 browser.driver.save_screenshot(screenshot)
         finally:
             browser.close()
-    print("%d passed, 0 failed" % (rounds + 11))
+    print("%d passed, 0 failed" % (rounds + 12))
 
 
 if __name__ == "__main__":

@@ -159,7 +159,7 @@ EDGES = "\n".join([
     "c1", "c2 zz", "c3 zz", "c4",
     "</UXGROUP:UCOMMENT>",
     "    <UXGROUP:UCODE>",
-    "<b>&amp; \x1b[31m\u202e zz",
+    "<b>&amp; \x1b[31m\u202e\u009b zz",
     "</UXGROUP:UCODE>",
     "  </OCC>",
     "</TABLE>", ""])
@@ -187,7 +187,7 @@ def edges(folder):
         "edges.xml:18:4:" + place + "UCOMMENT(   3) :: C3 ZZ",
         "edges.xml-19-C4", "edges.xml-20-",
         "--",
-        "edges.xml:22:19:" + place + "UCODE(   1) :: <B>&AMP; \x1b[31M\u202e ZZ",
+        "edges.xml:22:21:" + place + "UCODE(   1) :: <B>&AMP; \x1b[31M\u202e\u009b ZZ",
         "edges.xml-23-", ""])
     check(out.decode("utf-8") == want, "--print -B 2 -A 2:\n%s\nnot\n%s" % (out.decode("utf-8"), want))
     # Windows that meet are one group; one that does not starts another.
@@ -239,6 +239,7 @@ def edges(folder):
     shown = on_a_terminal(["--print", "edges.xml", "zz"], {})
     check(b"\x1b[01;31mZZ\x1b[m" in shown and b"\x1b[2medges.xml:4:20:" in shown, "colour on a terminal: %r" % shown[:200])
     check(b"^[[31M" in shown and b"\x1b[31M" not in shown, "control bytes shown, not sent: %r" % shown)
+    check(b"M-^[" in shown and b"\xc2\x9b" not in shown, "C1 controls shown, not sent: %r" % shown)
     shown = on_a_terminal(["--print", "edges.xml", "zz"], {"NO_COLOR": "1"})
     check(b"\x1b[" not in shown, "NO_COLOR: %r" % shown[:200])
     status, out, err = run(["--print", "--color=always", "edges.xml", "zz"], cwd=folder)
@@ -246,11 +247,39 @@ def edges(folder):
     status, out, err = run(["--print", "--color=never", "edges.xml", "zz"], cwd=folder)
     check(b"\x1b[" not in out.replace(b"\x1b[31M", b""), "--color=never")
 
+    # Blank lines of an element are no data lines, and do not split a group;
+    # an element that closes itself has no column of its own.
+    with open(os.path.join(folder, "blank.xml"), "w") as f:
+        f.write("<TABLE xmlns:UXGROUP=\"u\">\n<OCC>\n<UXGROUP:UCODE>\nline one\n\nline three zz\n   \n"
+                "line five\n</UXGROUP:UCODE>\n<UXGROUP:UFLAG/>\n</OCC>\n</TABLE>\n")
+    status, out, err = run(["--print", "-C", "2", "blank.xml", "zz"], cwd=folder)
+    check(out.decode() == "blank.xml-4-LINE ONE\nblank.xml:6:12:Trigger:UCODE(   2) :: LINE THREE ZZ\n"
+          "blank.xml-8-LINE FIVE\nblank.xml-9-\n", "blank lines: %r" % out)
+    firsts = [run(["--print", "blank.xml", ""], cwd=folder)[1] for _ in range(2)]
+    check(firsts[0] == firsts[1] and b"blank.xml:10:1:Trigger:UFLAG(   1) :: \n" in firsts[0],
+          "a self-closing element: %r" % firsts[0])
+
+    # A reader that goes away (| head) stops the run as Ctrl-C does: the
+    # log says where, no word of a failed write, and 141.
+    big = os.path.join(folder, "big.xml")
+    subprocess.run([MAKE_EXPORT, "41", "20", big, "dense"], check=True, capture_output=True)
+    for output in (["--print"], ["--json"]):
+        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        p.stdout.readline()
+        p.stdout.close()
+        err = p.stderr.read()
+        status = p.wait()
+        log = open(os.path.join(folder, "big.log"), "rb").read()
+        check(status == 141 and b"writing" not in err, "%r into a closed pipe: %d %r" % (output, status, err))
+        check(re.search(rb"\r\nSearch of file '.*big.xml' interrupted after \d+ lines at .*\r\n$", log) is not None,
+              "%r into a closed pipe: the log ends %r" % (output, log[-200:]))
+
     # Bad input: exit 2 and a message that says what is wrong.
     for args, says in [(["--in", "colour=x"], b"names no field"), (["--in", "element="], b"empty pattern"),
                        (["--not-in", "element=A,,B"], b"empty pattern"), (["-C", "-1"], b"number of lines"),
                        (["-A", "100000"], b"number of lines"), (["--color=pink"], b"auto, always or never"),
-                       (["--print", "--json"], b"both want standard output")]:
+                       (["--print", "--json"], b"both want standard output"), (["-C", "2"], b"--print, --json or --html")]:
         status, out, err = run(args + ["edges.xml", "zz"], cwd=folder)
         check(status == 2 and says in err, "%r: status %d, %r" % (args, status, err))
 

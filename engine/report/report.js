@@ -410,6 +410,11 @@
     S.forEach((s, k) => { if (k) strings.append(', '); strings.append(stringName(k)); });
     fact('Strings', strings);
     if (D.word) fact('Words', 'whole words only');
+    if (D.limits) {  // where hits counted, as the log's header says it
+      const limits = el('span');
+      D.limits.forEach((line, k) => { if (k) limits.append(el('br')); limits.append(iso(line, 'limit')); });
+      fact('Limits', limits);
+    }
     h.append(facts);
 
     // The count of each string over all exports, as bars.
