@@ -79,8 +79,8 @@ constexpr const char* kHelp =
     "  FIELD is one of the context's fields as the log names them (library, form,\n"
     "  global, entry, menubar, glyph, sourcetype, model, table, field) or element\n"
     "  (the element's name, as after Trigger:). PATTERN is a name with * for any\n"
-    "  characters and ? for one, blind to the case of a to z; several, separated\n"
-    "  by commas, match if any does. A field that is not set matches nothing (so\n"
+    "  bytes and ? for one, blind to the case of a to z; several, separated by\n"
+    "  commas, match if any does. A field that is not set matches nothing (so\n"
     "  --in form=* means within a form). Every --in must match (one field given\n"
     "  twice matches either) and no --not-in may. A hit outside is no hit: it is\n"
     "  not counted, logged or reported anywhere; the log's header, the page and\n"
@@ -157,7 +157,8 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
     "others are still made) or nothing was searched at all, 130 interrupted\n"
-    "by Ctrl-C, 143 by SIGTERM.\n";
+    "by Ctrl-C, 143 by SIGTERM, 141 when the reader of --print or --json went\n"
+    "away (| head): the run stops as Ctrl-C stops it.\n";
 
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "reposearch: %s\n%s", what.c_str(), kUsage);
