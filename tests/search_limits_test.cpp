@@ -49,18 +49,18 @@ TEST(Limits, FieldsGivenAgainAddPatternsAndUnsetFieldsMatchNothing) {
 }
 
 TEST(Limits, BadSpecificationsSayWhatIsWrong) {
-    for (const char* spec : {"colour=x", "element", "=x", "ELEMENT=x", "element =x"}) {
+    for (const char* limit : {"colour=x", "element", "=x", "ELEMENT=x", "element =x"}) {
         Limits limits;
         std::string error;
-        EXPECT_FALSE(AddLimit(limits, spec, true, error)) << spec;
+        EXPECT_FALSE(AddLimit(limits, limit, true, error)) << limit;
         EXPECT_NE(error.find("library, form, global, entry, menubar, glyph, sourcetype, model, table, field, element"),
                   std::string::npos)
             << error;
     }
-    for (const char* spec : {"element=", "element=A,", "element=,A", "element=A,,B"}) {
+    for (const char* limit : {"element=", "element=A,", "element=,A", "element=A,,B"}) {
         Limits limits;
         std::string error;
-        EXPECT_FALSE(AddLimit(limits, spec, false, error)) << spec;
+        EXPECT_FALSE(AddLimit(limits, limit, false, error)) << limit;
         EXPECT_NE(error.find("empty pattern"), std::string::npos) << error;
         EXPECT_TRUE(limits.Empty());
     }

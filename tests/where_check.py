@@ -57,10 +57,10 @@ def matches(patterns, value):
 
 
 def within(match, ins, not_ins):
-    def parse(specs):
+    def parse(limits):
         by_field = {}
-        for spec in specs:
-            field, pats = spec.split("=", 1)
+        for given in limits:
+            field, pats = given.split("=", 1)
             by_field.setdefault(field, []).extend(pats.split(","))
         return by_field
     i, n = parse(ins), parse(not_ins)
@@ -106,10 +106,10 @@ def limits_against_a_plain_reading(folder):
         whole = records(out)
         for ins, not_ins in limits:
             args = list(base)
-            for spec in ins:
-                args += ["--in", spec]
-            for spec in not_ins:
-                args += ["--not-in", spec]
+            for given in ins:
+                args += ["--in", given]
+            for given in not_ins:
+                args += ["--not-in", given]
             status, out, err = run(args + exports)
             what = "%r within %r, not %r" % (strings, ins, not_ins)
             check(status in (0, 1), what + ": status %d %r" % (status, err))
