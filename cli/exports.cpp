@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "../engine/matcher.h"
 #include "../engine/paths.h"
+#include "../engine/search_limits.h"
 
 namespace {
 
@@ -79,24 +81,9 @@ ExportList ListExports(const std::vector<std::string>& operands, bool wildcards)
 }
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
-    // Greedy with one point to go back to: the last "*" and where it was tried.
-    std::size_t p = 0, n = 0, star = std::string_view::npos, tried = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            tried = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++tried;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    std::string folded(pattern.size(), ' ');
+    FoldInto(folded.data(), pattern);
+    return PatternMatches(folded, name);  // as --in compares names: a to z as upper case
 }
 
 std::vector<std::string> ExpandWildcards(const std::string& operand) {
