@@ -239,8 +239,21 @@ void WalkBlock(Stage2& st, const Slot& slot) {
     std::size_t from = b.begin;  // the state is whole here
     std::uint32_t from_line = 0;
     OccurrenceMark occurrence;
-    // An empty string is in every data line: every line is scanned in full.
-    const bool every_line = !run.matcher.empties.empty();
+    // An empty string is in every data line, and where strings start on
+    // most lines there is little to skip: every line is scanned in full
+    // as it comes.
+    const bool every_line = !run.matcher.empties.empty() ||
+                            (slot.index.lines > 0 && CountMarks(m.match.data(), b.begin, b.end) >= slot.index.lines / 2);
+    if (every_line) {
+        for (std::uint32_t line = 0; from < b.end; ++line) {
+            const std::size_t end = NextMark(m.lf.data(), from, b.end);
+            ScanInFull(run, b, m, from, end, line, place);
+            from = end + 1;
+        }
+        return;
+    }
+    // The walk's state is brought up to the whole state only where it walks.
+    bool walk_behind = false;
     // The lines after a hit are scanned in full as long as they are awaited.
     auto lines_after = [&] {
         while (AwaitsLinesAfter(run) && from < b.end) {
@@ -250,17 +263,19 @@ void WalkBlock(Stage2& st, const Slot& slot) {
             ++from_line;
         }
         while (e->at < from) ++e;
-        walk.s = run.scanner;
+        walk_behind = true;
     };
     lines_after();  // a hit near the end of the block before
     for (;;) {
-        const std::size_t hit = every_line ? from : NextMark(m.match.data(), from, b.end);
+        const std::size_t hit = NextMark(m.match.data(), from, b.end);
         if (hit >= b.end) break;
         const std::size_t lf_before = LastMark(m.lf.data(), from, hit);
         const std::size_t at = lf_before == hit ? from : lf_before + 1;
         const std::size_t end = NextMark(m.lf.data(), hit, b.end);
         const std::uint32_t line = from_line + static_cast<std::uint32_t>(CountMarks(m.lf.data(), from, at));
         if (at - from >= kWalkAtLeast) {
+            if (walk_behind) walk.s = run.scanner;
+            walk_behind = false;
             e = WalkLines(walk, b, m, e, at, occurrence);
         } else {
             while (e->at < at) ++e;
@@ -273,6 +288,7 @@ void WalkBlock(Stage2& st, const Slot& slot) {
         lines_after();
     }
     if (from < b.end) {
+        if (walk_behind) walk.s = run.scanner;
         WalkLines(walk, b, m, e, b.end, occurrence);
         RebuildState(run, b, m, from, place.export_line + from_line, occurrence, b.end);
     }

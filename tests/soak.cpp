@@ -2,6 +2,7 @@
 // on one thread, on two, and on two with the reading thread delayed at
 // random, and held against reading line by line, until the time is up.
 //   soak SECONDS [FIRST_SEED] [FOLDER]
+//   soak --export EXPORT STRINGS_FILE...   (an export of one's own, each file's strings)
 // Prints each export it tried with the make_export command that writes it
 // again, and what differed; exits 1 when anything did.
 #include <chrono>
@@ -50,7 +51,39 @@ std::string Describe(const Search& s) {
 
 }  // namespace
 
+// An export of one's own (the benchmark's, say), searched for the strings of
+// each file (a line each) on two threads and held against reading line by line.
+int CheckExport(const std::string& path, const std::vector<std::string>& files) {
+    const std::string log = path + ".soak.log";
+    int differing = 0;
+    for (const std::string& file : files) {
+        Search search;
+        std::FILE* f = std::fopen(file.c_str(), "rb");
+        if (!f) {
+            std::perror(file.c_str());
+            return 2;
+        }
+        char line[4096];
+        while (std::fgets(line, sizeof line, f)) {
+            std::string s(line);
+            while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+            for (char& c : s)
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            search.strings.push_back(s);
+        }
+        std::fclose(f);
+        const differential::Outputs want = differential::RunSearch(path, log, search, Mode::LineByLine);
+        const std::string d = differential::Differences(want, differential::RunSearch(path, log, search, Mode::TwoThreads));
+        std::printf("%s, %s (%zu strings, %zu log bytes): %s\n", path.c_str(), file.c_str(), search.strings.size(),
+                    want.log.size(), d.empty() ? "same" : ("DIFFERS\n" + d).c_str());
+        differing += !d.empty();
+    }
+    std::remove(log.c_str());
+    return differing ? 1 : 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "--export") return CheckExport(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     if (argc < 2 || argc > 4) {
         std::fprintf(stderr, "usage: soak SECONDS [FIRST_SEED] [FOLDER]\n");
         return 2;
