@@ -90,8 +90,12 @@ void PrintSink::OnHit(const Hit& hit) {
     // Where each string stands in the data, for the column and the highlights.
     spans.clear();
     for (const SearchString* s : hit.strings) {
-        std::string needle(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
-        for (char& ch : needle) ch = static_cast<char>(Fold(ch));
+        auto [it, fresh] = needles.try_emplace(s);
+        if (fresh) {  // upper-cased once, as the data is
+            it->second.assign(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
+            for (char& ch : it->second) ch = static_cast<char>(Fold(ch));
+        }
+        const std::string& needle = it->second;
         if (needle.empty()) {
             spans.emplace_back(0, 0);
             continue;

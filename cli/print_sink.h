@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "../engine/sink.h"
@@ -33,6 +34,7 @@ struct PrintSink final : HitSink {
     std::uint64_t last_line = 0;  // the export's line printed last, 0 for none
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<char> marked;
+    std::unordered_map<const SearchString*, std::string> needles;  // each string as the data holds it
     std::int64_t last_element_line = 0;
     void Separate(std::uint64_t export_line, std::int64_t element_line);  // "--" between groups
     void MaybeWrite();  // hands a full buffer to the stream
