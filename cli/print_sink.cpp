@@ -9,6 +9,7 @@
 #include "../engine/matcher.h"
 #include "../engine/search.h"
 #include "../engine/text.h"
+#include "output.h"
 
 namespace {
 
@@ -155,12 +156,15 @@ void PrintSink::MaybeWrite() {
 
 void PrintSink::Write() {
     errno = 0;
-    if (!buffer.empty() && !closed &&
-        (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size() || (each_line && std::fflush(out) != 0))) {
-        failed = true;
-        if (errno == EPIPE) {
-            closed = true;
-            if (on_closed) on_closed();
+    if (!buffer.empty() && !closed && (!WriteOut(out, buffer, stop) || (each_line && std::fflush(out) != 0))) {
+        if (errno == ECANCELED) {
+            closed = true;  // the run was stopped, and the reader takes nothing
+        } else {
+            failed = true;
+            if (errno == EPIPE) {
+                closed = true;
+                if (on_closed) on_closed();
+            }
         }
     }
     buffer.clear();

@@ -3,6 +3,7 @@
 // around it as grep shows them (EXPORT-LINE-DATA, "--" between groups).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,6 +23,7 @@ struct PrintSink final : HitSink {
     bool failed = false;  // some write did not go through
     bool closed = false;  // the stream's reader went away (a pipe)
     void (*on_closed)() = nullptr;  // called once when it does
+    const std::atomic<bool>* stop = nullptr;  // when raised, a pipe that takes nothing is given up
     bool each_line = false;  // every line handed over as it comes (a terminal)
 
     void Begin(const SearchStart& start) override;

@@ -23,6 +23,7 @@
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
 #include "interrupt.h"
+#include "output.h"
 #include "page_file.h"
 #include "print_sink.h"
 #include "spool.h"
@@ -101,6 +102,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     const int before = std::max(plan.before, 0), after = std::max(plan.after, 0);
     JsonWriter json(to.json);
     json.on_closed = OutputClosed;
+    if (to.json == stdout) json.write = [&plan](std::string_view bytes) { return WriteOut(stdout, bytes, plan.cancel); };
     json.before = before;
     json.after = after;
     PrintSink print;
@@ -109,6 +111,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     print.terminal = plan.terminal;
     print.each_line = plan.terminal;  // each hit seen as it is found
     print.on_closed = OutputClosed;
+    if (to.print == stdout) print.stop = plan.cancel;
     print.before = before;
     print.after = after;
     if (to.page) {
@@ -428,7 +431,8 @@ void ManyRuns::Emit(Job& job) {
         output_failed_ = true;
     }
     errno = 0;
-    if (job.json_spool && !DrainSpool(job.json_spool, stdout) && (errno != EPIPE || (OutputClosed(), false))) {
+    if (job.json_spool && !DrainSpool(job.json_spool, stdout, plan_.cancel) && errno != ECANCELED &&
+        (errno != EPIPE || (OutputClosed(), false))) {
         WriteFailed(plan_.json ? "the JSON records" : "the hits");
         output_failed_ = true;
     }

@@ -2,6 +2,7 @@
 #include "spool.h"
 
 #include <atomic>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -11,6 +12,8 @@
 #include <string>
 #include <system_error>
 #endif
+
+#include "output.h"
 
 std::FILE* OpenSpool() {
 #ifdef _WIN32
@@ -27,12 +30,12 @@ std::FILE* OpenSpool() {
 #endif
 }
 
-bool DrainSpool(std::FILE* spool, std::FILE* to) {
+bool DrainSpool(std::FILE* spool, std::FILE* to, const std::atomic<bool>* stop) {
     bool ok = std::fflush(spool) == 0 && !std::ferror(spool);
     std::rewind(spool);
     std::vector<char> block(std::size_t{1} << 20);
     for (std::size_t n; ok && (n = std::fread(block.data(), 1, block.size(), spool)) > 0;)
-        ok = std::fwrite(block.data(), 1, n, to) == n;
+        ok = WriteOut(to, std::string_view(block.data(), n), stop);
     ok = ok && !std::ferror(spool);
     std::fclose(spool);
     return ok;

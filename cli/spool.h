@@ -3,6 +3,7 @@
 // first, so that memory stays small however much it is.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 
 // A temporary file, open for writing and reading, removed when closed; null
@@ -10,5 +11,6 @@
 std::FILE* OpenSpool();
 
 // Copies what the spool holds to `to` and closes the spool. False when a
-// read or a write failed.
-bool DrainSpool(std::FILE* spool, std::FILE* to);
+// read or a write failed (errno ECANCELED: `stop` was raised while `to`, a
+// pipe, took nothing).
+bool DrainSpool(std::FILE* spool, std::FILE* to, const std::atomic<bool>* stop = nullptr);

@@ -55,11 +55,16 @@ void Emit(JsonWriter& json, bool flush) {
     if (flush || json.buffer.size() >= (std::size_t{1} << 16)) {
         errno = 0;
         if (!json.buffer.empty() && !json.closed &&
-            std::fwrite(json.buffer.data(), 1, json.buffer.size(), json.out) != json.buffer.size()) {
-            json.failed = true;
-            if (errno == EPIPE && !json.closed) {
+            !(json.write ? json.write(json.buffer)
+                         : std::fwrite(json.buffer.data(), 1, json.buffer.size(), json.out) == json.buffer.size())) {
+            if (errno == ECANCELED) {
                 json.closed = true;
-                if (json.on_closed) json.on_closed();
+            } else {
+                json.failed = true;
+                if (errno == EPIPE) {
+                    json.closed = true;
+                    if (json.on_closed) json.on_closed();
+                }
             }
         }
         json.buffer.clear();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,10 @@ struct JsonWriter final : HitSink {
     bool failed = false;  // some write did not go through
     bool closed = false;  // the stream's reader went away (a pipe)
     void (*on_closed)() = nullptr;  // called once when it does
+    // When set, writes the records in place of fwrite: true when all went,
+    // else false with errno set (ECANCELED: the run was stopped, and the
+    // records are given up).
+    std::function<bool(std::string_view)> write;
     int before = 0;       // lines of the element written before each match ("context" records)
     int after = 0;        // and after it
     void Begin(const SearchStart& start) override;  // the "begin" record

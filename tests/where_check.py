@@ -11,9 +11,11 @@ import json
 import os
 import pty
 import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 REPOSEARCH, MAKE_EXPORT = sys.argv[1], sys.argv[2]
 FIELDS = ["library", "form", "global", "entry", "menubar", "glyph", "sourcetype", "model", "table", "field"]
@@ -274,6 +276,23 @@ def edges(folder):
         check(status == 141 and b"writing" not in err, "%r into a closed pipe: %d %r" % (output, status, err))
         check(re.search(rb"\r\nSearch of file '.*big.xml' interrupted after \d+ lines at .*\r\n$", log) is not None,
               "%r into a closed pipe: the log ends %r" % (output, log[-200:]))
+
+    # Ctrl-C stops a run whose hits go to a pipe nobody reads: the log ends
+    # saying where, and 130.
+    for output in (["--print"], ["--json"]):
+        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1)
+        p.send_signal(signal.SIGINT)
+        try:
+            status = p.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            status = "still running 10 s after Ctrl-C"
+        log = open(os.path.join(folder, "big.log"), "rb").read()
+        check(status == 130, "%r into a pipe nobody reads, Ctrl-C: %r" % (output, status))
+        check(re.search(rb"interrupted after \d+ lines at .*\r\n$", log) is not None,
+              "%r into a pipe nobody reads: the log ends %r" % (output, log[-200:]))
 
     # Bad input: exit 2 and a message that says what is wrong.
     for args, says in [(["--in", "colour=x"], b"names no field"), (["--in", "element="], b"empty pattern"),
