@@ -40,6 +40,17 @@ bool EndsElementNamed(const char* base, const TagEntry& e, int row, std::string_
     return true;
 }
 
+// The same for the end tag that an element opened and closed on its line
+// (`e`) ends with: the first element's end tag may be the second's.
+bool LineEndTagEnds(const char* base, const TagEntry& e, int row, std::string_view raw) {
+    if (e.kind != TagKind::ElementLine || e.row != row) return false;
+    const char* name = base + e.at + kTables[static_cast<std::size_t>(row)].level3.size();
+    if (base + e.name_end - name != static_cast<std::ptrdiff_t>(raw.size())) return false;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (Fold(name[i]) != Fold(raw[i])) return false;
+    return true;
+}
+
 // Whether the element that `e` opens and closes on its line has the name
 // `folded_name`.
 bool SameFolded(const char* base, const TagEntry& e, std::string_view folded_name) {
@@ -139,9 +150,17 @@ void WalkLine(Walk& w, const char* base, const TagEntry* first, const TagEntry* 
                 if (!NamesContext(w, w.name)) return;
                 break;
             }
-            const TagEntry* end = nullptr;  // its end tag on the same line
-            for (const TagEntry* e = after; e != last && !end; ++e)
-                if (EndsElementNamed(base, *e, s.selected_row, raw)) end = e;
+            // Its end tag on the same line: the first after the start tag,
+            // an end tag's own entry or that of an element of the same name
+            // opened and closed here (which may start inside this start tag).
+            const TagEntry* end = nullptr;
+            // (Entries stand in the order of the text, an end tag inside
+            // an entry before the next one.)
+            for (const TagEntry* e = start + 1; e != last && !end; ++e)
+                if ((e >= after && EndsElementNamed(base, *e, s.selected_row, raw)) ||
+                    (e->kind == TagKind::ElementLine && e->end_tag > start->close &&
+                     LineEndTagEnds(base, *e, s.selected_row, raw)))
+                    end = e;
             if (!end) {
                 Fold(w.name, raw);
                 OpenElement(s, w.name);
@@ -152,7 +171,7 @@ void WalkLine(Walk& w, const char* base, const TagEntry* first, const TagEntry* 
             if (end + 1 == last) return;
             Fold(w.name, raw);
             if (!NamesContext(w, w.name)) return;
-            p = end->name_end + 1;
+            p = end->kind == TagKind::ElementLine ? end->end_tag + EndTagLength(*end) : end->name_end + 1;
             break;
         }
         default: {  // 4: inside an element, only its end tag counts

@@ -60,6 +60,10 @@ const std::vector<std::string> kOddLines = {
     "<USOURCE:UVAR>x</USOURCE:UVAR><USOURCE:UVAR>y</usource:uvar> <USOURCE:UCODE>z",  // end tags in either case
     "<USOURCE:UCODE>a<b</USOURCE:UCODE><USOURCE:UCODE>",  // another "<" before the end tag
     "<USOURCE:UCODE>x</USOURCE:UCODE></USOURCE:UCODE>",  // an end tag after the element's end
+    // The end tag is that of an element of the same name opened and closed
+    // in the data, or in the start tag; another one follows.
+    "<USOURCE:UVAR>a<USOURCE:UVAR>b</USOURCE:UVAR><USOURCE:UCODE>c</USOURCE:UVAR>",
+    "<USOURCE:UVAR <USOURCE:UVAR>b</USOURCE:UVAR><USOURCE:UCODE>c</USOURCE:UVAR>",
 };
 
 std::string OddExport(std::mt19937& rng, std::size_t bytes) {
