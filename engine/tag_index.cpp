@@ -80,15 +80,15 @@ namespace {
 }
 
 // Whether the "<" at `at` is the end tag of the element `start` opens: the
-// next "<" after the start tag (no other stands after its ">", `last_lt`
-// being the "<" before this one), on the same line, with the prefix and
+// next "<" after the start tag (after its ">", and no other stands between,
+// `last_lt` being the "<" before this one), on the same line, with the prefix and
 // name just as the start tag has them. The two then become one entry. (An
 // end tag that differs in case, or comes after another "<", keeps an entry
 // of its own.)
 [[gnu::always_inline]] inline bool EndsOnItsLine(const char* p, std::size_t at, std::size_t end, const TagEntry& start,
                                                  std::size_t last_lt, bool line_ended) {
-    if (start.kind != TagKind::ElementStart || start.close == kNoClose || last_lt > start.close || line_ended ||
-        p[start.close - 1] == '/')
+    if (start.kind != TagKind::ElementStart || start.close == kNoClose || at < start.close || last_lt > start.close ||
+        line_ended || p[start.close - 1] == '/')
         return false;
     const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
     return at + 3 + n <= end && p[at + 2 + n] == '>' && SameBytes(p + start.at + 1, p + at + 2, n);

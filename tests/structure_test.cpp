@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -39,6 +40,21 @@ void ExpectSameContext(const ScanContext& a, const ScanContext& b, bool in_eleme
     }
 }
 
+// A line as a failure shows it: control bytes as \xNN.
+std::string Printable(std::string_view line) {
+    std::string out;
+    for (unsigned char c : line) {
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
 // Lines the export layout does not expect, mixed into random exports.
 const std::vector<std::string> kOddLines = {
     "<OCC><USOURCE:ULABEL>a</USOURCE:ULABEL>",         // an occurrence and an element on one line
@@ -64,6 +80,7 @@ const std::vector<std::string> kOddLines = {
     // in the data, or in the start tag; another one follows.
     "<USOURCE:UVAR>a<USOURCE:UVAR>b</USOURCE:UVAR><USOURCE:UCODE>c</USOURCE:UVAR>",
     "<USOURCE:UVAR <USOURCE:UVAR>b</USOURCE:UVAR><USOURCE:UCODE>c</USOURCE:UVAR>",
+    "<USOURCE:UVAR a</USOURCE:UVAR><USOURCE:UCODE>x",  // the first ">" is its end tag's
 };
 
 std::string OddExport(std::mt19937& rng, std::size_t bytes) {
@@ -80,52 +97,78 @@ std::string OddExport(std::mt19937& rng, std::size_t bytes) {
 // The walk over each block's tag index, against the scanner reading line
 // by line: after every line the levels, the table and the element are the
 // scanner's, and where the walk saw an occurrence start, the whole state
-// rebuilt from there is the scanner's too. Blocks end anywhere (short
-// reads), so lines and tags are carried between them.
+// rebuilt from there is the scanner's too. Blocks end anywhere (short reads
+// of up to `read_size` bytes), so lines and tags are carried between them.
+// Stops at the first line that differs.
+void ExpectWalkFollowsScanner(const std::string& text, std::size_t read_size, const std::string& label) {
+    RunState full;
+    EXPECT_EQ(BuildSrchStrings(full, std::vector<std::string>{"NEVER"}), 1);
+    Walk walk;
+    std::size_t offset = 0;
+    ExportReader reader;
+    StartExportReader(reader, nullptr, testutil::FromMemory(text, read_size, offset));
+    Block b;
+    Marks m;
+    TagIndex index;
+    while (NextBlock(reader, b) && !::testing::Test::HasFailure()) {
+        SizeMarks(m, b.buffer.room);
+        MarkBytes(b.buffer.data(), b.begin, b.end, m, false);
+        IndexBlock(b.buffer.data(), b.begin, b.end, m, index);
+        const TagEntry* e = index.entries.data();
+        for (std::size_t a = b.begin; a < b.end && !::testing::Test::HasFailure();) {
+            const std::size_t lf = NextMark(m.lf.data(), a, b.end);
+            const std::string_view whole(b.buffer.data() + a, lf - a);
+            // A mark no table here sets: gone when an occurrence started.
+            full.context.current_fielddesc = "\x01";
+            ProcessStream(full, whole);
+            const bool started = full.context.current_fielddesc.empty();
+            full.context.current_fielddesc.clear();
+            OccurrenceMark occurrence;
+            e = WalkLines(walk, b, m, e, lf + 1, occurrence);
+            const std::string where = label + ", line " + Printable(whole);
+            ExpectSameLevels(full.scanner, walk.s, where);
+            EXPECT_EQ(started, occurrence.set) << where;
+            if (occurrence.set) {
+                // From the occurrence's start the whole state comes back.
+                RunState rebuilt;
+                EXPECT_EQ(BuildSrchStrings(rebuilt, std::vector<std::string>{"NEVER"}), 1);
+                RebuildState(rebuilt, b, m, a, 0, occurrence, lf + 1);
+                ExpectSameLevels(full.scanner, rebuilt.scanner, where);
+                ExpectSameContext(full.context, rebuilt.context, full.scanner.next_level == 4, where);
+                DeAllocateEverything(rebuilt);
+            }
+            a = lf + 1;
+        }
+    }
+    DeAllocateEverything(full);
+}
+
 TEST(Walk, FollowsTheScannerLineByLine) {
     std::mt19937 rng(17);
-    for (int round = 0; round < 40; ++round) {
-        const std::string text = OddExport(rng, 60u << 10);
-        RunState full;
-        EXPECT_EQ(BuildSrchStrings(full, std::vector<std::string>{"NEVER"}), 1);
-        Walk walk;
-        std::size_t offset = 0;
-        ExportReader reader;
-        StartExportReader(reader, nullptr, testutil::FromMemory(text, 1 + rng() % 5000, offset));
-        Block b;
-        Marks m;
-        TagIndex index;
-        while (NextBlock(reader, b)) {
-            SizeMarks(m, b.buffer.room);
-            MarkBytes(b.buffer.data(), b.begin, b.end, m, false);
-            IndexBlock(b.buffer.data(), b.begin, b.end, m, index);
-            const TagEntry* e = index.entries.data();
-            for (std::size_t a = b.begin; a < b.end;) {
-                const std::size_t lf = NextMark(m.lf.data(), a, b.end);
-                const std::string_view whole(b.buffer.data() + a, lf - a);
-                // A mark no table here sets: gone when an occurrence started.
-                full.context.current_fielddesc = "\x01";
-                ProcessStream(full, whole);
-                const bool started = full.context.current_fielddesc.empty();
-                full.context.current_fielddesc.clear();
-                OccurrenceMark occurrence;
-                e = WalkLines(walk, b, m, e, lf + 1, occurrence);
-                const std::string where = "round " + std::to_string(round) + ", line " + std::string(whole);
-                ExpectSameLevels(full.scanner, walk.s, where);
-                EXPECT_EQ(started, occurrence.set) << where;
-                if (occurrence.set) {
-                    // From the occurrence's start the whole state comes back.
-                    RunState rebuilt;
-                    EXPECT_EQ(BuildSrchStrings(rebuilt, std::vector<std::string>{"NEVER"}), 1);
-                    RebuildState(rebuilt, b, m, a, 0, occurrence, lf + 1);
-                    ExpectSameLevels(full.scanner, rebuilt.scanner, where);
-                    ExpectSameContext(full.context, rebuilt.context, full.scanner.next_level == 4, where);
-                    DeAllocateEverything(rebuilt);
-                }
-                a = lf + 1;
-            }
+    for (int round = 0; round < 40 && !HasFailure(); ++round)
+        ExpectWalkFollowsScanner(OddExport(rng, 60u << 10), 1 + rng() % 5000, "round " + std::to_string(round));
+}
+
+// Lines made of the pieces of tags in any order: start tags cut anywhere,
+// end tags inside start tags and data, elements of the same name opened
+// and closed on one line, blanks and control bytes where names end, other
+// tables' tags. Every line a tag line, held against the scanner.
+TEST(Walk, FollowsTheScannerThroughTagsInAnyOrder) {
+    const std::vector<std::string> pieces = {
+        "<TABLE xmlns:USOURCE=\"u\">", "<TABLE XMLNS:UFORM>", "</TABLE>", "<OCC>", "</OCC>", "<USOURCE:UVAR",
+        "<USOURCE:UCODE", "<usource:uvar", "</USOURCE:UVAR>", "</USOURCE:UCODE>", "</usource:Uvar>",
+        "</USOURCE:UVAR", "<USOURCE:UVAR>", "<USOURCE:UCODE>", "<USOURCE:", "</USOURCE:>", "<UFORM:ULABEL>",
+        "</UFORM:ULABEL>", "<TABLE XMLNS:UFORMAT>", "<UFORMAT:UCODE>", "</UFORMAT:UCODE>", "<USOURCE:USUB>",
+        "</USOURCE:USUB>", "<USOURCE:ULABEL_AND_A_LONGER_NAME", "</USOURCE:ULABEL_AND_A_LONGER_NAME>", ">", "/>",
+        "/", " ", "\r", "\t", "a", "<", "</", "<<", "=\"", "\"", std::string(1, '\0')};
+    std::mt19937 rng(29);
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        std::string text;
+        while (text.size() < (20u << 10)) {
+            for (std::size_t n = 1 + rng() % 10; n > 0; --n) text += pieces[rng() % pieces.size()];
+            text += rng() % 4 ? "\n" : "\r\n";
         }
-        DeAllocateEverything(full);
+        ExpectWalkFollowsScanner(text, 1 + rng() % 3000, "round " + std::to_string(round));
     }
 }
 
