@@ -80,11 +80,10 @@ namespace {
 }
 
 // Whether the "<" at `at` is the end tag of the element `start` opens: the
-// next "<" after the start tag (after its ">", and no other stands between,
-// `last_lt` being the "<" before this one), on the same line, with the prefix and
-// name just as the start tag has them. The two then become one entry. (An
-// end tag that differs in case, or comes after another "<", keeps an entry
-// of its own.)
+// next "<" after the start tag's ">" (`last_lt` being the "<" before this
+// one), on the same line, with the prefix and name just as the start tag
+// has them. The two then become one entry. (An end tag that differs in
+// case, or comes after another "<", keeps an entry of its own.)
 [[gnu::always_inline]] inline bool EndsOnItsLine(const char* p, std::size_t at, std::size_t end, const TagEntry& start,
                                                  std::size_t last_lt, bool line_ended) {
     if (start.kind != TagKind::ElementStart || start.close == kNoClose || at < start.close || last_lt > start.close ||

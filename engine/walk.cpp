@@ -150,16 +150,14 @@ void WalkLine(Walk& w, const char* base, const TagEntry* first, const TagEntry* 
                 if (!NamesContext(w, w.name)) return;
                 break;
             }
-            // Its end tag on the same line: the first after the start tag,
-            // an end tag's own entry or that of an element of the same name
-            // opened and closed here (which may start inside this start tag).
+            // Its end tag on the same line, the first after the start tag:
+            // an end tag's own entry, or that of an element of the same name
+            // opened and closed here (which may start inside this start tag;
+            // its end tag comes after it, and before the next entry).
             const TagEntry* end = nullptr;
-            // (Entries stand in the order of the text, an end tag inside
-            // an entry before the next one.)
             for (const TagEntry* e = start + 1; e != last && !end; ++e)
                 if ((e >= after && EndsElementNamed(base, *e, s.selected_row, raw)) ||
-                    (e->kind == TagKind::ElementLine && e->end_tag > start->close &&
-                     LineEndTagEnds(base, *e, s.selected_row, raw)))
+                    LineEndTagEnds(base, *e, s.selected_row, raw))
                     end = e;
             if (!end) {
                 Fold(w.name, raw);
