@@ -108,7 +108,7 @@ void PrintSink::OnHit(const Hit& hit) {
     const std::size_t first = spans.empty() ? 0 : spans.front().first;
 
     std::string& o = buffer;
-    if (before > 0 || after > 0) Separate(hit.export_line, hit.element_line);
+    if (before > 0 || after > 0) Separate(hit.export_line, hit.element, hit.element_line);
     if (color) o.append(kDim);
     AppendText(o, export_name, terminal);
     o.push_back(':');
@@ -139,15 +139,17 @@ void PrintSink::OnHit(const Hit& hit) {
     }
     o.push_back('\n');
     last_line = hit.export_line;
+    last_element = hit.element;
     last_element_line = hit.element_line;
     MaybeWrite();
 }
 
-void PrintSink::Separate(std::uint64_t export_line, std::int64_t element_line) {
+void PrintSink::Separate(std::uint64_t export_line, std::uint64_t element, std::int64_t element_line) {
     // Lines that follow each other, or the element's next data line after
     // blank lines (which are no data lines), are one group.
-    const bool next = export_line == last_line + 1 || (element_line == last_element_line + 1 && export_line > last_line);
-    if (last_line != 0 && !next) buffer.append("--\n");
+    const bool next = export_line == last_line + 1 ||
+                      (element == last_element && element_line == last_element_line + 1 && export_line > last_line);
+    if (last_line != 0 ? !next : separate_first) buffer.append("--\n");
 }
 
 void PrintSink::MaybeWrite() {
@@ -173,7 +175,7 @@ void PrintSink::Write() {
 void PrintSink::OnNearLine(const NearLine& line) {
     if (!Shows(line, before, after)) return;
     std::string& o = buffer;
-    Separate(line.export_line, line.element_line);
+    Separate(line.export_line, line.element, line.element_line);
     if (color) o.append(kDim);
     AppendText(o, export_name, terminal);
     o.push_back('-');
@@ -183,6 +185,7 @@ void PrintSink::OnNearLine(const NearLine& line) {
     AppendText(o, line.data, terminal);
     o.push_back('\n');
     last_line = line.export_line;
+    last_element = line.element;
     last_element_line = line.element_line;
     MaybeWrite();
 }

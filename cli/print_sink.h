@@ -25,6 +25,7 @@ struct PrintSink final : HitSink {
     void (*on_closed)() = nullptr;  // called once when it does
     const std::atomic<bool>* stop = nullptr;  // when raised, a pipe that takes nothing is given up
     bool each_line = false;  // every line handed over as it comes (a terminal)
+    bool separate_first = false;  // "--" before the first group too: another export's came before
 
     void Begin(const SearchStart& start) override;
     void OnHit(const Hit& hit) override;
@@ -37,8 +38,9 @@ struct PrintSink final : HitSink {
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<char> marked;
     std::unordered_map<const SearchString*, std::string> needles;  // each string as the data holds it
+    std::uint64_t last_element = 0;  // of the line printed last: which element, and its line there
     std::int64_t last_element_line = 0;
-    void Separate(std::uint64_t export_line, std::int64_t element_line);  // "--" between groups
+    void Separate(std::uint64_t export_line, std::uint64_t element, std::int64_t element_line);  // "--" between groups
     void MaybeWrite();  // hands a full buffer to the stream
     void Write();
 };

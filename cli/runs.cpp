@@ -83,6 +83,8 @@ struct Destination {
     std::FILE* json = nullptr;        // the JSON records, when asked for
     std::FILE* print = nullptr;       // the hits as lines of text, when asked for
     HtmlExport* page = nullptr;       // its part of the page, when asked for
+    bool separate_first = false;      // hits of an export before were printed: "--" before its first group
+    bool* printed = nullptr;          // when set, made true if it printed any hit
 };
 
 // Why an export is not searched, and the outcome that gives.
@@ -114,6 +116,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     if (to.print == stdout) print.stop = plan.cancel;
     print.before = before;
     print.after = after;
+    print.separate_first = to.separate_first;
     if (to.page) {
         to.page->before = plan.before >= 0 ? plan.before : kPageLinesAround;
         to.page->after = plan.after >= 0 ? plan.after : kPageLinesAround;
@@ -146,6 +149,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         result = Quelvar(display, inputs);
     }
     if (sink) sink->Finish(result);
+    if (to.printed && print.last_line != 0) *to.printed = true;
     json_ok = !json.failed && !print.failed;
     return result;
 }
@@ -284,6 +288,7 @@ struct Job {
     HtmlExport page;                  // its part of the page, when there is one
     std::FILE* log_spool = nullptr;   // waiting for the run's one log
     std::FILE* json_spool = nullptr;  // waiting for standard output
+    bool printed = false;             // it printed hits (--print)
     bool done = false;
     std::atomic<int> percent{0};
 };
@@ -380,6 +385,7 @@ struct ManyRuns {
     PageFile page_file_;               // the page of hits, when asked for
     std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
+    bool printed_ = false;             // hits were printed (--print) by the exports written out
     std::mutex mutex_;
     std::condition_variable emitted_;
     std::size_t next_job_ = 0, next_emit_ = 0, done_ = 0;
@@ -417,6 +423,10 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     }
     if (plan_.json) to.json = direct ? stdout : job.json_spool;
     if (plan_.print) to.print = direct ? stdout : job.json_spool;
+    // Groups of hits are apart from those of the exports before, as within
+    // one; a spooled export's "--" is written in its turn.
+    to.separate_first = direct && printed_;
+    to.printed = &job.printed;
     if (page_file_.file) to.page = &job.page;
     JobDisplay display(job);
     job.result = SearchExport(plan_, item, to, display, job.json_ok);
@@ -431,6 +441,9 @@ void ManyRuns::Emit(Job& job) {
         output_failed_ = true;
     }
     errno = 0;
+    if (job.json_spool && job.printed && printed_ && (plan_.before > 0 || plan_.after > 0))
+        WriteOut(stdout, "--\n", plan_.cancel);
+    printed_ = printed_ || job.printed;
     if (job.json_spool && !DrainSpool(job.json_spool, stdout, plan_.cancel) && errno != ECANCELED &&
         (errno != EPIPE || (OutputClosed(), false))) {
         WriteFailed(plan_.json ? "the JSON records" : "the hits");

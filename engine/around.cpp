@@ -8,7 +8,7 @@ namespace {
 
 void HandOver(RunState& run, const std::string& data, std::uint64_t export_line, std::int64_t element_line, int before,
               int after) {
-    const NearLine line{data, export_line, element_line, before, after};
+    const NearLine line{data, export_line, element_line, before, after, run.around->element};
     if (run.sink) run.sink->OnNearLine(line);
 }
 

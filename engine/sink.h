@@ -50,6 +50,7 @@ struct NearLine {
     std::int64_t element_line;
     int before = 0;
     int after = 0;
+    std::uint64_t element = 0;  // which element, as Hit::element counts them
 };
 
 // Whether a sink that shows `before` lines before a hit and `after` after it

@@ -257,6 +257,23 @@ def edges(folder):
     status, out, err = run(["--print", "-C", "2", "blank.xml", "zz"], cwd=folder)
     check(out.decode() == "blank.xml-4-LINE ONE\nblank.xml:6:12:Trigger:UCODE(   2) :: LINE THREE ZZ\n"
           "blank.xml-8-LINE FIVE\nblank.xml-9-\n", "blank lines: %r" % out)
+    # Two elements whose lines number on from one to the other are apart,
+    # and so are the hits of one export from those of the next.
+    names = ["runon%d.xml" % i for i in range(3)]
+    for name in names:
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("<TABLE xmlns:UXGROUP=\"u\">\n<OCC>\n<UXGROUP:UCODE>\nfirst zz\n</UXGROUP:UCODE>\n"
+                    "<UXGROUP:UDESCR>\none\ntwo\nthree\nfour zz\n</UXGROUP:UDESCR>\n</OCC>\n</TABLE>\n")
+    each = lambda name: (name + ":4:7:Trigger:UCODE(   1) :: FIRST ZZ\n" + name + "-5-\n--\n" + name + "-9-THREE\n" +
+                         name + ":10:6:Trigger:UDESCR(   4) :: FOUR ZZ\n" + name + "-11-\n")
+    status, out, err = run(["--print", "-C", "1", "runon0.xml", "zz"], cwd=folder)
+    check(out.decode() == each("runon0.xml"), "elements whose lines number on: %r" % out)
+    for jobs in ["1", "3"]:
+        status, out, err = run(["--print", "-C", "1", "-j", jobs, "-e", "zz"] + names, cwd=folder)
+        check(out.decode() == "--\n".join(each(name) for name in names), "-j %s, exports apart: %r" % (jobs, out))
+    status, out, err = run(["--print", "-e", "zz"] + names, cwd=folder)
+    check(b"--" not in out, "without -C, no groups: %r" % out)
+
     firsts = [run(["--print", "blank.xml", ""], cwd=folder)[1] for _ in range(2)]
     check(firsts[0] == firsts[1] and b"blank.xml:10:1:Trigger:UFLAG(   1) :: \n" in firsts[0],
           "a self-closing element: %r" % firsts[0])
