@@ -2,7 +2,7 @@
 // on one thread, on two, and on two with the reading thread delayed at
 // random, and held against reading line by line, until the time is up.
 //   soak SECONDS [FIRST_SEED] [FOLDER]
-//   soak --export EXPORT STRINGS_FILE...   (an export of one's own, each file's strings)
+//   soak --export EXPORT STRINGS_FILE...   (an export of one's own, each file's strings, on two threads)
 // Prints each export it tried with the make_export command that writes it
 // again, and what differed; exits 1 when anything did.
 #include <chrono>
