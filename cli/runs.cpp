@@ -71,7 +71,7 @@ std::optional<std::uint64_t> FileSize(const ExportItem& item) {
 RunResult NotSearched(const RunPlan& plan, RunOutcome outcome) {
     RunResult result;
     result.outcome = outcome;
-    for (const std::string& text : plan.strings) result.counts.push_back({text.substr(0, kMaxSearchString), 0});
+    for (const std::string& text : plan.strings) result.counts.push_back({text, 0});
     return result;
 }
 
@@ -210,6 +210,15 @@ void PrintLogError(const RunResult& result, const std::string& prefix) {
                      Quoted(result.logfilename).c_str(), result.log_error.c_str());
 }
 
+// What the reading noticed that a user should know of the export.
+void PrintWarnings(const RunResult& result, const std::string& prefix) {
+    if (result.lone_cr)
+        std::fprintf(stderr,
+                     "reposearch: %swarning: its lines end in a carriage return alone, which ends no line here: "
+                     "it was read as one long line (give it CR LF or LF line ends)\n",
+                     prefix.c_str());
+}
+
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
@@ -265,6 +274,7 @@ int RunOne(const RunPlan& plan) {
             printed = WriteAll(log_to_stdout || plan.print ? stderr : stdout, box.text) && printed;
     }
     PrintLogError(result, "");
+    PrintWarnings(result, item.name + ": ");
     if (!json_ok && !OutputWentAway()) WriteFailed(plan.json ? "the JSON records" : "the hits");
     if (!printed) WriteFailed("the summary");
     if (!completed || !json_ok || !printed || !page_ok) return 2;
@@ -451,6 +461,7 @@ void ManyRuns::Emit(Job& job) {
     }
     job.log_spool = job.json_spool = nullptr;
     const std::string prefix = job.item->name + ": ";
+    if (job.ran) PrintWarnings(job.result, prefix);
     if (!job.failure.empty() || job.not_started) {
         if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
         // Its records and its place on the page, in its turn.
@@ -525,7 +536,7 @@ void ManyRuns::DrawProgress() {
 // Each string's count over the searches that ran.
 std::vector<StringCount> ManyRuns::Totals() const {
     std::vector<StringCount> totals;
-    for (const std::string& text : plan_.strings) totals.push_back({text.substr(0, kMaxSearchString), 0});
+    for (const std::string& text : plan_.strings) totals.push_back({text, 0});
     for (const Job& job : jobs_) {
         if (!job.ran) continue;
         for (std::size_t i = 0; i < totals.size() && i < job.result.counts.size(); ++i)

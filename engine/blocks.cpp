@@ -34,7 +34,7 @@ std::int64_t ReadDecoded(ExportReader& r, char* dst, std::size_t n) {
 }
 
 // The file's offset of the reader's position.
-std::uint64_t FileOffsetOfReader(const ExportReader& r) { return r.utf16 ? 2 + 2 * r.units : r.position; }
+std::uint64_t FileOffsetOfReader(const ExportReader& r) { return r.utf16 ? r.mark + 2 * r.units : r.position; }
 
 // Whether a line of `length` bytes before its line feed (the last of them
 // `last`) is kept whole: up to kMaxLineLength bytes of data and a CR.
@@ -55,7 +55,7 @@ std::uint64_t FileOffsetAt(const Block& b, std::size_t at, UnitCursor& cursor) {
     if (cursor.at < b.begin || cursor.at > at) cursor = {b.begin, 0};
     cursor.units += Utf16Units(b.buffer.data() + cursor.at, at - cursor.at);
     cursor.at = at;
-    return 2 + 2 * (b.units + cursor.units);
+    return b.mark + 2 * (b.units + cursor.units);
 }
 
 bool NextBlock(ExportReader& r, Block& b) {
@@ -73,46 +73,48 @@ bool NextBlock(ExportReader& r, Block& b) {
     std::size_t end = 0;      // one past the lines (before a line feed put after them)
     std::size_t scanned = begin;  // the bytes before hold no line feed: a long line in short reads is looked at once
     for (;;) {
-        // The encoding, once two bytes are in (or all there is), before any
-        // is handed out.
-        if (!r.checked && (data_end - begin >= 2 || r.at_end || r.read_error)) {
-            r.checked = true;
-            bool big_endian = false;
-            if (const std::size_t mark = Utf16Bom(std::string_view(p + begin, data_end - begin), big_endian)) {
+        // The encoding, from the first bytes, before any is handed out.
+        if (!r.checked) {
+            const Encoding e = SniffEncoding(std::string_view(p + begin, data_end - begin), r.at_end || r.read_error);
+            r.checked = e.known;
+            if (e.utf16) {
                 r.utf16 = true;
-                r.decoder.big_endian = big_endian;
-                r.decoder.raw.assign(p + begin + mark, p + data_end);
+                r.mark = e.mark;
+                r.decoder.big_endian = e.big_endian;
+                r.decoder.raw.assign(p + begin + e.mark, p + data_end);
                 data_end = scanned = begin;
                 r.raw_at_end = r.at_end;  // the file's end; the converted bytes end when the decoder's do
                 r.at_end = false;
             }
         }
         const std::size_t size = data_end - begin;
-        const void* lf = data_end > scanned ? std::memchr(p + scanned, '\n', data_end - scanned) : nullptr;
-        scanned = data_end;
-        if (lf) {
-            const std::size_t first = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
-            if (!KeptWhole(first - begin, first > begin ? p[first - 1] : '\n')) {
+        if (r.checked) {  // else read on until the encoding is known
+            const void* lf = data_end > scanned ? std::memchr(p + scanned, '\n', data_end - scanned) : nullptr;
+            scanned = data_end;
+            if (lf) {
+                const std::size_t first = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+                if (!KeptWhole(first - begin, first > begin ? p[first - 1] : '\n')) {
+                    kind = kPiece;
+                } else {
+                    kind = kLines;
+                    std::size_t last = data_end - 1;
+                    while (p[last] != '\n') --last;
+                    end = last + 1;
+                }
+                break;
+            }
+            if (size >= kMaxLineLength + 2) {  // no line feed can keep it whole
                 kind = kPiece;
-            } else {
-                kind = kLines;
-                std::size_t last = data_end - 1;
-                while (p[last] != '\n') --last;
-                end = last + 1;
+                break;
             }
-            break;
-        }
-        if (size >= kMaxLineLength + 2) {  // no line feed can keep it whole
-            kind = kPiece;
-            break;
-        }
-        if (r.at_end || r.read_error) {
-            if (size == 0) {
-                r.carry_size = 0;
-                return false;
+            if (r.at_end || r.read_error) {
+                if (size == 0) {
+                    r.carry_size = 0;
+                    return false;
+                }
+                kind = size > kMaxLineLength ? kPiece : kLastLine;
+                break;
             }
-            kind = size > kMaxLineLength ? kPiece : kLastLine;
-            break;
         }
         // Read on; a line longer than a block grows the buffer.
         b.buffer.Reserve(data_end + want + kSlack + 1, data_end);
@@ -134,6 +136,7 @@ bool NextBlock(ExportReader& r, Block& b) {
     b.virtual_lf = kind != kLines;
     b.utf16 = r.utf16;
     b.units = r.units;
+    b.mark = r.mark;
     if (kind == kPiece) {
         end = begin + kMaxLineLength;
         if (!r.in_cut) b.cut_offset = FileOffsetOfReader(r);  // the line's first piece
@@ -143,6 +146,9 @@ bool NextBlock(ExportReader& r, Block& b) {
     } else if (kind == kLastLine) {
         end = data_end;
     }
+    // No line feed before the first line's cut or end, and a carriage
+    // return there: lines that end in it alone.
+    if (r.blocks == 0 && kind != kLines && std::memchr(p + begin, '\r', end - begin)) r.lone_cr = true;
     // What follows the lines is carried over, before the line feed that
     // ends a piece or the last line takes its place.
     r.carry_size = data_end - end;

@@ -72,9 +72,11 @@ struct Block {
     std::uint64_t cut_offset = 0;
     bool piece = false;       // one piece of a line too long to keep whole; the line goes on after it
     bool virtual_lf = false;  // its last line feed was put there: no byte of the export
-    // UTF-16: the code units of the bytes before its lines.
+    // UTF-16: the code units of the bytes before its lines, after the
+    // byte-order mark's `mark` bytes (none in an export written without).
     bool utf16 = false;
     std::uint64_t units = 0;
+    std::uint64_t mark = 0;
 };
 
 // The lines of a block, as reads (pieces count) and as the export's lines.
@@ -84,7 +86,7 @@ inline std::uint64_t BytesIn(const Block& b) { return b.end - b.begin - (b.virtu
 
 // Where the byte at buffer offset `at` of a block stands in the export file:
 // the export's position, or for UTF-16 the file's byte (its mark and two
-// bytes a code unit). `cursor` keeps the code units counted so far, for the
+// bytes a code unit after the byte-order mark). `cursor` keeps the code units counted so far, for the
 // offsets asked in order.
 struct UnitCursor {
     std::size_t at = 0;
@@ -106,6 +108,10 @@ struct ExportReader {
     bool at_end = false, read_error = false;
     // The encoding, known from the first bytes.
     bool checked = false, utf16 = false, raw_at_end = false;
+    std::uint64_t mark = 0;  // the byte-order mark's bytes
+    // The first lines end in a carriage return alone, which ends no line
+    // here: the export reads as one long line.
+    bool lone_cr = false;
     Utf16Decoder decoder;
     std::uint64_t units = 0;  // code units before `position`
 };

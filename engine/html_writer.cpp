@@ -321,7 +321,7 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
                "too.</noscript>\n<script type=\"application/json\" id=\"report-data\">{\"strings\":[");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (i) out.push_back(',');
-        AppendPageString(out, std::string_view(strings[i]).substr(0, kMaxSearchString));
+        AppendPageString(out, strings[i]);
     }
     out.append("],\"word\":");
     out.append(word ? "true" : "false");

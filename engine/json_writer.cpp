@@ -140,7 +140,7 @@ void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector
     out.append(",\"strings\":[");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (i) out.push_back(',');
-        AppendJsonText(out, std::string_view(strings[i]).substr(0, kMaxSearchString));  // as the search uses it
+        AppendJsonText(out, strings[i]);
     }
     out.push_back(']');
     if (limits && !limits->Empty()) {

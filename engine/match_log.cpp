@@ -51,10 +51,10 @@ int BuildSrchStrings(RunState& run, std::string_view srch_string, bool word) {
     // Every CR LF ends one string, an empty one included; only an empty rest
     // after the last pair is dropped.
     for (std::size_t pair; ok && (pair = work.find("\r\n")) != std::string_view::npos;) {
-        ok = TryToAllocate(run, work.substr(0, pair).substr(0, kMaxSearchString)) == 1;
+        ok = TryToAllocate(run, work.substr(0, pair)) == 1;
         if (ok) work.remove_prefix(pair + 2);
     }
-    if (ok && !work.empty()) ok = TryToAllocate(run, work.substr(0, kMaxSearchString)) == 1;
+    if (ok && !work.empty()) ok = TryToAllocate(run, work) == 1;
     return FinishStrings(run, ok, word);
 }
 
@@ -62,7 +62,7 @@ int BuildSrchStrings(RunState& run, const std::vector<std::string>& strings, boo
     run.next_srch_string = nullptr;
     bool ok = true;
     for (std::size_t i = 0; ok && i < strings.size(); ++i)
-        ok = TryToAllocate(run, std::string_view(strings[i]).substr(0, kMaxSearchString)) == 1;
+        ok = TryToAllocate(run, strings[i]) == 1;
     return FinishStrings(run, ok, word);
 }
 

@@ -9,15 +9,12 @@
 
 #include "search.h"
 
-// Search strings are cut to this many characters.
-inline constexpr std::size_t kMaxSearchString = 999;
-
 // Builds the list from the search text. 1 on success, 0 when memory ran out
 // (the list is then empty).
 int BuildSrchStrings(RunState& run, std::string_view srch_string, bool word = false);
 
-// The same from strings given one by one, each kept as it is (cut to
-// kMaxSearchString), empty ones included.
+// The same from strings given one by one, each kept whole, whatever
+// its length, empty ones included.
 int BuildSrchStrings(RunState& run, const std::vector<std::string>& strings, bool word = false);
 
 // Pushes one string at the front of the list. 1 on success, 0 when an

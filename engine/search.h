@@ -128,6 +128,7 @@ struct RunResult {
     std::uint64_t lines = 0;    // the export's lines read
     std::string logfilename;
     std::string log_error;  // why the log could not be created (LogNotOpened), as the system says it
+    bool lone_cr = false;   // the export's lines end in a carriage return alone: it read as one line
 };
 
 // The whole search: strings, log, export, progress, summary. Every outcome is

@@ -255,6 +255,7 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
     fptr.reset();
     result.lines = totals.file_lines;
+    result.lone_cr = reader.lone_cr;
     const std::uint64_t line_number = totals.reads;
 
     if (totals.interrupted) return Interrupted(display, in, run, result, logfilename, close_log, now);
@@ -297,7 +298,7 @@ RunResult Quelvar(Display& display, const RunInputs& inputs) {
     if (result.outcome == RunOutcome::OutOfMemory && inputs.strings) {
         try {
             for (const std::string& text : *inputs.strings)
-                result.counts.push_back({text.substr(0, kMaxSearchString), 0});
+                result.counts.push_back({text, 0});
         } catch (const std::bad_alloc&) {
             result.counts.clear();
         }

@@ -1,6 +1,8 @@
 // UTF-16 to UTF-8 as the export is read.
 #include "utf16.h"
 
+#include <algorithm>
+
 namespace {
 
 std::size_t PutUtf8(char* out, std::uint32_t c) {
@@ -45,6 +47,33 @@ std::size_t Utf16Bom(std::string_view first, bool& big_endian) {
         return 2;
     }
     return 0;
+}
+
+Encoding SniffEncoding(std::string_view first, bool all) {
+    Encoding e;
+    if (first.size() < 2 && !all) return e;
+    e.known = true;
+    if ((e.mark = Utf16Bom(first, e.big_endian))) {
+        e.utf16 = true;
+        return e;
+    }
+    if (first.size() < kEncodingSample && !all) {
+        e.known = false;
+        return e;
+    }
+    // Zero bytes in the high byte of most units and never in the low one.
+    const std::size_t units = std::min(first.size(), kEncodingSample) / 2;
+    std::size_t zero_even = 0, zero_odd = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        zero_even += first[2 * i] == '\0';
+        zero_odd += first[2 * i + 1] == '\0';
+    }
+    if (units >= 8 && (zero_even == 0) != (zero_odd == 0)) {
+        const std::size_t zeros = zero_even + zero_odd;
+        e.utf16 = 4 * zeros >= 3 * units;
+        e.big_endian = zero_even > 0;
+    }
+    return e;
 }
 
 std::size_t DecodeUtf16(Utf16Decoder& d, char* dst, std::size_t n, bool last) {

@@ -21,6 +21,21 @@ struct Utf16Decoder {
 // `big_endian` tells which.
 std::size_t Utf16Bom(std::string_view first, bool& big_endian);
 
+// What the first bytes of an export tell of its encoding: UTF-16 after a
+// byte-order mark, or without one where a zero byte stands in every other
+// place of them (an XML export starts with markup, which UTF-16 writes as a
+// letter and a zero byte each); else bytes as they stand.
+struct Encoding {
+    bool known = false;  // false: more bytes are needed to tell
+    bool utf16 = false;
+    bool big_endian = false;
+    std::size_t mark = 0;  // the byte-order mark's length
+};
+// The bytes looked at without a byte-order mark.
+inline constexpr std::size_t kEncodingSample = 128;
+// `first`: the export's first bytes; `all`: there are no more.
+Encoding SniffEncoding(std::string_view first, bool all);
+
 // Converts what `d.raw` holds into UTF-8 at dst, at most n bytes (n >= 8),
 // keeping an odd byte or a high surrogate for the next call; at the end of
 // the export (`last`) those become U+FFFD. Returns the bytes written.

@@ -102,11 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // dropped.
     // A UTF-16 export is converted whole first, as the reader converts it.
     std::string converted;
-    bool big_endian = false;
-    if (std::size_t mark = Utf16Bom(exported, big_endian)) {
+    if (const Encoding e = SniffEncoding(exported, true); e.utf16) {
         Utf16Decoder d;
-        d.big_endian = big_endian;
-        d.raw.assign(exported.begin() + static_cast<std::ptrdiff_t>(mark), exported.end());
+        d.big_endian = e.big_endian;
+        d.raw.assign(exported.begin() + static_cast<std::ptrdiff_t>(e.mark), exported.end());
         converted.resize(d.raw.size() * 2 + 8);
         converted.resize(DecodeUtf16(d, converted.data(), converted.size(), true));
         exported = converted;

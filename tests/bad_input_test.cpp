@@ -132,10 +132,14 @@ TEST_F(BadInput, TenThousandStringsAndOneOverlongString) {
     EXPECT_NE(o.out.find("'S5' found 1 times\n"), std::string::npos);
     ExpectWholeLog(dir / "many.log", o.out);
 
-    o = Search("overlong.xml", kHead + std::string(1200, 'q') + "\r\n", {std::string(1500, 'q')},
-               "overlong.log");
-    EXPECT_EQ(o.status, 0);  // cut to its first 999 characters
-    EXPECT_EQ(o.out.rfind("'" + std::string(999, 'Q') + "' found 1 times\n", 0), 0u);
+    // A string longer than the line is not found in its first bytes; one as
+    // long as a whole line of 5,000 bytes is.
+    const std::string line(5000, 'q');
+    o = Search("overlong.xml", kHead + line.substr(0, 1200) + "\r\n" + line + "\r\n",
+               {std::string(1500, 'q'), line}, "overlong.log");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.rfind("'" + std::string(1500, 'Q') + "' found 1 times\n'" + std::string(5000, 'Q') +
+                              "' found 1 times\n", 0), 0u);
 }
 
 TEST_F(BadInput, EmptyStringAmongOthersMatchesEveryDataLine) {

@@ -143,6 +143,10 @@ TEST_F(Utf16Run, FindsWhatTheSameExportInUtf8Holds) {
     const std::string before7 = kExportText.substr(0, line7);
     EXPECT_NE(json16.find("\"byte_offset\":" + std::to_string(2 + 2 * Utf16Units(before7.data(), before7.size()))),
               std::string::npos);
+    // Without the mark: the same hits, offsets two bytes less.
+    for (bool big : {false, true})
+        EXPECT_EQ(Search("bare.xml", ToUtf16(kExportText, big).substr(2), &json16, 7), expected) << big;
+    EXPECT_NE(json16.find("\"byte_offset\":" + std::to_string(offset16 - 2) + ","), std::string::npos);
 }
 
 TEST_F(Utf16Run, ProgressCountsTheFilesBytesAndEndsAtAHundred) {
