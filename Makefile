@@ -80,11 +80,11 @@ windows-test: windows $(WIN64)/Makefile
 	  echo "note: this machine cannot run 32-bit programs; testing the 64-bit Windows build only"; \
 	  cd $(WIN64) && ctest --output-on-failure; \
 	fi
-	tests/windows_resources_check.sh $(WIN32) $(VERSION)
-	tests/windows_resources_check.sh $(WIN64) $(VERSION)
+	tests/e2e/windows_resources_check.sh $(WIN32) $(VERSION)
+	tests/e2e/windows_resources_check.sh $(WIN64) $(VERSION)
 	$(MAKE) dist
-	tests/dist_check.sh $(VERSION)
-	tests/deb_check.sh $(VERSION)
+	tests/e2e/dist_check.sh $(VERSION)
+	tests/e2e/deb_check.sh $(VERSION)
 
 # Builds the program alone: no GoogleTest needed.
 run: $(BUILD)/Makefile

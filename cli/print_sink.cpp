@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "../engine/bytes.h"
 #include "../engine/context.h"
 #include "../engine/matcher.h"
-#include "../engine/search.h"
 #include "../engine/text.h"
 #include "output.h"
 
@@ -62,14 +62,11 @@ void AppendContext(std::string& out, const ScanContext& c, std::int64_t element_
         any = true;
         out.append(kContextFields[i].label);
         AppendText(out, value, terminal);
-    }
-    if (!c.current_trigger.empty()) {
-        if (any) out.append("  ");
-        out.append("Trigger:");
-        AppendText(out, c.current_trigger, terminal);
-        out.push_back('(');
-        AppendPadded(out, static_cast<std::uint64_t>(element_line), 4);
-        out.push_back(')');
+        if (i == kElementField) {
+            out.push_back('(');
+            AppendPadded(out, static_cast<std::uint64_t>(element_line), 4);
+            out.push_back(')');
+        }
     }
 }
 
@@ -84,19 +81,17 @@ void PrintSink::Begin(const SearchStart& start) {
     export_name = std::string(start.export_name);
     word = start.word;
     last_line = 0;
+    needles = start.strings;  // upper-cased once, as the data is
+    for (std::string& needle : needles)
+        for (char& ch : needle) ch = static_cast<char>(Fold(ch));
 }
 
-void PrintSink::OnHit(const Hit& hit) {
+bool PrintSink::OnHit(const Hit& hit) {
     const std::string_view data = hit.data;
     // Where each string stands in the data, for the column and the highlights.
     spans.clear();
-    for (const SearchString* s : hit.strings) {
-        auto [it, fresh] = needles.try_emplace(s);
-        if (fresh) {  // upper-cased once, as the data is
-            it->second.assign(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
-            for (char& ch : it->second) ch = static_cast<char>(Fold(ch));
-        }
-        const std::string& needle = it->second;
+    for (std::uint32_t s : hit.strings) {
+        const std::string& needle = needles[s];
         if (needle.empty()) {
             spans.emplace_back(0, 0);
             continue;
@@ -142,6 +137,7 @@ void PrintSink::OnHit(const Hit& hit) {
     last_element = hit.element;
     last_element_line = hit.element_line;
     MaybeWrite();
+    return !closed;
 }
 
 void PrintSink::Separate(std::uint64_t export_line, std::uint64_t element, std::int64_t element_line) {

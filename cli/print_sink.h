@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "../engine/sink.h"
@@ -28,7 +27,7 @@ struct PrintSink final : HitSink {
     bool separate_first = false;  // "--" before the first group too: another export's came before
 
     void Begin(const SearchStart& start) override;
-    void OnHit(const Hit& hit) override;
+    bool OnHit(const Hit& hit) override;
     void OnNearLine(const NearLine& line) override;
     void Finish(const RunResult& result) override;
 
@@ -37,7 +36,7 @@ struct PrintSink final : HitSink {
     std::uint64_t last_line = 0;  // the export's line printed last, 0 for none
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<char> marked;
-    std::unordered_map<const SearchString*, std::string> needles;  // each string as the data holds it
+    std::vector<std::string> needles;  // each string as the data holds it
     std::uint64_t last_element = 0;  // of the line printed last: which element, and its line there
     std::int64_t last_element_line = 0;
     void Separate(std::uint64_t export_line, std::uint64_t element, std::int64_t element_line);  // "--" between groups

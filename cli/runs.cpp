@@ -20,7 +20,6 @@
 
 #include "../engine/html_writer.h"
 #include "../engine/json_writer.h"
-#include "../engine/match_log.h"
 #include "../engine/paths.h"
 #include "interrupt.h"
 #include "output.h"
@@ -124,11 +123,14 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     HitSink* text_sink = to.json ? static_cast<HitSink*>(&json) : to.print ? &print : nullptr;
     std::optional<TeeSink> both;
     HitSink* sink = text_sink && to.page ? &both.emplace(text_sink, to.page) : text_sink ? text_sink : to.page;
-    const SearchStart start{item.name, plan.strings, &plan.limits, plan.word, !skip, skip ? skip->failure : ""};
-    if (sink) sink->Begin(start);
     RunResult result;
     if (skip) {
+        const SearchStart start{item.name, plan.strings, &plan.limits, plan.word, false, skip->failure, {}};
         result = NotSearched(plan, skip->outcome);
+        if (sink) {
+            sink->Begin(start);
+            sink->Finish(result);
+        }
     } else {
         RunInputs inputs;
         inputs.srchfilename = item.name;
@@ -148,7 +150,6 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.cancel = plan.cancel;
         result = Quelvar(display, inputs);
     }
-    if (sink) sink->Finish(result);
     if (to.printed && print.last_line != 0) *to.printed = true;
     json_ok = !json.failed && !print.failed;
     return result;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../engine/search.h"
+#include "../engine/search_limits.h"
+#include "../engine/search_run.h"
 #include "exports.h"
 
 struct RunPlan {

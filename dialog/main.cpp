@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "../engine/search.h"
+#include "../engine/search_run.h"
 #include "resource.h"
 
 namespace {

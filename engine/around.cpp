@@ -1,15 +1,15 @@
 // The lines around hits, within their element.
 #include "around.h"
 
-#include "matcher.h"
-#include "search.h"
+#include "bytes.h"
+#include "run_state.h"
 
 namespace {
 
 void HandOver(RunState& run, const std::string& data, std::uint64_t export_line, std::int64_t element_line, int before,
               int after) {
-    const NearLine line{data, export_line, element_line, before, after, run.around->element};
-    if (run.sink) run.sink->OnNearLine(line);
+    const NearLine line{data, export_line, element_line, before, after, run.around.element};
+    for (HitSink* sink : run.output.sinks) sink->OnNearLine(line);
 }
 
 }  // namespace
@@ -22,7 +22,7 @@ void StartAround(AroundLines& a, int before, int after) {
 }
 
 void NoteDataLine(RunState& run, std::string_view data, std::int64_t element_line) {
-    AroundLines& a = *run.around;
+    AroundLines& a = run.around;
     // Lines of an element are numbered on from 1; any other number starts
     // another element, and nothing of the last one is near it.
     if (element_line != a.last_element_line + 1) {
@@ -47,20 +47,20 @@ void NoteDataLine(RunState& run, std::string_view data, std::int64_t element_lin
             a.first = (a.first + 1) % size;
         else
             ++a.count;
-        n.export_line = run.export_line;
+        n.export_line = run.place.export_line;
         n.element_line = element_line;
         n.after = after;
         kept = &n.data;
     } else {
-        kept = &run.folded_data;
+        kept = &run.output.folded_data;
     }
     kept->resize(data.size());
     FoldInto(kept->data(), data);
-    if (after > 0) HandOver(run, *kept, run.export_line, element_line, 0, after);
+    if (after > 0) HandOver(run, *kept, run.place.export_line, element_line, 0, after);
 }
 
 void BeforeHit(RunState& run, std::int64_t element_line) {
-    AroundLines& a = *run.around;
+    AroundLines& a = run.around;
     if (element_line != a.last_element_line + 1) {
         a.count = 0;
         a.after_left = 0;
@@ -77,12 +77,12 @@ void BeforeHit(RunState& run, std::int64_t element_line) {
 }
 
 void AfterHit(RunState& run, std::int64_t element_line) {
-    AroundLines& a = *run.around;
+    AroundLines& a = run.around;
     a.last_element_line = element_line;
     a.after_left = a.after;
     a.since_hit = 0;
 }
 
 bool AwaitsLinesAfter(const RunState& run) {
-    return run.around && run.around->after_left > 0 && run.scanner.next_level == 4;
+    return run.around_sought && run.around.after_left > 0 && run.structure.next_level == 4;
 }

@@ -1,12 +1,11 @@
 // The context fields and which elements name them.
 #include "context.h"
 
-#include "matcher.h"
+#include "bytes.h"
 #include "tags.h"
 
 void ClearContext(ScanContext& c) {
     for (const ContextField& f : kContextFields) (c.*f.value).clear();
-    c.current_trigger.clear();
 }
 
 namespace {
@@ -14,7 +13,7 @@ namespace {
 // The index of the field a context name fills, or -1.
 int FieldNamed(std::string_view name) {
     for (std::size_t i = 0; i < kContextFields.size(); ++i)
-        if (kContextFields[i].map_name == name) return static_cast<int>(i);
+        if (!name.empty() && kContextFields[i].map_name == name) return static_cast<int>(i);
     return -1;
 }
 

@@ -28,20 +28,20 @@ struct ScanContext {
 };
 
 // Where a field shows on the page: in the component's group, in the table's
-// and field's, or nowhere.
-enum class PageGroup { Component, TableAndField, None };
+// and field's, as the element, or nowhere.
+enum class PageGroup { Component, TableAndField, Element, None };
 
 struct ContextField {
-    std::string_view map_name;  // the context name the tables' maps give it
+    std::string_view map_name;  // the context name the tables' maps give it ("" for the element's)
     std::string ScanContext::*value;
-    std::string_view label;     // in a log line, before its value ("" for none)
+    std::string_view label;     // in a log line, before its value
     std::string_view key;       // in JSON and in --in ("" for none)
     PageGroup group;
 };
 
-// In the order a log line names them; the two descriptions are filled and
-// cleared like the others but never shown.
-inline constexpr std::array<ContextField, 12> kContextFields = {{
+// In the order a log line names them, the element last of those shown; the
+// two descriptions are filled and cleared like the others but never shown.
+inline constexpr std::array<ContextField, 13> kContextFields = {{
     {"LIBRARYNAME", &ScanContext::current_library, "Library:", "library", PageGroup::Component},
     {"FORMNAME", &ScanContext::current_form, "Form:", "form", PageGroup::Component},
     {"GLOBALNAME", &ScanContext::current_global, "Global:", "global", PageGroup::Component},
@@ -52,12 +52,17 @@ inline constexpr std::array<ContextField, 12> kContextFields = {{
     {"MODELNAME", &ScanContext::current_model, "Model:", "model", PageGroup::TableAndField},
     {"TABLENAME", &ScanContext::current_table, "Table:", "table", PageGroup::TableAndField},
     {"FIELDNAME", &ScanContext::current_field, "Field:", "field", PageGroup::TableAndField},
+    {"", &ScanContext::current_trigger, "Trigger:", "element", PageGroup::Element},
     {"FORMDESC", &ScanContext::current_formdesc, "", "", PageGroup::None},
     {"FIELDDESC", &ScanContext::current_fielddesc, "", "", PageGroup::None},
 }};
 
-// The fields a log line, JSON and the page show: the first ten.
-inline constexpr std::size_t kShownContextFields = 10;
+// The element's row; the rows before it are the context proper (JSON's
+// "context").
+inline constexpr std::size_t kElementField = 10;
+// The fields a log line, the limits and the page show: the element's and
+// those before it.
+inline constexpr std::size_t kShownContextFields = kElementField + 1;
 
 void ClearContext(ScanContext& c);
 

@@ -2,10 +2,9 @@
 #include "html_writer.h"
 
 #include <algorithm>
-#include <ctime>
 
+#include "bytes.h"
 #include "json_writer.h"
-#include "match_log.h"
 #include "matcher.h"
 #include "search_limits.h"
 #include "text.h"
@@ -36,15 +35,6 @@ void AppendLabelled(std::string& out, const ScanContext& c, PageGroup group) {
         AppendPageString(out, WithoutCr(value));
     }
     out.push_back(']');
-}
-
-// The place a string record has in the order given: the list runs from the
-// string given last to the one given first, so it is how many records
-// follow it.
-std::uint32_t GivenIndex(const SearchString* s) {
-    std::uint32_t after = 0;
-    for (const SearchString* p = s->next_string; p; p = p->next_string) ++after;
-    return after;
 }
 
 const char* kHex = "0123456789abcdef";
@@ -167,11 +157,9 @@ void HtmlExport::Begin(const SearchStart& start) {
     name = std::string(start.export_name);
     word = start.word;
     failure = std::string(start.failure);
-    started.clear();
-    if (start.searched) {
-        started = AscTime(std::time(nullptr));
-        if (!started.empty() && started.back() == '\n') started.pop_back();
-    }
+    strings = start.strings;
+    started = start.started;
+    if (!started.empty() && started.back() == '\n') started.pop_back();
 }
 
 void HtmlExport::Finish(const RunResult& r) {
@@ -208,7 +196,7 @@ void HtmlExport::OnNearLine(const NearLine& line) {
     AppendPageString(near, line_text);
 }
 
-void HtmlExport::OnHit(const Hit& hit) {
+bool HtmlExport::OnHit(const Hit& hit) {
     if (row_ends.size() < limit) {
         // The first line kept for this hit (or the hit itself) and what was
         // kept before it: numbered on, yet in another element, is a break
@@ -228,6 +216,7 @@ void HtmlExport::OnHit(const Hit& hit) {
     }
     coming_at = kNone;
     if (budget && (omitted + row_ends.size()) % budget->publish_every == 0) Publish(*this, false);
+    return true;
 }
 
 void HtmlExport::KeepHit(const Hit& hit) {
@@ -258,13 +247,11 @@ void HtmlExport::KeepHit(const Hit& hit) {
     AppendNumber(out, hit.export_line);
     out.append(",[");
     for (std::size_t k = 0; k < hit.strings.size(); ++k) {
-        const SearchString* s = hit.strings[k];
-        auto [slot, fresh] = index_of.try_emplace(s, 0);
-        if (fresh) slot->second = GivenIndex(s);
-        const std::int32_t index = static_cast<std::int32_t>(slot->second);
+        const std::uint32_t given = hit.strings[k];
+        const std::int32_t index = static_cast<std::int32_t>(given);
         if (k) out.push_back(',');
-        AppendNumber(out, slot->second);
-        std::string needle(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
+        AppendNumber(out, given);
+        needle = strings[given];
         for (char& ch : needle) ch = static_cast<char>(Fold(ch));
         if (needle.empty()) continue;
         for (std::size_t at = data.find(needle); at != std::string_view::npos; at = data.find(needle, at + 1)) {

@@ -13,7 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "search.h"
+#include "outcome.h"
+#include "search_limits.h"
+#include "sink.h"
 
 // A page holds at most this many hits; it says how many more are only in
 // the logs.
@@ -78,16 +80,17 @@ struct HtmlExport final : HitSink {
     // Begin names the export and, when it is searched, when; Finish keeps
     // the result and, with a budget, drops what the page cannot show.
     void Begin(const SearchStart& start) override;
-    void OnHit(const Hit& hit) override;
+    bool OnHit(const Hit& hit) override;
     void OnNearLine(const NearLine& line) override;
     void Finish(const RunResult& r) override;
     void KeepHit(const Hit& hit);  // a row for the hit, in its group
 
     // Scratch, kept between hits.
-    std::unordered_map<const SearchString*, std::uint32_t> index_of;
+    std::vector<std::string> strings;  // as Begin named them
     std::vector<std::int32_t> marks;
     std::string key;
     std::string line_text;
+    std::string needle;
     // What the lines around hits are told apart by: the last line or hit
     // kept, whether the last hit was kept (its lines after it are then),
     // and the first line kept for the coming hit.

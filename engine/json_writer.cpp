@@ -5,8 +5,6 @@
 #include <cerrno>
 
 #include "context.h"
-#include "match_log.h"
-#include "search_limits.h"
 #include "text.h"
 
 namespace {
@@ -154,7 +152,10 @@ void JsonBegin(JsonWriter& json, std::string_view export_name, const std::vector
     Emit(json, false);
 }
 
-void JsonWriter::Begin(const SearchStart& start) { JsonBegin(*this, start.export_name, start.strings, start.limits); }
+void JsonWriter::Begin(const SearchStart& start) {
+    strings = start.strings;
+    JsonBegin(*this, start.export_name, start.strings, start.limits);
+}
 
 void JsonWriter::Finish(const RunResult& result) { JsonEnd(*this, result); }
 
@@ -172,7 +173,7 @@ void JsonWriter::OnNearLine(const NearLine& line) {
     Emit(*this, false);
 }
 
-void JsonWriter::OnHit(const Hit& hit) {
+bool JsonWriter::OnHit(const Hit& hit) {
     std::string scratch;
     std::string& out = buffer;
     out.append("{\"type\":\"match\",\"data\":{\"export_line\":");
@@ -185,7 +186,7 @@ void JsonWriter::OnHit(const Hit& hit) {
     AppendNumber(out, static_cast<std::uint64_t>(hit.element_line));
     out.append(",\"context\":{");
     bool first = true;
-    for (std::size_t i = 0; i < kShownContextFields; ++i) {
+    for (std::size_t i = 0; i < kElementField; ++i) {
         const ContextField& f = kContextFields[i];
         const std::string& value = hit.context.*f.value;
         if (value.empty()) continue;
@@ -201,11 +202,11 @@ void JsonWriter::OnHit(const Hit& hit) {
     out.append(",\"strings\":[");
     for (std::size_t i = 0; i < hit.strings.size(); ++i) {
         if (i) out.push_back(',');
-        const SearchString* s = hit.strings[i];
-        AppendJsonText(out, std::string_view(s->allocated_string, static_cast<std::size_t>(s->string_length - 1)));
+        AppendJsonText(out, strings[hit.strings[i]]);
     }
     out.append("]}}\n");
     Emit(*this, false);
+    return !closed;
 }
 
 std::string_view OutcomeName(const RunResult& result) {

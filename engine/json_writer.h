@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "search.h"
+#include "search_limits.h"
+#include "sink.h"
 
 struct JsonWriter final : HitSink {
     explicit JsonWriter(std::FILE* to) : out(to) {}
@@ -24,8 +25,9 @@ struct JsonWriter final : HitSink {
     std::function<bool(std::string_view)> write;
     int before = 0;       // lines of the element written before each match ("context" records)
     int after = 0;        // and after it
+    std::vector<std::string> strings;  // as Begin named them, for the match records
     void Begin(const SearchStart& start) override;  // the "begin" record
-    void OnHit(const Hit& hit) override;
+    bool OnHit(const Hit& hit) override;
     void OnNearLine(const NearLine& line) override;  // a "context" record
     void Finish(const RunResult& result) override;  // the "end" record, flushed
 };

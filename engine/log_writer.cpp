@@ -5,9 +5,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "context.h"
-#include "matcher.h"
-#include "search.h"
+#include "bytes.h"
+#include "search_limits.h"
 #include "text.h"
 #include "worker.h"
 
@@ -61,27 +60,54 @@ void AppendLogText(std::string& out, std::string_view text) {
 
 }  // namespace
 
-void LogWriter::OnHit(const Hit& hit) {
+std::string SummaryText(const std::vector<StringCount>& counts) {
+    std::string summary;
+    for (const StringCount& c : counts) {
+        summary.push_back('\'');
+        summary.append(c.text);
+        summary.append("' found ");
+        AppendNumber(summary, static_cast<std::uint64_t>(c.count));
+        summary.append(" times\n");
+    }
+    return summary;
+}
+
+void LogWriter::Begin(const SearchStart& start) {
+    AddMsgToOutputFile(*log, "Starting search of file '" + std::string(start.export_name) + "' on " +
+                                 std::string(start.started));
+    AddMsgToOutputFile(*log, "looking for:\n");
+    for (const std::string& text : start.strings) AddMsgToOutputFile(*log, text + "\n");
+    AddMsgToOutputFile(*log, "\n");
+    if (start.limits && !start.limits->Empty()) {  // where the hits were looked for, and an empty line
+        AddMsgToOutputFile(*log, DescribeLimits(*start.limits));
+        AddMsgToOutputFile(*log, "\n");
+    }
+}
+
+void LogWriter::Finish(const RunResult& result) {
+    AddMsgToOutputFile(*log, result.end_message);
+    // An interrupted search's counts would stand for a part of the export.
+    if (result.outcome == RunOutcome::Interrupted) return;
+    AddMsgToOutputFile(*log, "Result Summary:\n");
+    AddMsgToOutputFile(*log, SummaryText(result.counts));
+}
+
+bool LogWriter::OnHit(const Hit& hit) {
     // The line's start (the context, up to the element's line number) is
     // built again only when some context field differs from those it was
     // built from; hits come in runs within one element.
     const ScanContext& c = hit.context;
-    // The fields of kContextFields a line shows, then the element's name.
-    constexpr std::size_t kFields = kShownContextFields + 1;
-    auto value_of = [&c](std::size_t i) -> const std::string& {
-        return i < kShownContextFields ? c.*kContextFields[i].value : c.current_trigger;
-    };
     bool same = built;
-    for (std::size_t i = 0; same && i < kFields; ++i) same = SameText(value_of(i), fields[i]);
+    for (std::size_t i = 0; same && i < kShownContextFields; ++i) same = SameText(c.*kContextFields[i].value, fields[i]);
     if (!same) {
         prefix.clear();
-        for (std::size_t i = 0; i < kFields; ++i) {
-            const std::string& value = value_of(i);
+        for (std::size_t i = 0; i < kShownContextFields; ++i) {
+            const std::string& value = c.*kContextFields[i].value;
             fields[i] = value;
             if (value.empty()) continue;
-            prefix.append(i < kShownContextFields ? kContextFields[i].label : std::string_view("Trigger:"));
+            prefix.append(kContextFields[i].label);
             AppendLogText(prefix, value);
-            if (i + 1 < kFields) prefix.append("  ");
+            if (i != kElementField) prefix.append("  ");  // the element's line number follows it
         }
         built = true;
     }
@@ -98,6 +124,7 @@ void LogWriter::OnHit(const Hit& hit) {
     AppendLogText(out, hit.data);
     out.append("'\r\n");
     MaybeFlush(*log);
+    return true;
 }
 
 void AddMsgToOutputFile(LogStream& log, std::string_view text_to_add) {

@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "context.h"
 #include "sink.h"
 
 // Bytes collect in `buffer` and go to `file` in large writes. With no file the
@@ -40,15 +42,22 @@ void FlushLog(LogStream& log);
 // written so far reached it.
 bool CloseLog(LogStream& log, bool close_file);
 
-// One line per hit: the context fields that are set, the element and the
-// line's number in it, then the data.
+// The summary's lines: each string with its count, in the order given.
+std::string SummaryText(const std::vector<StringCount>& counts);
+
+// The log as a sink: its header when the search begins, one line per hit
+// (the context fields that are set, the element and the line's number in
+// it, then the data), and when it is over how it ended and, unless it was
+// interrupted, the summary.
 struct LogWriter final : HitSink {
     explicit LogWriter(LogStream* to) : log(to) {}
     LogStream* log;
     // The start of the last match line, and the context fields it was built
-    // from (the element's name last).
+    // from.
     bool built = false;
     std::string prefix;
-    std::array<std::string, 11> fields;
-    void OnHit(const Hit& hit) override;
+    std::array<std::string, kShownContextFields> fields;
+    void Begin(const SearchStart& start) override;
+    bool OnHit(const Hit& hit) override;
+    void Finish(const RunResult& result) override;
 };

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "cpu.h"
-#include "matcher.h"
 
 namespace {
 
@@ -110,14 +109,6 @@ void MarkBytes(const char* p, std::size_t from, std::size_t to, Marks& m, bool w
     (void)wide;
     const std::size_t first_clear = (to + 63) / 64;
     for (auto* v : {&m.lf, &m.tag, &m.zero}) (*v)[first_clear] = (*v)[first_clear + 1] = 0;
-}
-
-void MarkMatches(const Matcher& matcher, const char* p, std::size_t from, std::size_t to, Marks& m) {
-    std::uint64_t* words = m.match.data();
-    for (std::size_t w = from >> 6; w < (to + 63) / 64 + 2; ++w) words[w] = 0;
-    const std::string_view text(p + from, to - from);
-    for (std::size_t at = 0; (at = FindAny(matcher, text, at)) != std::string_view::npos; ++at)
-        words[(from + at) >> 6] |= std::uint64_t{1} << ((from + at) & 63);
 }
 
 namespace {

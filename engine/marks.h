@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-struct Matcher;
-
 // One bit a byte of the buffer: bit j of word i stands for byte 64 i + j.
 // Only the bits of the bytes marked mean anything; two clear words follow
 // them.
@@ -27,9 +25,6 @@ void SizeMarks(Marks& m, std::size_t size);
 // `wide` when the processor has 32-byte vectors. Bytes before `from` in its
 // word are marked as blanks, and the words after `to` are cleared.
 void MarkBytes(const char* p, std::size_t from, std::size_t to, Marks& m, bool wide);
-
-// Marks where the matcher's strings start in p[from, to).
-void MarkMatches(const Matcher& matcher, const char* p, std::size_t from, std::size_t to, Marks& m);
 
 // The 64 marks from bit `at` on.
 inline std::uint64_t MarksAt(const std::uint64_t* words, std::size_t at) {

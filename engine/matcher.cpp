@@ -7,14 +7,8 @@
 #include <limits>
 
 #include "cpu.h"
-#include "marks.h"
-#include "search.h"
 
 namespace {
-
-std::string_view Text(const SearchString* s) {
-    return std::string_view(s->allocated_string, static_cast<std::size_t>(s->string_length - 1));
-}
 
 // Buckets are found by a 12-bit hash of a folded byte pair; needles that
 // share a bucket are told apart when compared.
@@ -59,11 +53,11 @@ void Scan(const Matcher& m, std::string_view text, std::size_t from, Found found
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     const std::size_t w = m.window;
-    if (m.needles.empty() || n < w || from > n - w) return;
+    if (m.needle_text.empty() || n < w || from > n - w) return;
     auto candidates = [&](std::uint32_t key, std::size_t start) {
         for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
             std::uint32_t index = m.bucket[b];
-            std::string_view needle = Text(m.needles[index]);
+            std::string_view needle = std::string_view(m.needle_text[index]);
             if (needle.size() <= n - start && EqualFolded(p + start, needle) && found(index, start))
                 return true;
         }
@@ -100,27 +94,25 @@ void Scan(const Matcher& m, std::string_view text, std::size_t from, Found found
 
 }  // namespace
 
-void BuildMatcher(Matcher& m, SearchString* head, bool word) {
+void BuildMatcher(Matcher& m, const std::vector<std::string>& strings, bool word) {
     m = Matcher{};
     m.word = word;
-    std::uint32_t count = 0;
-    for (SearchString* s = head; s; s = s->next_string) ++count;
-    std::uint32_t order = count;  // the list holds the newest first
-    for (SearchString* s = head; s; s = s->next_string) {
-        --order;
-        std::string_view text = Text(s);
+    for (std::uint32_t order = 0; order < strings.size(); ++order) {
+        const std::string& text = strings[order];
         // Lines are compared upper-cased and hold no line feed, so a string
         // with a to z or a line feed in it never matches.
-        if (std::any_of(text.begin(), text.end(),
-                        [](char c) { return (c >= 'a' && c <= 'z') || c == '\n'; }))
+        if (std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '\n'; }))
             continue;
-        (text.empty() ? m.empties : m.needles).push_back(s);
-        (text.empty() ? m.empty_order : m.needle_order).push_back(order);
+        if (text.empty()) {
+            m.empties.push_back(order);
+        } else {
+            m.needle_text.push_back(text);
+            m.needle_order.push_back(order);
+        }
     }
-    for (SearchString* s : m.needles) m.needle_text.push_back(Text(s));
-    if (m.needles.empty()) return;
+    if (m.needle_text.empty()) return;
     m.window = std::numeric_limits<std::size_t>::max();
-    for (SearchString* s : m.needles) m.window = std::min(m.window, Text(s).size());
+    for (const std::string& text : m.needle_text) m.window = std::min(m.window, text.size());
     const std::size_t w = m.window;
 
     auto key_of = [&](std::string_view text) {
@@ -128,28 +120,27 @@ void BuildMatcher(Matcher& m, SearchString* head, bool word) {
                       : PairKey(text[w - 2], text[w - 1]);
     };
     m.bucket_start.assign(kBuckets + 1, 0);
-    for (SearchString* s : m.needles) ++m.bucket_start[key_of(Text(s)) + 1];
+    for (const std::string& text : m.needle_text) ++m.bucket_start[key_of(text) + 1];
     for (std::size_t i = 1; i < m.bucket_start.size(); ++i) m.bucket_start[i] += m.bucket_start[i - 1];
     m.bucket.resize(m.bucket_start.back());
     std::vector<std::uint32_t> fill(m.bucket_start.begin(), m.bucket_start.end() - 1);
-    for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.bucket[fill[key_of(Text(m.needles[i]))]++] = i;
+    for (std::uint32_t i = 0; i < m.needle_text.size(); ++i) m.bucket[fill[key_of(m.needle_text[i])]++] = i;
 
     if (w == 2) {
         m.shift.assign(1 << 14, 1);
-        for (SearchString* s : m.needles) m.shift[ShiftKey(Text(s)[0], Text(s)[1])] = 0;
+        for (const std::string& text : m.needle_text) m.shift[ShiftKey(text[0], text[1])] = 0;
     } else if (w >= 3) {
         m.shift.assign(1 << 16, static_cast<std::uint8_t>(std::min<std::size_t>(w - 2, 255)));
-        for (SearchString* s : m.needles) {
-            std::string_view text = Text(s);
+        for (const std::string& text : m.needle_text) {
             for (std::size_t q = w > 257 ? w - 257 : 0; q + 2 < w; ++q) {
                 std::uint8_t& entry = m.shift[ShiftKey(text[q], text[q + 1], text[q + 2])];
                 entry = std::min<std::uint8_t>(entry, static_cast<std::uint8_t>(w - 3 - q));
             }
         }
     }
-    if (m.needles.size() > kMaxProbes && m.needles.size() <= kMaxFingerprinted && HasSsse3()) {
+    if (m.needle_text.size() > kMaxProbes && m.needle_text.size() <= kMaxFingerprinted && HasSsse3()) {
         m.fingerprint_width = HasAvx2() ? 32 : 16;
-        for (std::uint32_t i = 0; i < m.needles.size(); ++i) m.groups[i % m.groups.size()].push_back(i);
+        for (std::uint32_t i = 0; i < m.needle_text.size(); ++i) m.groups[i % m.groups.size()].push_back(i);
     }
     TuneMatcher(m, {});
 }
@@ -163,7 +154,7 @@ void SetFingerprints(Matcher& m, std::size_t offset) {
     for (std::size_t group = 0; group < m.groups.size(); ++group)
         for (std::uint32_t index : m.groups[group])
             for (std::size_t k = 0; k < 3; ++k) {
-                const std::string_view text = Text(m.needles[index]);
+                const std::string_view text = std::string_view(m.needle_text[index]);
                 const auto bit = static_cast<unsigned char>(1u << group);
                 if (offset + k >= text.size()) {  // a short needle: any byte fits there
                     for (int nibble = 0; nibble < 16; ++nibble) {
@@ -209,7 +200,7 @@ void TuneMatcher(Matcher& m, std::string_view sample) {
     }
     m.probes.clear();
     m.probe_reach = 0;
-    if (m.needles.empty() || m.needles.size() > kMaxProbes) return;
+    if (m.needle_text.empty() || m.needle_text.size() > kMaxProbes) return;
     m.probes_wide = HasAvx2();
     // Counts by byte with bit 0x20 set; a small sample, or none, leaves the
     // rough frequencies of source text to decide.
@@ -220,8 +211,8 @@ void TuneMatcher(Matcher& m, std::string_view sample) {
         unsigned char b = static_cast<unsigned char>(c);
         return sampled ? counts[b | 0x20] : static_cast<std::uint64_t>(Frequency(b));
     };
-    for (std::uint32_t i = 0; i < m.needles.size(); ++i) {
-        std::string_view text = Text(m.needles[i]);
+    for (std::uint32_t i = 0; i < m.needle_text.size(); ++i) {
+        std::string_view text = std::string_view(m.needle_text[i]);
         std::size_t first = 0;
         for (std::size_t k = 1; k < text.size(); ++k)
             if (frequency(text[k]) < frequency(text[first])) first = k;
@@ -272,63 +263,57 @@ bool EmptyWordFits(std::string_view line) {
 
 namespace {
 
-// MatchLine with the places to test given by `places(found)`, which calls
-// found(index, start) for the needles at each place it knows of.
-template <class Places>
-int MatchLineBy(const Matcher& m, LineMatch& lm, std::string_view line, Places places) {
-    auto& found = lm.found_by_order;
-    found.clear();
-    if (lm.seen.size() != m.needles.size()) lm.seen.assign(m.needles.size(), 0);
-    if (!m.empties.empty() && (!m.word || EmptyWordFits(line)))
-        for (std::size_t i = 0; i < m.empties.size(); ++i) found.emplace_back(m.empty_order[i], m.empties[i]);
-    const std::uint64_t serial = ++lm.line_serial;
-    places([&](std::uint32_t index, std::size_t start) {
-        if (lm.seen[index] == serial) return false;  // a line counts once per string
-        if (m.word && !WholeWord(line, start, static_cast<std::size_t>(m.needles[index]->string_length - 1)))
-            return false;
-        lm.seen[index] = serial;
-        found.emplace_back(m.needle_order[index], m.needles[index]);
-        return false;
-    });
-    if (found.size() > 1) std::sort(found.begin(), found.end());
-    lm.found.clear();
-    for (const auto& [order, s] : found) {
-        ++s->matching_lines;
-        lm.found.push_back(s);
-    }
-    return static_cast<int>(found.size());
-}
-
 }  // namespace
 
-int MatchLine(const Matcher& m, LineMatch& lm, std::string_view line) {
-    return MatchLineBy(m, lm, line, [&](auto found) { Scan(m, line, 0, found); });
-}
-
-int MatchLineAt(const Matcher& m, LineMatch& lm, std::string_view line, const std::uint64_t* marks, std::size_t at) {
-    return MatchLineBy(m, lm, line, [&](auto found) {
-        const std::size_t w = m.window, n = line.size();
-        if (m.needles.empty() || n < w) return;
+int MatchLine(const Matcher& m, LineMatch& lm, std::string_view line, const std::uint64_t* starts, std::size_t at) {
+    auto& found = lm.found;
+    found.clear();
+    if (lm.seen.size() != m.needle_text.size()) lm.seen.assign(m.needle_text.size(), 0);
+    if (!m.empties.empty() && (!m.word || EmptyWordFits(line))) found = m.empties;
+    const std::uint64_t serial = ++lm.line_serial;
+    const std::size_t w = m.window, n = line.size();
+    if (!m.needle_text.empty() && n >= w) {
         const auto* p = reinterpret_cast<const unsigned char*>(line.data());
         for (std::size_t from = at, to = at + n - w + 1;; ++from) {
-            from = NextMark(marks, from, to);
-            if (from == to) return;
+            from = NextMark(starts, from, to);
+            if (from == to) break;
             const std::size_t start = from - at;
             const std::uint32_t key = w == 1 ? kFold[p[start]] : PairKey(kFold[p[start + w - 2]], kFold[p[start + w - 1]]);
             for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
                 const std::uint32_t index = m.bucket[b];
                 const std::string_view needle = m.needle_text[index];
-                if (needle.size() <= n - start && EqualFolded(p + start, needle)) found(index, start);
+                if (lm.seen[index] == serial || needle.size() > n - start || !EqualFolded(p + start, needle) ||
+                    (m.word && !WholeWord(line, start, needle.size())))
+                    continue;
+                lm.seen[index] = serial;  // a line counts once per string
+                found.push_back(m.needle_order[index]);
             }
         }
-    });
+    }
+    if (found.size() > 1) std::sort(found.begin(), found.end());
+    return static_cast<int>(found.size());
+}
+
+int MatchLine(const Matcher& m, LineMatch& lm, std::string_view line) {
+    Marks marks;
+    SizeMarks(marks, line.size());
+    MarkMatches(m, line.data(), 0, line.size(), marks);
+    return MatchLine(m, lm, line, marks.match.data(), 0);
+}
+
+void MarkMatches(const Matcher& m, const char* p, std::size_t from, std::size_t to, Marks& marks) {
+    std::uint64_t* words = marks.match.data();
+    for (std::size_t w = from >> 6; w < (to + 63) / 64 + 2; ++w) words[w] = 0;
+    const std::string_view text(p + from, to - from);
+    for (std::size_t at = 0; (at = FindAny(m, text, at)) != std::string_view::npos; ++at)
+        words[(from + at) >> 6] |= std::uint64_t{1} << ((from + at) & 63);
 }
 
 namespace {
 
 bool ProbeHits(const Matcher& m, const Matcher::Probe& probe, const unsigned char* p, std::size_t n,
                std::size_t start) {
-    std::string_view needle = Text(m.needles[probe.needle]);
+    std::string_view needle = std::string_view(m.needle_text[probe.needle]);
     return needle.size() <= n - start && EqualFolded(p + start, needle);
 }
 
@@ -375,7 +360,7 @@ std::size_t WindowMatch(const Matcher& m, const unsigned char* p, std::size_t n,
     std::size_t start = end + 1 - m.window;
     std::uint32_t key = PairKey(kFold[p[end - 1]], kFold[p[end]]);
     for (std::uint32_t b = m.bucket_start[key]; b < m.bucket_start[key + 1]; ++b) {
-        std::string_view needle = Text(m.needles[m.bucket[b]]);
+        std::string_view needle = std::string_view(m.needle_text[m.bucket[b]]);
         if (needle.size() <= n - start && EqualFolded(p + start, needle)) return start;
     }
     return std::string_view::npos;
@@ -429,7 +414,7 @@ std::size_t FirstFit(const Matcher& m, std::string_view text, std::size_t start,
         const std::size_t at = start + lane;
         for (unsigned g = groups[lane]; g; g &= g - 1)
             for (std::uint32_t index : m.groups[static_cast<std::size_t>(__builtin_ctz(g))]) {
-                std::string_view needle = Text(m.needles[index]);
+                std::string_view needle = std::string_view(m.needle_text[index]);
                 if (needle.size() <= text.size() - at && EqualFolded(p + at, needle)) return at;
             }
     }

@@ -9,18 +9,21 @@
 #include <thread>
 #include <vector>
 
+#include "around.h"
 #include "cpu.h"
-#include "replay.h"
-#include "scanner.h"
+#include "reading.h"
 #include "tag_index.h"
-#include "test_hooks.h"
-#include "walk.h"
 
 namespace {
 
 // Where the next line that may hold a hit is closer than this, the lines
-// before it are scanned in full rather than walked: there is little to skip.
+// before it are read in full rather than walked: there is little to skip.
 constexpr std::size_t kWalkAtLeast = 512;
+
+// A pause the tests may ask for, at a few points of stage 1.
+void Pause(const Stage1Pause& pause) {
+    if (pause) pause();
+}
 
 // A block and what stage 1 found in it.
 struct Slot {
@@ -38,12 +41,12 @@ struct Slot {
 // (under `read_mutex`), into the slot of their number; each is then marked
 // and indexed by the thread that read it, apart from the others.
 struct Stage1 {
-    Stage1(ExportReader& r, Matcher& m, bool index, std::size_t slot_count)
-        : reader(r), matcher(m), indexed(index), slots(slot_count) {}
+    Stage1(ExportReader& r, Matcher& m, std::size_t slot_count, const Stage1Pause& p)
+        : reader(r), matcher(m), pause(p), slots(slot_count) {}
     ExportReader& reader;
     Matcher& matcher;  // tuned on the first block, then only read
-    const bool indexed;  // marks and index wanted (not for reading line by line)
-    const bool mark_matches = !matcher.needles.empty();
+    const Stage1Pause& pause;
+    const bool mark_matches = !matcher.needle_text.empty();
     const bool wide = HasAvx2();
     std::vector<Slot> slots;
     std::mutex read_mutex;
@@ -74,7 +77,7 @@ struct Waits {
     bool for_slot;    // for stage 2 to free the slot (never the thread of stage 2)
 };
 
-bool TakeBlock(Stage1& s1, Waits waits, Delays& delays) {
+bool TakeBlock(Stage1& s1, Waits waits) {
     std::unique_lock<std::mutex> read_lock(s1.read_mutex, std::defer_lock);
     Slot* slot = nullptr;
     std::uint64_t number = 0;
@@ -103,7 +106,7 @@ bool TakeBlock(Stage1& s1, Waits waits, Delays& delays) {
         if (!waits.for_slot) return false;
         read_lock.unlock();  // another thread took it first: wait again
     }
-    MaybeDelay(delays);
+    Pause(s1.pause);
     bool got = false, failed = false;
     try {
         got = NextBlock(s1.reader, slot->block);
@@ -122,14 +125,14 @@ bool TakeBlock(Stage1& s1, Waits waits, Delays& delays) {
     }
     read_lock.unlock();
     s1.changed.notify_all();  // the next block may be read
-    MaybeDelay(delays);
-    if (got && !failed && s1.indexed) {
+    Pause(s1.pause);
+    if (got && !failed) {
         try {
             IndexSlot(s1, *slot);
         } catch (const std::bad_alloc&) {
             failed = true;
         }
-        MaybeDelay(delays);
+        Pause(s1.pause);
     }
     {
         std::lock_guard<std::mutex> lock(s1.mutex);
@@ -145,7 +148,7 @@ bool TakeBlock(Stage1& s1, Waits waits, Delays& delays) {
 // Meanwhile the thread of stage 2 reads and indexes blocks itself: that
 // block when no other thread has taken it, else one after it while there
 // is a free slot.
-Slot& AwaitBlock(Stage1& s1, std::uint64_t number, Delays& delays) {
+Slot& AwaitBlock(Stage1& s1, std::uint64_t number) {
     Slot& slot = SlotOf(s1, number);
     for (;;) {
         bool untaken;
@@ -158,7 +161,7 @@ Slot& AwaitBlock(Stage1& s1, std::uint64_t number, Delays& delays) {
                 continue;
             }
         }
-        TakeBlock(s1, Waits{untaken, false}, delays);
+        TakeBlock(s1, Waits{untaken, false});
     }
 }
 
@@ -168,20 +171,17 @@ struct Stage2 {
     Progress& progress;
     Display& display;
     const Clock& now;
-    const bool line_by_line;
-    Walk walk;
     std::uint64_t next_update = 0;  // the first position from which the display may change
     ScanTotals totals;
 };
 
 // The progress, shown after each line from which the display may change,
 // as reading line by line shows it: the line's end and the lines read.
-void ShowProgress(Stage2& st, const Block& b, const Marks* m) {
+void ShowProgress(Stage2& st, const Block& b, const Marks& m) {
     if (b.utf16 && !st.progress.utf16) {
         st.progress.utf16 = true;
         st.next_update = NextUpdateAt(st.progress, b.position);
     }
-    const char* p = b.buffer.data();
     const std::uint64_t end_position = b.position + BytesIn(b);
     UnitCursor cursor;
     std::size_t from = b.begin;  // the lines before it are done
@@ -190,13 +190,11 @@ void ShowProgress(Stage2& st, const Block& b, const Marks* m) {
         // The first line that ends at or after next_update.
         std::size_t at = b.begin + static_cast<std::size_t>(st.next_update > b.position ? st.next_update - b.position - 1 : 0);
         at = std::max(at, from);
-        const void* lf = at < b.end ? std::memchr(p + at, '\n', b.end - at) : nullptr;
-        if (!lf) return;
-        const std::size_t line_end = static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1;
+        if (at >= b.end) return;
+        const std::size_t line_end = NextMark(m.lf.data(), at, b.end) + 1;
         const bool last_virtual = b.virtual_lf && line_end == b.end;
         const std::uint64_t position = b.position + (line_end - b.begin) - (last_virtual ? 1 : 0);
-        reads += m ? CountMarks(m->lf.data(), from, line_end)
-                   : static_cast<std::uint64_t>(std::count(p + from, p + line_end, '\n'));
+        reads += CountMarks(m.lf.data(), from, line_end);
         UpdateProgress(st.progress, st.display, FileOffsetAt(b, line_end - (last_virtual ? 1 : 0), cursor), reads,
                        st.now);
         st.next_update = NextUpdateAt(st.progress, position);
@@ -204,110 +202,124 @@ void ShowProgress(Stage2& st, const Block& b, const Marks* m) {
     }
 }
 
-// The reference: every line handed to the scanner whole, nothing known of
-// it in advance.
-void ScanLineByLine(Stage2& st, const Block& b) {
-    RunState& run = st.run;
-    const char* p = b.buffer.data();
-    UnitCursor cursor;
-    std::uint32_t line = 0;
-    for (std::size_t at = b.begin; at < b.end; ++line) {
-        const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(std::memchr(p + at, '\n', b.end - at)) - p);
-        run.export_line = st.totals.file_lines + 1 + line;
-        run.line_offset = line == 0 && b.continues_cut ? b.cut_offset : FileOffsetAt(b, at, cursor);
-        run.line_start = p + at;
-        run.line_end = p + end;
-        ProcessStream(run, std::string_view(p + at, end - at));
-        run.line_start = nullptr;
-        at = end + 1;
-    }
+// What stage 2 does with a block.
+enum class BlockPath {
+    Walk,    // no string starts in it: the structure is walked to its end
+    InFull,  // strings start on most of its lines, or an empty string is sought: every line is read in full
+    Replay,  // strings start on some lines: walked between them, the state rebuilt where one starts
+};
+
+BlockPath ChoosePath(const RunState& run, const Slot& slot) {
+    const Block& b = slot.block;
+    const Marks& m = slot.marks;
+    if (!run.query.matcher.empties.empty()) return BlockPath::InFull;
+    const std::uint64_t starts = CountMarks(m.match.data(), b.begin, b.end);
+    if (starts == 0) return BlockPath::Walk;
+    // Where strings start on most lines there is little to skip.
+    return starts >= slot.index.lines / 2 ? BlockPath::InFull : BlockPath::Replay;
+}
+
+// The last "<OCC>" entry before `to`, at or after `from`, or null.
+const TagEntry* LastOccurrenceTag(const TagEntry* from, const TagEntry* to) {
+    while (to != from)
+        if ((--to)->kind == TagKind::OccurrenceStart) return to;
+    return nullptr;
 }
 
 // The block's lines in order: the structure walked from tag to tag, and
-// where a string starts, the context rebuilt and the line scanned in full.
-// The whole state is brought to the block's end, so the next block starts
-// from it.
-void WalkBlock(Stage2& st, const Slot& slot) {
+// where a string starts, the state rebuilt and the line read in full. The
+// whole state is brought to the block's end, so the next block starts from
+// it.
+void Stage2Block(Stage2& st, const Slot& slot) {
     RunState& run = st.run;
     const Block& b = slot.block;
     const Marks& m = slot.marks;
-    LinePlace place;
-    place.export_line = st.totals.file_lines + 1;
-    Walk& walk = st.walk;
-    walk.s = run.scanner;
-    const TagEntry* e = slot.index.entries.data();
+    const BlockLines lines{b, m, slot.index.entries.data(), st.totals.file_lines + 1};
+    run.place.block = &b;
+    run.place.cursor = {};
+    const TagEntry* e = lines.entries;
+    const TagEntry* const sentinel = e + slot.index.count;
     std::size_t from = b.begin;  // the state is whole here
-    std::uint32_t from_line = 0;
-    OccurrenceMark occurrence;
-    // An empty string is in every data line, and where strings start on
-    // most lines there is little to skip: every line is scanned in full
-    // as it comes.
-    const bool every_line = !run.matcher.empties.empty() ||
-                            (slot.index.lines > 0 && CountMarks(m.match.data(), b.begin, b.end) >= slot.index.lines / 2);
-    if (every_line) {
-        for (std::uint32_t line = 0; from < b.end; ++line) {
-            const std::size_t end = NextMark(m.lf.data(), from, b.end);
-            ScanInFull(run, b, m, from, end, line, place);
-            from = end + 1;
+    std::uint64_t from_line = lines.export_line;
+    // Brings the whole state from `from` to the line start `to`: from the
+    // last occurrence that starts in between, else by reading every line.
+    // None of the lines holds a hit. A line walked is read again only from
+    // the occurrence's start on, where its context is needed.
+    auto rebuild = [&](std::size_t to) {
+        const std::uint64_t to_line = from_line + CountMarks(m.lf.data(), from, to);
+        const TagEntry* stop = std::lower_bound(e, sentinel, to, [](const TagEntry& x, std::size_t at) { return x.at < at; });
+        OccurrenceMark occurrence;
+        if (const TagEntry* last = to - from >= kWalkAtLeast ? LastOccurrenceTag(e, stop) : nullptr) {
+            // Walked on the state itself, which the occurrence's start sets
+            // anew; kept for reading from `from` where none started.
+            Structure& s = run.structure;
+            const int level = s.next_level, row = s.selected_row;
+            std::string& name = run.output.folded_data;
+            name = s.selected_level4;
+            WalkLines(s, b.buffer.data(), e, NextMark(m.lf.data(), last->at, b.end) + 1, occurrence);
+            if (!occurrence.set) {
+                s.next_level = level;
+                s.selected_row = row;
+                s.selected_level4 = name;
+            }
         }
-        return;
-    }
-    // The walk's state is brought up to the whole state only where it walks.
-    bool walk_behind = false;
-    // The lines after a hit are scanned in full as long as they are awaited.
+        if (occurrence.set) {
+            const std::size_t start = LastMark(m.lf.data(), from, occurrence.text);
+            const std::size_t line_start = start == occurrence.text ? from : start + 1;
+            StartOccurrence(run.structure, occurrence.row);
+            ClearContext(run.context);
+            const TagEntry* first = std::lower_bound(e, stop, line_start, [](const TagEntry& x, std::size_t at) { return x.at < at; });
+            ReadInFull(run, lines, first, line_start, to, from_line + CountMarks(m.lf.data(), from, line_start),
+                       occurrence.text);
+        } else {
+            ReadInFull(run, lines, e, from, to, from_line, from);
+        }
+        e = stop;
+        from = to;
+        from_line = to_line;
+    };
+    // The lines after a hit are read in full as long as they are awaited.
     auto lines_after = [&] {
         while (AwaitsLinesAfter(run) && from < b.end) {
-            const std::size_t end = NextMark(m.lf.data(), from, b.end);
-            ScanInFull(run, b, m, from, end, from_line, place);
-            from = end + 1;
+            const std::size_t end = NextMark(m.lf.data(), from, b.end) + 1;
+            e = ReadInFull(run, lines, e, from, end, from_line, from);
+            from = end;
             ++from_line;
         }
-        while (e->at < from) ++e;
-        walk_behind = true;
     };
-    lines_after();  // a hit near the end of the block before
-    for (;;) {
-        const std::size_t hit = NextMark(m.match.data(), from, b.end);
-        if (hit >= b.end) break;
-        const std::size_t lf_before = LastMark(m.lf.data(), from, hit);
-        const std::size_t at = lf_before == hit ? from : lf_before + 1;
-        const std::size_t end = NextMark(m.lf.data(), hit, b.end);
-        const std::uint32_t line = from_line + static_cast<std::uint32_t>(CountMarks(m.lf.data(), from, at));
-        if (at - from >= kWalkAtLeast) {
-            if (walk_behind) walk.s = run.scanner;
-            walk_behind = false;
-            e = WalkLines(walk, b, m, e, at, occurrence);
-        } else {
-            while (e->at < at) ++e;
+    switch (ChoosePath(run, slot)) {
+    case BlockPath::InFull:
+        ReadInFull(run, lines, e, b.begin, b.end, lines.export_line, b.begin);
+        return;
+    case BlockPath::Replay:
+        lines_after();  // a hit near the end of the block before
+        for (;;) {
+            const std::size_t hit = NextMark(m.match.data(), from, b.end);
+            if (hit >= b.end) break;
+            const std::size_t lf_before = LastMark(m.lf.data(), from, hit);
+            const std::size_t at = lf_before == hit ? from : lf_before + 1;
+            rebuild(at);
+            const std::size_t end = NextMark(m.lf.data(), at, b.end) + 1;
+            e = ReadInFull(run, lines, e, at, end, from_line, at);
+            from = end;
+            ++from_line;
+            lines_after();
         }
-        RebuildState(run, b, m, from, place.export_line + from_line, occurrence, at);
-        ScanInFull(run, b, m, at, end, line, place);
-        from = end + 1;
-        from_line = line + 1;
-        occurrence = {};
+        break;
+    case BlockPath::Walk:
         lines_after();
+        break;
     }
-    if (from < b.end) {
-        if (walk_behind) walk.s = run.scanner;
-        WalkLines(walk, b, m, e, b.end, occurrence);
-        RebuildState(run, b, m, from, place.export_line + from_line, occurrence, b.end);
-    }
+    if (from < b.end) rebuild(b.end);
 }
 
 // Stage 2 of one block.
 void FinishBlock(Stage2& st, const Slot& slot) {
     const Block& b = slot.block;
-    std::uint64_t lines;
-    if (st.line_by_line) {
-        ScanLineByLine(st, b);
-        lines = static_cast<std::uint64_t>(std::count(b.buffer.data() + b.begin, b.buffer.data() + b.end, '\n'));
-    } else {
-        WalkBlock(st, slot);
-        lines = slot.index.lines;
-    }
-    ShowProgress(st, b, st.line_by_line ? nullptr : &slot.marks);
-    st.totals.reads += lines;
-    if (!b.piece) st.totals.file_lines += lines;
+    Stage2Block(st, slot);
+    ShowProgress(st, b, slot.marks);
+    st.totals.reads += slot.index.lines;
+    if (!b.piece) st.totals.file_lines += slot.index.lines;
 }
 
 // Stops the threads of stage 1 and waits for them, however the scan ends.
@@ -328,31 +340,29 @@ struct Workers {
 
 ScanTotals ScanExport(RunState& run, ExportReader& reader, Progress& progress, Display& display, const Clock& now,
                       const ScanOptions& options) {
-    const int threads = options.line_by_line ? 1 : std::max(1, options.threads);
+    const int threads = std::max(1, options.threads);
     // A slot for each thread's block in stage 1, one for stage 2, and one
     // to spare so that no thread waits for the walk.
-    Stage1 s1(reader, run.matcher, !options.line_by_line, static_cast<std::size_t>(threads) + (threads > 1 ? 2 : 0));
-    Stage2 st{run, progress, display, now, options.line_by_line, {}, 0, {}};
+    Stage1 s1(reader, run.query.matcher, static_cast<std::size_t>(threads) + (threads > 1 ? 2 : 0), options.pause);
+    Stage2 st{run, progress, display, now, 0, {}};
     st.next_update = NextUpdateAt(progress, 0);
     Workers workers{s1, {}};
     for (int i = 1; i < threads; ++i) {
         try {
-            workers.threads.emplace_back([&s1, seed = options.delay_seed ? options.delay_seed + static_cast<std::uint64_t>(i) : 0] {
-                Delays delays = DelaysFrom(seed);
-                while (TakeBlock(s1, Waits{true, true}, delays)) {
+            workers.threads.emplace_back([&s1] {
+                while (TakeBlock(s1, Waits{true, true})) {
                 }
             });
         } catch (const std::system_error&) {
             break;  // the threads there are do the work
         }
     }
-    Delays delays = DelaysFrom(options.delay_seed);
     for (std::uint64_t number = 0;; ++number) {
-        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
+        if (run.output.stop || (options.cancel && options.cancel->load(std::memory_order_relaxed))) {
             st.totals.interrupted = true;
             break;
         }
-        Slot& slot = AwaitBlock(s1, number, delays);
+        Slot& slot = AwaitBlock(s1, number);
         if (slot.failed) throw std::bad_alloc();
         if (!slot.has_block) break;
         FinishBlock(st, slot);

@@ -1,13 +1,11 @@
 // The limits of --in and --not-in: parsed once, tested at each hit.
 #include "search_limits.h"
 
-#include "matcher.h"
+#include "bytes.h"
 
 namespace {
 
-const std::string& ValueOf(const ScanContext& c, std::size_t field) {
-    return field < kShownContextFields ? c.*kContextFields[field].value : c.current_trigger;
-}
+const std::string& ValueOf(const ScanContext& c, std::size_t field) { return c.*kContextFields[field].value; }
 
 bool AnyMatches(const FieldLimit& limit, const ScanContext& c) {
     const std::string& value = ValueOf(c, limit.field);
@@ -19,9 +17,7 @@ bool AnyMatches(const FieldLimit& limit, const ScanContext& c) {
 
 }  // namespace
 
-std::string_view LimitFieldName(std::size_t field) {
-    return field < kShownContextFields ? kContextFields[field].key : std::string_view("element");
-}
+std::string_view LimitFieldName(std::size_t field) { return kContextFields[field].key; }
 
 std::string LimitFieldNames() {
     std::string names;

@@ -10,9 +10,9 @@
 
 #include "context.h"
 
-// The fields a limit may name: the context's, as JSON names them, then
-// "element" (the element's name).
-inline constexpr std::size_t kLimitFields = kShownContextFields + 1;
+// The fields a limit may name: those a log line shows, by their JSON keys
+// ("element" for the element's name).
+inline constexpr std::size_t kLimitFields = kShownContextFields;
 std::string_view LimitFieldName(std::size_t field);
 // The names, as a message lists them: "library, form, ..., element".
 std::string LimitFieldNames();

@@ -1,5 +1,5 @@
 // One complete search: builds the strings, names and opens the log, has the
-// pipeline read the export, and writes the ending and the summary.
+// pipeline read the export, and ends the log and the sinks.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,10 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "match_log.h"
+#include "search_run.h"
+
+#include "around.h"
+#include "log_writer.h"
 #include "paths.h"
-#include "pipeline.h"
-#include "search.h"
+#include "run_state.h"
 
 namespace {
 
@@ -90,86 +92,66 @@ std::string LogFileName(std::string_view srchfilename) {
     return log;
 }
 
-bool ListEverything(Display& display, RunState& run, const std::string& outputfilename,
-                    std::string_view end_message, std::string_view box_reason, bool close_file) {
-    // The list holds the strings newest first; the summary lists them as typed.
-    std::vector<const SearchString*> strings;
-    for (const SearchString* s = run.next_srch_string; s; s = s->next_string) strings.push_back(s);
-    std::string summary;
-    for (auto it = strings.rbegin(); it != strings.rend(); ++it) {
-        summary.append(Quoted(std::string_view((*it)->allocated_string, (*it)->string_length - 1)));
-        summary.append(" found ");
-        summary.append(std::to_string((*it)->matching_lines));
-        summary.append(" times\n");
-    }
-    AddMsgToOutputFile(run.output_file, end_message);
-    AddMsgToOutputFile(run.output_file, "Result Summary:\n");
-    AddMsgToOutputFile(run.output_file, summary);
-    bool complete = CloseLog(run.output_file, close_file);
-
-    std::string text(box_reason);
-    text.append(summary);
-    if (complete)
-        text.append("\n\nSee full results in output file " + Quoted(outputfilename) + "\n");
-    else
-        text.append("\n\nWriting to output file " + Quoted(outputfilename) +
-                    " failed: the log is incomplete.\n");
-    display.ShowMessageBox(text, "Result Summary");
-    return complete;
-}
-
 namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// The strings with their counts, in the order given.
 std::vector<StringCount> Counts(const RunState& run) {
     std::vector<StringCount> counts;
-    for (const SearchString* s = run.next_srch_string; s; s = s->next_string)
-        counts.push_back({std::string(s->allocated_string, static_cast<std::size_t>(s->string_length - 1)),
-                          s->matching_lines});
-    std::reverse(counts.begin(), counts.end());
+    for (const SearchString& s : run.output.strings) counts.push_back({s.allocated_string, s.matching_lines});
     return counts;
 }
 
-// Ends a run that was stopped before the end of the export: the log ends
-// with a line that says where, the summary is left out (its counts would
-// stand for part of the export).
-RunResult Interrupted(Display& display, const RunInputs& in, RunState& run, RunResult& result,
-                      const std::string& logfilename, bool close_log, const Clock& now) {
-    const std::string end_message = "\nSearch of file " + Quoted(in.srchfilename) + " interrupted after " +
-                                    std::to_string(result.lines) + " lines at " + AscTime(now());
-    AddMsgToOutputFile(run.output_file, end_message);
-    result.log_complete = CloseLog(run.output_file, close_log);
-    result.outcome = RunOutcome::Interrupted;
+// The run's sinks: the log writer, begun once the log is open, and the
+// caller's, begun before anything can fail.
+struct Sinks {
+    LogWriter* log_writer = nullptr;
+    HitSink* caller = nullptr;
+    bool caller_begun = false;
+    LogWriter* log = nullptr;  // the log writer once begun, until it is finished
+};
+
+// Ends the run: the sinks told how it went, the log closed and the summary
+// shown, after `box_reason` when the search did not end normally.
+void ListEverything(Display& display, RunState& run, Sinks& sinks, RunResult& result, bool close_log,
+                    std::string_view box_reason) {
     result.counts = Counts(run);
     for (const StringCount& c : result.counts) result.found = result.found || c.count > 0;
-    std::string text = end_message.substr(1);
+    LogStream& log = *sinks.log->log;
+    sinks.log->Finish(result);
+    sinks.log = nullptr;
+    result.log_complete = CloseLog(log, close_log);
+    const std::string quoted = Quoted(result.logfilename);
+    if (result.outcome == RunOutcome::Interrupted) {
+        std::string text = result.end_message.substr(1);
+        if (result.log_complete)
+            text.append("The hits found before are in output file " + quoted + "\n");
+        else
+            text.append("Writing to output file " + quoted + " failed: the log is incomplete.\n");
+        display.ShowMessageBox(text, "Search Interrupted");
+        return;
+    }
+    std::string text(box_reason);
+    text.append(SummaryText(result.counts));
     if (result.log_complete)
-        text.append("The hits found before are in output file " + Quoted(logfilename) + "\n");
+        text.append("\n\nSee full results in output file " + quoted + "\n");
     else
-        text.append("Writing to output file " + Quoted(logfilename) + " failed: the log is incomplete.\n");
-    display.ShowMessageBox(text, "Search Interrupted");
-    return result;
+        text.append("\n\nWriting to output file " + quoted + " failed: the log is incomplete.\n");
+    display.ShowMessageBox(text, "Result Summary");
 }
 
 // The body of a run; Quelvar adds the out-of-memory guard around it.
-RunResult Search(Display& display, const RunInputs& in, RunState& run) {
-    RunResult result;
-    const Clock now = in.clock ? in.clock : Clock([] { return std::time(nullptr); });
-
-    run.sink = in.sink;
-    if (!in.limits.Empty()) run.limits = &in.limits;
-    if (in.sink && (in.lines_before > 0 || in.lines_after > 0)) {
-        StartAround(run.around_lines, in.lines_before, in.lines_after);
-        run.around = &run.around_lines;
-    }
-    if (!(in.strings ? BuildSrchStrings(run, *in.strings, in.word)
-                     : BuildSrchStrings(run, in.srch_string, in.word))) {
-        display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
-                               "Out of Memory Error");
-        result.outcome = RunOutcome::OutOfMemory;
-        return result;
+void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunState& run, LogStream& log,
+            Sinks& sinks, RunResult& result) {
+    const Clock now = seams.clock ? seams.clock : Clock([] { return std::time(nullptr); });
+    Query& q = run.query;
+    q.strings = in.strings ? *in.strings : BuildSrchStrings(in.srch_string);
+    for (const std::string& text : q.strings) run.output.strings.push_back({text, 0});
+    BuildMatcher(q.matcher, q.strings, in.word);
+    if (!in.limits.Empty()) q.limits = &in.limits;
+    if (in.lines_before > 0 || in.lines_after > 0) {
+        StartAround(run.around, in.lines_before, in.lines_after);
+        run.around_sought = true;
     }
 
     // The log is named after the export unless the caller names it, and never
@@ -184,61 +166,48 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         if (SameFile(logfilename, in.srchfilename)) logfilename = in.srchfilename + ".log";
     }
 
-    std::time_t starttime = now();
-    std::string start_text = AscTime(starttime);
+    const std::time_t starttime = now();
+    const std::string start_text = AscTime(starttime);
+    const SearchStart start{in.srchfilename, q.strings, q.limits, in.word, true, {}, start_text};
+    if (sinks.caller) sinks.caller->Begin(start);
+    sinks.caller_begun = true;
 
     if (in.log_stream) {
-        run.output_file.file = in.log_stream;
+        log.file = in.log_stream;
     } else if (SameFile(logfilename, in.srchfilename)) {
         result.log_error = "it is the export";
     } else if (IsDirectory(logfilename)) {
         result.log_error = std::make_error_code(std::errc::is_a_directory).message();
     } else {
-        // From here the log belongs to run.output_file, which closes it.
+        // From here the log belongs to `log`, which closes it.
         errno = 0;
-        run.output_file.file = OpenFile(logfilename, "wb");
-        if (!run.output_file.file)
+        log.file = OpenFile(logfilename, "wb");
+        if (!log.file)
             result.log_error = errno ? std::error_code(errno, std::generic_category()).message() : "unknown reason";
     }
-    if (!run.output_file.file) {
-        display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) +
-                                   ".  Search aborted at " + start_text + "\n",
+    if (!log.file) {
+        display.ShowMessageBox("Unable to open output file " + Quoted(logfilename) + ".  Search aborted at " +
+                                   start_text + "\n",
                                "Unable to Open Logfile");
         result.outcome = RunOutcome::LogNotOpened;
         result.counts = Counts(run);
-        return result;
+        return;
     }
-    bool close_log = !in.log_stream;
-    const bool one_thread = in.single_thread || in.hooks.line_by_line;
-    if (!one_thread) StartBackgroundWrites(run.output_file);
+    const bool close_log = !in.log_stream;
+    const bool one_thread = in.single_thread;
+    if (!one_thread) StartBackgroundWrites(log);
+    sinks.log = sinks.log_writer;
+    sinks.log->Begin(start);
 
-    AddMsgToOutputFile(run.output_file,
-                       "Starting search of file " + Quoted(in.srchfilename) + " on " + start_text);
-    AddMsgToOutputFile(run.output_file, "looking for:\n");
-    if (in.strings) {
-        for (const std::string& text : *in.strings) AddMsgToOutputFile(run.output_file, text + "\n");
-    } else {
-        AddMsgToOutputFile(run.output_file, in.srch_string);
-    }
-    AddMsgToOutputFile(run.output_file, "\n");
-    if (run.limits) {  // where the hits were looked for, and an empty line
-        AddMsgToOutputFile(run.output_file, DescribeLimits(*run.limits));
-        AddMsgToOutputFile(run.output_file, "\n");
-    }
-
-    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename)
-                     ? nullptr
-                     : OpenFile(in.srchfilename, "rb"),
+    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
                  [](std::FILE* f) { return f ? std::fclose(f) : 0; });
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {
-        std::string end_message = "Unable to open search file " + Quoted(in.srchfilename) +
-                                  ".  Search aborted at " + AscTime(now()) + "\n";
-        result.log_complete =
-            ListEverything(display, run, logfilename, end_message, end_message, close_log);
-        result.counts = Counts(run);
         result.outcome = RunOutcome::ExportNotOpened;
-        return result;
+        result.end_message =
+            "Unable to open search file " + Quoted(in.srchfilename) + ".  Search aborted at " + AscTime(now()) + "\n";
+        ListEverything(display, run, sinks, result, close_log, result.end_message);
+        return;
     }
 
     std::optional<std::uint64_t> known_size = in.export_size;
@@ -246,62 +215,77 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     Progress progress;
     StartProgress(progress, display, known_size, starttime);
     ExportReader reader;
-    StartExportReader(reader, export_file, in.read_block);
+    StartExportReader(reader, export_file, seams.read_block);
     ScanOptions options;
-    options.line_by_line = in.hooks.line_by_line;
-    options.threads = one_thread ? 1 : in.threads > 0 ? in.threads : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
-    options.delay_seed = in.hooks.delay_seed;
+    options.threads = one_thread ? 1
+                      : in.threads > 0
+                          ? in.threads
+                          : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    options.pause = seams.pause;
     options.cancel = in.cancel;
     const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
     fptr.reset();
     result.lines = totals.file_lines;
+    result.reads = totals.reads;
     result.lone_cr = reader.lone_cr;
-    const std::uint64_t line_number = totals.reads;
 
-    if (totals.interrupted) return Interrupted(display, in, run, result, logfilename, close_log, now);
-
-    std::string end_message;
     std::string box_reason;
-    if (reader.read_error) {
-        end_message = "\nSearch of file " + Quoted(in.srchfilename) + " stopped by a read error after " +
-                      std::to_string(line_number) + " lines at " + AscTime(now());
-        box_reason = end_message.substr(1) + "\n";
+    if (totals.interrupted) {
+        // The log ends with a line that says where; the summary is left out
+        // (its counts would stand for part of the export).
+        result.outcome = RunOutcome::Interrupted;
+        result.end_message = "\nSearch of file " + Quoted(in.srchfilename) + " interrupted after " +
+                             std::to_string(result.lines) + " lines at " + AscTime(now());
+    } else if (reader.read_error) {
         result.outcome = RunOutcome::ReadError;
+        result.end_message = "\nSearch of file " + Quoted(in.srchfilename) + " stopped by a read error after " +
+                             std::to_string(totals.reads) + " lines at " + AscTime(now());
+        box_reason = result.end_message.substr(1) + "\n";
     } else {
-        end_message = "\nEnding search of file " + Quoted(in.srchfilename) + " at " + AscTime(now());
+        result.end_message = "\nEnding search of file " + Quoted(in.srchfilename) + " at " + AscTime(now());
     }
-    result.counts = Counts(run);
-    for (const StringCount& c : result.counts) result.found = result.found || c.count > 0;
-    result.log_complete =
-        ListEverything(display, run, logfilename, end_message, box_reason, close_log);
-    return result;
+    ListEverything(display, run, sinks, result, close_log, box_reason);
 }
 
 }  // namespace
 
-RunResult Quelvar(Display& display, const RunInputs& inputs) {
+RunResult Quelvar(Display& display, const RunInputs& inputs, const RunSeams& seams) {
     RunState run;
+    LogStream log;
+    LogWriter log_writer(&log);
+    Sinks sinks{&log_writer, inputs.sink};
     RunResult result;
     try {
-        result = Search(display, inputs, run);
+        run.output.sinks.push_back(&log_writer);
+        if (inputs.sink) run.output.sinks.push_back(inputs.sink);
+        Search(display, inputs, seams, run, log, sinks, result);
     } catch (const std::bad_alloc&) {
         // Beyond the strings, only message texts and buffers are allocated;
         // running out there still ends the run with the out-of-memory box.
-        CloseLog(run.output_file, !inputs.log_stream);
-        result = RunResult{};
+        CloseLog(log, !inputs.log_stream);
+        RunResult failed;  // swapped, so what the run had allocated goes with it
+        std::swap(result, failed);
         result.outcome = RunOutcome::OutOfMemory;
+        sinks.log = nullptr;
         display.ShowMessageBox("Unable to initiate the search process due to lack of memory.",
                                "Out of Memory Error");
-    }
-    DeAllocateEverything(run);
-    // A run that could not build its strings still lists every one, with 0.
-    if (result.outcome == RunOutcome::OutOfMemory && inputs.strings) {
-        try {
-            for (const std::string& text : *inputs.strings)
-                result.counts.push_back({text, 0});
-        } catch (const std::bad_alloc&) {
-            result.counts.clear();
+        // A run that could not build its strings still lists every one, with 0.
+        if (inputs.strings) {
+            try {
+                for (const std::string& text : *inputs.strings) result.counts.push_back({text, 0});
+            } catch (const std::bad_alloc&) {
+                result.counts.clear();
+            }
         }
+    }
+    if (sinks.caller) {
+        if (!sinks.caller_begun) {
+            const std::vector<std::string> none;
+            const SearchStart start{inputs.srchfilename, inputs.strings ? *inputs.strings : none,
+                                    inputs.limits.Empty() ? nullptr : &inputs.limits, inputs.word, true, {}, {}};
+            sinks.caller->Begin(start);
+        }
+        sinks.caller->Finish(result);
     }
     return result;
 }

@@ -1,7 +1,7 @@
-// Where the scanner reports each matching data line: the log writer is one
-// sink, the JSON writer and the page others. The search itself never prints.
-// A sink is told when an export's search begins and how it finished, also
-// for an export that is never searched.
+// Where the search reports each matching data line: the log writer is one
+// sink, the JSON writer, the page and the printer others. The search itself
+// never prints. The run begins and finishes its sinks; a front end does so
+// itself only for an export it never searches.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "outcome.h"
+
 struct Limits;
-struct RunResult;
 struct ScanContext;
-struct SearchString;
 
 // What a sink is told before an export's first hit.
 struct SearchStart {
@@ -22,6 +22,7 @@ struct SearchStart {
     bool word = false;                        // strings count as whole words only
     bool searched = true;                     // false: failed or skipped before its search
     std::string_view failure;                 // why it failed before its search
+    std::string_view started;                 // when the search began, as the log says it
 };
 
 // Everything known about one matching data line. Views are valid only during
@@ -30,8 +31,9 @@ struct Hit {
     const ScanContext& context;   // the fields set, element name included
     std::int64_t element_line;    // the line's number within its element
     std::string_view data;        // upper-cased, as the log shows it
-    // The strings the line holds, in the order they were given.
-    const std::vector<const SearchString*>& strings;
+    // The strings the line holds, by their places in SearchStart::strings,
+    // in that order.
+    const std::vector<std::uint32_t>& strings;
     std::uint64_t export_line;    // 1-based line number in the export
     std::uint64_t byte_offset;    // where the line starts in the export file
     std::size_t data_at = 0;      // where the data starts in the export's line (bytes), when known
@@ -60,15 +62,20 @@ inline bool Shows(const NearLine& line, int before, int after) {
     return line.before == 0 ? shown_after : line.before <= before && !shown_after;
 }
 
+// A sink's calls, in order: Begin once; OnHit for each hit and OnNearLine
+// for the lines around hits, in the order of the export; Finish once,
+// whatever the outcome.
 struct HitSink {
     virtual ~HitSink() = default;
     virtual void Begin(const SearchStart&) {}
-    virtual void OnHit(const Hit& hit) = 0;
+    // False asks the run to stop (its reader went away): it ends as an
+    // interrupted one, where it would look at an interrupt.
+    virtual bool OnHit(const Hit& hit) = 0;
     virtual void OnNearLine(const NearLine&) {}
     virtual void Finish(const RunResult&) {}
 };
 
-// Hands each hit to two sinks in turn (the JSON records and the page).
+// Hands each call to two sinks in turn (the JSON records and the page).
 struct TeeSink final : HitSink {
     HitSink* first;
     HitSink* second;
@@ -77,9 +84,9 @@ struct TeeSink final : HitSink {
         first->Begin(start);
         second->Begin(start);
     }
-    void OnHit(const Hit& hit) override {
-        first->OnHit(hit);
-        second->OnHit(hit);
+    bool OnHit(const Hit& hit) override {
+        const bool a = first->OnHit(hit);
+        return second->OnHit(hit) && a;
     }
     void OnNearLine(const NearLine& line) override {
         first->OnNearLine(line);

@@ -66,9 +66,19 @@ namespace {
     }
 }
 
-// Whether the n bytes at a and b are the same, in words: a start tag's
-// prefix and name against its end tag's.
-[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+// Whether the end tag `end` (its "<" at `at`) ends the element that `start`,
+// the entry before it on its line, opens: the next "<" after the start
+// tag's ">" (`lt_before` being the "<" before it), with the prefix and the
+// name just as the start tag has them.
+[[gnu::always_inline]] inline bool Pairs(const char* p, const TagEntry& start, std::size_t at, const TagEntry& end,
+                                         std::size_t lt_before) {
+    if (start.kind != TagKind::ElementStart || start.row != end.row || start.close == kNoClose || at < start.close ||
+        lt_before > start.close || p[start.close - 1] == '/')
+        return false;
+    const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
+    if (end.name_end - at - 2 != n) return false;
+    const char* a = p + start.at + 1;
+    const char* b = p + at + 2;
     if (n >= 8) {
         for (std::size_t j = 0; j + 8 < n; j += 8)
             if (Load8(a + j) != Load8(b + j)) return false;
@@ -77,20 +87,6 @@ namespace {
     for (std::size_t j = 0; j < n; ++j)
         if (a[j] != b[j]) return false;
     return true;
-}
-
-// Whether the "<" at `at` is the end tag of the element `start` opens: the
-// next "<" after the start tag's ">" (`last_lt` being the "<" before this
-// one), on the same line, with the prefix and name just as the start tag
-// has them. The two then become one entry. (An end tag that differs in
-// case, or comes after another "<", keeps an entry of its own.)
-[[gnu::always_inline]] inline bool EndsOnItsLine(const char* p, std::size_t at, std::size_t end, const TagEntry& start,
-                                                 std::size_t last_lt, bool line_ended) {
-    if (start.kind != TagKind::ElementStart || start.close == kNoClose || at < start.close || last_lt > start.close ||
-        line_ended || p[start.close - 1] == '/')
-        return false;
-    const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
-    return at + 3 + n <= end && p[at + 2 + n] == '>' && SameBytes(p + start.at + 1, p + at + 2, n);
 }
 
 // Whether a line feed stands in [from, to): mostly both in one word.
@@ -123,20 +119,20 @@ template <class Unused = void>
             const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
             const std::size_t at = (w << 6) + bit;
             const bool line_ended = out != first && LineFeedBetween(m, previous, at);
+            std::size_t lt_before = last_lt;
             if (zero >> bit & 1) {
                 out->kind = TagKind::Zero;
             } else {
-                const std::size_t lt = last_lt;
                 last_lt = at;
-                if (p[at + 1] == '/' && out != first && EndsOnItsLine(p, at, end, out[-1], lt, line_ended)) {
-                    out[-1].kind = TagKind::ElementLine;
-                    out[-1].end_tag = static_cast<std::uint32_t>(at);
-                    continue;
-                }
                 out->close = kNoClose;
                 if (!Classify(p + at, end - at, p, *out)) continue;
             }
-            if (line_ended) out[-1].last_in_line = true;
+            out->paired = false;
+            if (line_ended) {
+                out[-1].last_in_line = true;
+            } else if (out->kind == TagKind::ElementEnd && out != first && Pairs(p, out[-1], at, *out, lt_before)) {
+                out[-1].paired = true;
+            }
             out->at = static_cast<std::uint32_t>(at);
             out->last_in_line = false;
             previous = at;
@@ -146,6 +142,7 @@ template <class Unused = void>
     }
     if (out != first) out[-1].last_in_line = true;  // every line ends within the block
     index.lines = lines;
+    index.count = static_cast<std::size_t>(out - first);
     TagEntry& sentinel = *out;
     sentinel = TagEntry{};
     sentinel.at = static_cast<std::uint32_t>(end);

@@ -16,7 +16,6 @@ enum class TagKind : std::uint8_t {
     OccurrenceStart,  // "<OCC>"
     OccurrenceEnd,    // "</OCC>"
     ElementStart,     // a table's element prefix; `row`, its name's end and the ">" after it
-    ElementLine,      // the same, its end tag the next "<" of the line, byte for byte: one entry for both
     ElementEnd,       // "</" and a table's element prefix; `row`, and the ">" its name runs to
     Zero,             // a zero byte: the scanner's line ends there
     End,              // the sentinel after the block's lines
@@ -24,26 +23,23 @@ enum class TagKind : std::uint8_t {
 
 inline constexpr std::uint32_t kNoClose = ~std::uint32_t{0};
 
-// The length of the end tag of the element whose start tag `e` is: "</",
-// the prefix and name as the start tag has them, ">".
-inline std::uint32_t EndTagLength(const struct TagEntry& e);
-
 struct TagEntry {
     std::uint32_t at;        // the "<" (or zero byte): an offset in the block's buffer; the sentinel's is the block's end
-    std::uint32_t name_end;  // ElementStart, ElementLine: where the name ends; ElementEnd: its ">"
-    std::uint32_t close;     // ElementStart, ElementLine: the ">" that ends the tag, kNoClose when the line has none
-    std::uint32_t end_tag;   // ElementLine: the "<" of its end tag
+    std::uint32_t name_end;  // ElementStart: where the name ends; ElementEnd: its ">"
+    std::uint32_t close;     // ElementStart: the ">" that ends the tag, kNoClose when the line has none
     TagKind kind;
     std::int8_t row;         // TableStart, Element*: the table
     bool last_in_line;       // no entry follows it on its line
+    // ElementStart: the next entry is its end tag, the line's next "<" after
+    // the start tag, byte for byte as the start tag names it.
+    bool paired;
 };
-
-inline std::uint32_t EndTagLength(const TagEntry& e) { return 2 + (e.name_end - e.at - 1) + 1; }
 
 struct TagIndex {
     // In the order of the text, then the sentinel; the room beyond it is
     // kept for the next block.
     std::vector<TagEntry> entries;
+    std::size_t count = 0;    // the entries before the sentinel
     std::uint32_t lines = 0;  // the block's lines (line feeds)
 };
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "matcher.h"
+#include "bytes.h"
 
 struct TableRow {
     std::string_view level1;        // the table's tag
@@ -34,41 +34,20 @@ inline constexpr std::array<TableRow, 11> kTables = {{
 }};
 
 // The order in which a line outside a table is tried for the tables' tags:
-// UFORMAT before UFORM, whose tag is a prefix of the UFORMAT one.
+// UFORMAT before UFORM, whose tag is a prefix of the UFORMAT one. Where
+// "<TABLE XMLNS:UFORMAT" stands, the UFORM tag stands too, and loses to it.
 inline constexpr std::array<int, 11> kRowOrder = {0, 10, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 // The place of each row in that order.
-inline constexpr std::array<int, 11> kRowRank = {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1};
+inline constexpr std::array<int, 11> kRowRank = [] {
+    std::array<int, 11> rank{};
+    for (int i = 0; i < 11; ++i) rank[static_cast<std::size_t>(kRowOrder[static_cast<std::size_t>(i)])] = i;
+    return rank;
+}();
 
 inline constexpr std::string_view end_level1 = "</TABLE>";
 inline constexpr std::string_view level2 = "<OCC>";
 inline constexpr std::string_view end_level2 = "</OCC>";
 inline constexpr std::string_view kTableStart = "<TABLE XMLNS:";  // what every table's tag starts with
-
-// Whether the text at p is `upper` with letters compared as upper case,
-// eight or four bytes at a time. The caller knows upper.size() bytes are
-// readable there (they may run past the line: a line end never matches).
-[[gnu::always_inline]] inline bool SameFolded(const char* p, std::string_view upper) {
-    const std::size_t n = upper.size();
-    if (n < 8) {
-        if (n >= 4) {  // the first four bytes and the last four, which may overlap
-            std::uint32_t a, b, c, d;
-            std::memcpy(&a, p, 4);
-            std::memcpy(&b, upper.data(), 4);
-            std::memcpy(&c, p + n - 4, 4);
-            std::memcpy(&d, upper.data() + n - 4, 4);
-            return (a == b || FoldBytes(a) == b) && (c == d || FoldBytes(c) == d);  // tags mostly stand as written
-        }
-        std::size_t j = 0;
-        while (j < n && Fold(p[j]) == static_cast<unsigned char>(upper[j])) ++j;
-        return j == n;
-    }
-    for (std::size_t j = 0; j + 8 < n; j += 8) {
-        const std::uint64_t x = Load8(p + j), u = Load8(upper.data() + j);
-        if (x != u && FoldWord(x) != u) return false;
-    }
-    const std::uint64_t x = Load8(p + n - 8), u = Load8(upper.data() + n - 8);
-    return x == u || FoldWord(x) == u;
-}
 
 // Whether `tag` stands at p, which has `room` bytes.
 [[gnu::always_inline]] inline bool TagAt(const char* p, std::size_t room, std::string_view tag) {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "search.h"
+#include "search_run.h"
 
 namespace testutil {
 

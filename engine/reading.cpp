@@ -1,0 +1,111 @@
+// The two visitors of the levels' machine: the context kept and the data
+// tested, or the structure alone.
+#include "reading.h"
+
+#include "match_log.h"
+
+namespace {
+
+struct ContextVisitor {
+    static constexpr bool kContext = true;
+    RunState& run;
+    const std::uint64_t* starts;  // where strings start in the block
+    const char* base;
+
+    void Occurrence(std::size_t) { ClearContext(run.context); }
+    void Opened(std::string_view name) {
+        std::string& trigger = run.context.current_trigger;
+        trigger.resize(name.size());
+        FoldInto(trigger.data(), name);
+        run.context.trigger_line = 0;
+    }
+    void Data(std::string_view text) {
+        ++run.context.trigger_line;
+        ProcessMatches(run, text, run.context.trigger_line, starts, base);
+    }
+    void Closed(std::string_view text, bool names_context, int field) {
+        ++run.context.trigger_line;
+        if (!names_context) {
+            ProcessMatches(run, text, run.context.trigger_line, starts, base);
+        } else if (field >= 0) {  // stored, never searched
+            std::string& value = run.context.*kContextFields[static_cast<std::size_t>(field)].value;
+            value.resize(text.size());
+            FoldInto(value.data(), text);
+        }
+    }
+};
+
+struct StructureVisitor {
+    static constexpr bool kContext = false;
+    const Structure& s;
+    OccurrenceMark& occurrence;
+
+    void Occurrence(std::size_t text) { occurrence = {true, text, s.selected_row}; }
+    void Opened(std::string_view) {}
+    void Data(std::string_view) {}
+    void Closed(std::string_view, bool, int) {}
+};
+
+// The entries of the line that starts with `e`: up to its first zero byte,
+// where the line is cut.
+LineTags TagsOf(const char* base, const TagEntry* e, std::size_t cut) {
+    LineTags l{base, e, e, cut, cut};
+    if (e->kind == TagKind::End) return l;
+    for (;; ++l.last) {
+        if (l.last->kind == TagKind::Zero) {
+            l.cut = l.end = l.last->at;
+            break;
+        }
+        if (l.last->last_in_line) {
+            ++l.last;
+            break;
+        }
+    }
+    return l;
+}
+
+// Past the entries of the line that starts with `e`.
+const TagEntry* NextLine(const TagEntry* e) {
+    if (e->kind == TagKind::End) return e;
+    while (!e->last_in_line) ++e;
+    return e + 1;
+}
+
+}  // namespace
+
+const TagEntry* ReadInFull(RunState& run, const BlockLines& lines, const TagEntry* e, std::size_t from,
+                           std::size_t to, std::uint64_t export_line, std::size_t first_pos) {
+    const Block& b = lines.block;
+    const char* base = b.buffer.data();
+    ContextVisitor v{run, lines.marks.match.data(), base};
+    LinePlace& place = run.place;
+    for (std::size_t at = from, pos = first_pos; at < to; pos = at, ++export_line) {
+        const std::size_t lf = NextMark(lines.marks.lf.data(), at, b.end);
+        LineTags l = e->at < lf ? TagsOf(base, e, lf) : LineTags{base, e, e, lf, lf};
+        while (l.end > at && IsBlank(base[l.end - 1])) --l.end;
+        if (e->at < lf) e = NextLine(e);
+        place.export_line = export_line;
+        place.at = at;
+        place.end = lf;
+        place.first_of_block = at == b.begin;
+        if (l.first == l.last) {  // no tag: one more line of data inside an element, else nothing
+            if (run.structure.next_level == 4 && pos < l.end) v.Data(std::string_view(base + pos, l.end - pos));
+        } else {
+            ReadLine(run.structure, l, pos, v);
+        }
+        at = lf + 1;
+    }
+    return e;
+}
+
+const TagEntry* WalkLines(Structure& s, const char* base, const TagEntry* e, std::size_t stop,
+                          OccurrenceMark& occurrence) {
+    StructureVisitor v{s, occurrence};
+    constexpr std::size_t kNoCut = ~std::size_t{0};  // a line without a zero byte: its tags end before its line feed
+    while (e->at < stop) {
+        const LineTags l = TagsOf(base, e, kNoCut);
+        ReadLine(s, l, e->at, v);
+        e = NextLine(e);
+    }
+    return e;
+}
