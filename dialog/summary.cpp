@@ -38,7 +38,7 @@ bool AskWithTaskDialog(HWND owner, const std::wstring& text, const std::wstring&
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = owner;
-    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW | TDF_SIZE_TO_CONTENT;
     config.pszWindowTitle = kCaption;
     config.pszContent = text.c_str();
     config.pszFooter = footer.c_str();
@@ -135,7 +135,8 @@ void ShowSummary(HWND owner, const std::wstring& text, const WrittenPage& page) 
     std::wstring body = text;
     while (!body.empty() && body.back() == L'\n') body.pop_back();
     const bool has_page = !page.path.empty();
-    const std::wstring footer = has_page ? L"The hits, grouped where they stand, are on the page '" + page.path + L"'."
+    // The path on a line of its own, so that it is not broken in two.
+    const std::wstring footer = has_page ? L"The hits, grouped where they stand, are on the page\n'" + page.path + L"'."
                                          : L"The page of hits could not be written: " + page.error;
     for (;;) {
         Choice choice = Choice::Close;

@@ -223,7 +223,7 @@ TEST_F(DialogTest, OkSearchesAndReturnInTheSummaryOpensThePage) {
                                 Wide(dir) + L"\\EXPORT.log'",
                             0),
               0u);
-    EXPECT_NE(summary.find(L"are on the page '" + page + L"'"), std::wstring::npos);
+    EXPECT_NE(summary.find(L"are on the page\n'" + page + L"'"), std::wstring::npos);
     Key(process.dwThreadId, VK_RETURN);  // Show hits is the default
     EXPECT_EQ(ExitCode(), 1u);
     EXPECT_EQ(Opened(), dir + "\\EXPORT.html\r\n");
@@ -331,7 +331,7 @@ TEST_F(DialogTest, WithoutATaskDialogAMessageBoxOffersTheSame) {
     EXPECT_EQ(Text(GetDlgItem(box, IDYES)), "&Show hits");
     EXPECT_EQ(Text(GetDlgItem(box, IDNO)), "Open &log");
     EXPECT_EQ(Text(GetDlgItem(box, IDCANCEL)), "Close");
-    EXPECT_NE(Text(GetDlgItem(box, 0xFFFF)).find("are on the page '" + dir + "\\EXPORT.html'"), std::string::npos);
+    EXPECT_NE(Text(GetDlgItem(box, 0xFFFF)).find("are on the page\n'" + dir + "\\EXPORT.html'"), std::string::npos);
     PostMessageA(box, WM_COMMAND, IDNO, 0);
     EXPECT_EQ(ExitCode(), 1u);
     EXPECT_EQ(Opened(), dir + "\\EXPORT.log\r\n");
