@@ -4,11 +4,20 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#undef near  // an empty word in windows.h; the page has a member of that name
 
+#include <filesystem>
+#include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "../engine/html_writer.h"
+#include "../engine/paths.h"
 #include "../engine/search_run.h"
+#include "page.h"
 #include "resource.h"
+#include "summary.h"
 
 namespace {
 
@@ -45,9 +54,11 @@ struct DialogState {
 
 // The search run shows itself on the dialog. The dialog takes no input while
 // a search runs, but repaints at each update and lets Windows see its queue
-// looked at, so it is never taken for hung.
+// looked at, so it is never taken for hung. The result summary waits until
+// the run is over: a completed search shows it with the page of hits.
 struct DialogDisplay final : Display {
     HWND dialog;
+    std::optional<std::string> summary;
     explicit DialogDisplay(HWND h) : dialog(h) {}
 
     void KeepAlive() {
@@ -69,9 +80,44 @@ struct DialogDisplay final : Display {
         SetDlgItemTextA(dialog, TIME_LEFT, std::string(text).c_str());
     }
     void ShowMessageBox(std::string_view text, std::string_view caption) override {
-        MessageBoxW(dialog, Wide(text).c_str(), Wide(caption).c_str(), MB_OK);
+        if (caption == "Result Summary")
+            summary = std::string(text);
+        else
+            MessageBoxW(dialog, Wide(text).c_str(), Wide(caption).c_str(), MB_OK);
     }
 };
+
+// Searches, keeping the hits for the page, and shows the summary: with the
+// page and the log to open when the search completed, else as it came.
+void Search(HWND hDlg, const RunInputs& given) {
+    DialogDisplay display(hDlg);
+    HtmlExport page;
+    RunInputs inputs = given;
+    inputs.sink = &page;
+    inputs.lines_before = page.before;
+    inputs.lines_after = page.after;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(PathOf(inputs.srchfilename), ec);
+    if (!ec) page.size = size;
+    const RunResult result = Quelvar(display, inputs);  // which begins and finishes the page
+    if (!display.summary) return;
+    if (result.outcome != RunOutcome::Completed || !result.log_complete) {
+        MessageBoxW(hDlg, Wide(*display.summary).c_str(), L"Result Summary", MB_OK);
+        return;
+    }
+    display.SetProgressText("Writing the page of hits...");
+    display.KeepAlive();
+    WrittenPage written;
+    try {
+        // The strings as typed, in the code page they were typed in.
+        std::vector<std::string> strings;
+        for (const StringCount& c : result.counts) strings.push_back(Utf8(Wide(c.text).c_str()));
+        written = WritePage(page, strings, Wide(result.logfilename), Wide(inputs.srchfilename));
+    } catch (const std::bad_alloc&) {
+        written = WrittenPage{L"", L"not enough memory", Wide(result.logfilename)};
+    }
+    ShowSummary(hDlg, Wide(*display.summary), written);
+}
 
 void EnableWindows(HWND hDlg, int pSetting) {
     EnableWindow(GetDlgItem(hDlg, IDOK), pSetting ? TRUE : FALSE);
@@ -175,8 +221,7 @@ INT_PTR CALLBACK DialogFunc(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM lParam
             RunInputs inputs;
             inputs.srch_string = dialog_state.srch_string;
             inputs.srchfilename = dialog_state.srchfilename;
-            DialogDisplay display(hwndDlg);
-            Quelvar(display, inputs);
+            Search(hwndDlg, inputs);
             EndDialog(hwndDlg, 1);
             return TRUE;
         }

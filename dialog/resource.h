@@ -8,3 +8,6 @@
 #define PROGRESS_TEXT 106
 #define PROGRESS_BAR 107
 #define TIME_LEFT 109
+/* The buttons of the result summary. */
+#define SHOW_PAGE_BUTTON 110
+#define OPEN_LOG_BUTTON 111

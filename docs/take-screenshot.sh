@@ -2,7 +2,7 @@
 # Takes the README's pictures under Xvfb and wine, typed into with xdotool:
 #   docs/dialog.png      the dialog mid-search (slowed with cpulimit, so the
 #                        remaining time shows)
-#   docs/summary.png     the result summary box
+#   docs/summary.png     the result summary, offering the page of hits and the log
 #   docs/dialog-200.png  the dialog on a screen scaled to 200%
 # Needs make build, build/win64 (make windows-test), xvfb, xdotool, cpulimit,
 # imagemagick, x11-utils and Wine's fonts (fonts-wine: the caption buttons).
@@ -10,7 +10,7 @@ set -u
 cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
 [ -f build/shot.xml ] || build/make_export 1 1024 build/shot.xml
-exe=build/win64/reposearch.exe
+exe=$PWD/build/win64/reposearch.exe  # in full: its processes are told apart by it
 
 # start_dialog DISPLAY PREFIX DPI WIDTHxHEIGHT: Xvfb, a wine desktop, the dialog.
 start_dialog() {
@@ -34,8 +34,11 @@ start_dialog() {
   xdotool type --delay 30 "cust_balance"; xdotool key Tab
   xdotool type --delay 20 'C:\Projects\Sales\repository.xml'
 }
+# Ends what start_dialog started, by id: other programs of the same names
+# may be running beside it.
 stop_dialog() {
-  kill "$wine" 2>/dev/null; pkill -f reposearch.exe; pkill cpulimit; /usr/lib/wine/wineserver -k; kill "$xvfb"
+  [ -n "${limit:-}" ] && kill "$limit" 2>/dev/null; limit=
+  kill "$wine" 2>/dev/null; /usr/lib/wine/wineserver -k; kill "$xvfb"
   sleep 1
 }
 # crop_window NAME OUT: the window's own rectangle from a shot of the screen.
@@ -50,12 +53,13 @@ crop_window() {
 }
 
 start_dialog :77 build/wineprefix 96 800x600
-cpulimit -p "$(pgrep -f 'win64/reposearch.exe' | grep -v explorer | tail -1)" -l 3 -b >/dev/null 2>&1
+dialog_pid=$(pgrep -f "$exe" | while read -r p; do grep -q explorer "/proc/$p/cmdline" || echo "$p"; done | tail -1)
+cpulimit -p "$dialog_pid" -l 3 >/dev/null 2>&1 & limit=$!
 sleep 1
 xdotool key Return
 sleep 40
 crop_window "Search for specified string" docs/dialog.png
-pkill cpulimit
+kill "$limit"; limit=
 for i in $(seq 1 120); do xdotool search --name "Result Summary" >/dev/null 2>&1 && break; sleep 1; done
 sleep 1
 crop_window "Result Summary" docs/summary.png

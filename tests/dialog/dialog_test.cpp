@@ -1,9 +1,11 @@
 // Drives the real dialog program as a user would: typing into its fields,
-// Return, Browse, OK, Cancel and the close box, answering its message boxes.
-// Runs under Windows or wine, in a virtual display on Linux.
+// Return, Browse, OK, Cancel and the close box, answering its message boxes
+// and its summary. Runs under wine, in a virtual display on Linux (Windows
+// draws a task dialog's text without windows to read it from).
 #define _WIN32_WINNT 0x0A00  // the per-window DPI calls
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 
 #include <shellapi.h>
@@ -50,6 +52,36 @@ std::string Text(HWND w) {
     return buffer;
 }
 
+std::wstring Wide(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// The texts a box shows, a line each: a message box's, or those of wine's
+// task dialog.
+std::wstring BoxText(HWND box) {
+    std::wstring all;
+    for (HWND w = GetWindow(box, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        wchar_t name[32], text[8192];
+        GetClassNameW(w, name, 32);
+        SendMessageW(w, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(text));
+        if (lstrcmpiW(name, L"Static") == 0) all += std::wstring(text) + L"\n";
+    }
+    return all;
+}
+
+// A key pressed in a box of the program, where its focus is.
+void Key(DWORD thread, WPARAM key) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetGUIThreadInfo(thread, &info) && info.hwndFocus);
+    PostMessageW(info.hwndFocus, WM_KEYDOWN, key, 0);
+    PostMessageW(info.hwndFocus, WM_KEYUP, key, 0xC0000001);
+}
+
 // The dialog program, started fresh for each test.
 class DialogTest : public ::testing::Test {
 protected:
@@ -63,6 +95,10 @@ protected:
         dir = std::string(temp) + "reposearch-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name();
         CreateDirectoryA(dir.c_str(), nullptr);
+        // The program writes what it is asked to open here instead of opening it.
+        DeleteFileA((dir + "\\opened.txt").c_str());
+        SetEnvironmentVariableA("REPOSEARCH_TEST_OPENED", (dir + "\\opened.txt").c_str());
+        SetEnvironmentVariableA("REPOSEARCH_TEST_MESSAGE_BOX", nullptr);
         Start(L"");
     }
     // Starts the program with these arguments (as Explorer would hand over
@@ -107,6 +143,14 @@ protected:
     bool ProgressHidden() {
         return !IsWindowVisible(Item(PROGRESS_TEXT)) && !IsWindowVisible(Item(PROGRESS_BAR)) &&
                !IsWindowVisible(Item(TIME_LEFT));
+    }
+    std::string Opened() { return ReadFile(dir + "\\opened.txt"); }
+    // Types the strings and the path, presses OK: the summary, when it comes.
+    HWND Search(const std::string& strings, const std::string& path) {
+        Type(SRCH_STRINGS, strings);
+        Type(SRCHFILENAME, path);
+        PostMessageA(Item(IDOK), BM_CLICK, 0, 0);
+        return WaitForWindow("Result Summary", process.dwProcessId);
     }
     DWORD ExitCode(int seconds = 30) {
         if (WaitForSingleObject(process.hProcess, seconds * 1000) != WAIT_OBJECT_0) return 12345;
@@ -166,40 +210,135 @@ TEST_F(DialogTest, CancelledBrowseKeepsTheTypedPath) {
     EXPECT_EQ(ExitCode(), 0u);
 }
 
-TEST_F(DialogTest, OkSearchesWritesTheLogAndShowsTheSummary) {
+TEST_F(DialogTest, OkSearchesAndReturnInTheSummaryOpensThePage) {
     std::string export_path = dir + "\\EXPORT.XML";
     std::ofstream(export_path, std::ios::binary)
         << "<TABLE XMLNS:USOURCE>\r\n<OCC>\r\n<USOURCE:ULABEL>calc</USOURCE:ULABEL>\r\n"
            "<USOURCE:USOURCE>\r\nentry calc\r\n  call helper()\r\n</USOURCE:USOURCE>\r\n</OCC>\r\n";
-    Type(SRCH_STRINGS, "helper\rnone");
-    Type(SRCHFILENAME, export_path);
-    PostMessageA(Item(IDOK), BM_CLICK, 0, 0);
-    HWND box = WaitForWindow("Result Summary", process.dwProcessId);
+    HWND box = Search("helper\rnone", export_path);
     ASSERT_NE(box, nullptr);
-    std::string summary = Text(GetDlgItem(box, 0xFFFF));
-    EXPECT_EQ(summary.rfind("'HELPER' found 1 times", 0), 0u) << summary;
-    EXPECT_NE(summary.find("'NONE' found 0 times"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("See full results in output file '" + dir + "\\EXPORT.log'"), std::string::npos)
-        << summary;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    std::wstring summary = BoxText(box);
+    const std::wstring page = Wide(dir) + L"\\EXPORT.html";
+    EXPECT_EQ(summary.rfind(L"'HELPER' found 1 times\n'NONE' found 0 times\n\n\nSee full results in output file '" +
+                                Wide(dir) + L"\\EXPORT.log'",
+                            0),
+              0u);
+    EXPECT_NE(summary.find(L"are on the page\n'" + page + L"'"), std::wstring::npos);
+    Key(process.dwThreadId, VK_RETURN);  // Show hits is the default
     EXPECT_EQ(ExitCode(), 1u);
+    EXPECT_EQ(Opened(), dir + "\\EXPORT.html\r\n");
     std::string log = ReadFile(dir + "\\EXPORT.log");
     EXPECT_NE(log.find("\r\nEntry:CALC  Trigger:USOURCE(   2) :: '  CALL HELPER()'\r\n"), std::string::npos)
         << log;
     EXPECT_NE(log.find("Result Summary:\r\n'HELPER' found 1 times\r\n'NONE' found 0 times\r\n"),
               std::string::npos);
+    // The page --html writes, whole: the strings, the hit in its group and
+    // the element's line before it; nothing left under a temporary name.
+    std::string html = ReadFile(dir + "\\EXPORT.html");
+    EXPECT_EQ(html.rfind("<!DOCTYPE html>\n", 0), 0u);
+    EXPECT_TRUE(html.ends_with("</script>\n</body>\n</html>\n"));
+    EXPECT_NE(html.find("{\"strings\":[\"HELPER\",\"NONE\"]"), std::string::npos);
+    EXPECT_NE(html.find("\"outcome\":\"completed\""), std::string::npos);
+    EXPECT_NE(html.find("\"groups\":[[[\"Entry:\",\"CALC\"],[],\"USOURCE\"]],\"hits\":[[0,2,6,[0],\"  CALL \",[0,\"HELPER\"]"),
+              std::string::npos);
+    EXPECT_NE(html.find("\"near\":[5,1,\"ENTRY CALC\""), std::string::npos);
+    WIN32_FIND_DATAA found;
+    HANDLE temp = FindFirstFileA((dir + "\\*.tmp").c_str(), &found);
+    EXPECT_EQ(temp, INVALID_HANDLE_VALUE);
+    if (temp != INVALID_HANDLE_VALUE) FindClose(temp);
+}
+
+const char kFooExport[] = "<TABLE XMLNS:U>\r\n<OCC>\r\n<U:F>\r\nfoo bar\r\n</U:F>\r\n</OCC>\r\n";
+
+// The page beside the log replaces only a page of ours: any other file of
+// that name stays, and so does an export of that name, even a page of ours;
+// the page then goes to the temporary folder.
+TEST_F(DialogTest, ThePageReplacesNoFileButAPageOfOurs) {
+    const std::string export_path = dir + "\\EXPORT.XML", beside = dir + "\\EXPORT.html";
+    const std::string notes = "<!DOCTYPE html>\n<p>notes of my own</p>\n";
+    std::ofstream(export_path, std::ios::binary) << kFooExport;
+    std::ofstream(beside, std::ios::binary) << notes;
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string in_temp = std::string(temp) + "reposearch-EXPORT.html";
+    auto search = [&](const std::string& path, const char* strings, int button) {
+        Start(L"");
+        DeleteFileA((dir + "\\opened.txt").c_str());
+        HWND box = Search(strings, path);
+        ASSERT_NE(box, nullptr);
+        PostMessageW(box, TDM_CLICK_BUTTON, button, 0);
+        EXPECT_EQ(ExitCode(), 1u);
+    };
+    search(export_path, "foo", SHOW_PAGE_BUTTON);
+    EXPECT_EQ(ReadFile(beside), notes);
+    EXPECT_EQ(Opened(), in_temp + "\r\n");
+    EXPECT_NE(ReadFile(in_temp).find("{\"strings\":[\"FOO\"]"), std::string::npos);
+    DeleteFileA(in_temp.c_str());
+    DeleteFileA(beside.c_str());
+    search(export_path, "foo", IDCANCEL);
+    EXPECT_NE(ReadFile(beside).find("{\"strings\":[\"FOO\"]"), std::string::npos);
+    EXPECT_EQ(Opened(), "");  // Close opens nothing
+    search(export_path, "bar", IDCANCEL);
+    const std::string page = ReadFile(beside);
+    EXPECT_NE(page.find("{\"strings\":[\"BAR\"]"), std::string::npos);
+    search(beside, "bar", SHOW_PAGE_BUTTON);  // the page as the export
+    EXPECT_TRUE(ReadFile(beside) == page);
+    EXPECT_EQ(Opened(), in_temp + "\r\n");
+    DeleteFileA(in_temp.c_str());
+}
+
+// A search that fails keeps its plain box, writes no page and opens nothing.
+TEST_F(DialogTest, AFailedSearchShowsItsSummaryAsBefore) {
+    HWND box = Search("helper", dir + "\\MISSING.XML");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)).rfind("Unable to open search file '" + dir + "\\MISSING.XML'", 0), 0u);
+    EXPECT_EQ(GetDlgItem(box, SHOW_PAGE_BUTTON), nullptr);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(ExitCode(), 1u);
+    EXPECT_EQ(GetFileAttributesA((dir + "\\MISSING.html").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Opened(), "");
+}
+
+// A page that cannot be written is said so; the log is still offered.
+TEST_F(DialogTest, APageThatCannotBeWrittenIsSaidSo) {
+    std::ofstream(dir + "\\EXPORT.XML", std::ios::binary) << kFooExport;
+    CreateDirectoryA((dir + "\\EXPORT.html").c_str(), nullptr);  // beside: taken
+    char tmp[MAX_PATH] = "", temp[MAX_PATH] = "";  // the program's temporary folder: none
+    GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    const std::string nowhere = dir + "\\no such folder\\";
+    SetEnvironmentVariableA("TMP", nowhere.c_str());
+    SetEnvironmentVariableA("TEMP", nowhere.c_str());
+    Start(L"");
+    SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
+    SetEnvironmentVariableA("TEMP", temp[0] ? temp : nullptr);
+    HWND box = Search("foo", dir + "\\EXPORT.XML");
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(BoxText(box).find(L"The page of hits could not be written: "), std::wstring::npos);
+    EXPECT_EQ(GetDlgItem(box, SHOW_PAGE_BUTTON), nullptr);
+    Key(process.dwThreadId, VK_RETURN);  // Open log is the default
+    EXPECT_EQ(ExitCode(), 1u);
+    EXPECT_EQ(Opened(), dir + "\\EXPORT.log\r\n");
+}
+
+// Where there is no task dialog, a message box offers the same.
+TEST_F(DialogTest, WithoutATaskDialogAMessageBoxOffersTheSame) {
+    SetEnvironmentVariableA("REPOSEARCH_TEST_MESSAGE_BOX", "1");
+    Start(L"");
+    std::ofstream(dir + "\\EXPORT.XML", std::ios::binary) << kFooExport;
+    HWND box = Search("foo", dir + "\\EXPORT.XML");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(GetDlgItem(box, IDYES)), "&Show hits");
+    EXPECT_EQ(Text(GetDlgItem(box, IDNO)), "Open &log");
+    EXPECT_EQ(Text(GetDlgItem(box, IDCANCEL)), "Close");
+    EXPECT_NE(Text(GetDlgItem(box, 0xFFFF)).find("are on the page\n'" + dir + "\\EXPORT.html'"), std::string::npos);
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    EXPECT_EQ(ExitCode(), 1u);
+    EXPECT_EQ(Opened(), dir + "\\EXPORT.log\r\n");
 }
 
 // A folder whose name the ANSI code page cannot hold: Cyrillic and CJK.
 const std::wstring kOddFolder = L"\u041e\u0442\u0447\u0451\u0442\u044b \u62a5\u544a";
-
-std::wstring Wide(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 std::wstring WideText(HWND w) {
     wchar_t buffer[8192];
@@ -214,6 +353,14 @@ bool WriteWide(const std::wstring& path, const std::string& bytes) {
     WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(f);
     return written == bytes.size();
+}
+
+std::string Utf8(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
 }
 
 std::string ReadWide(const std::wstring& path) {
@@ -301,23 +448,31 @@ protected:
         for (wchar_t c : text) SendMessageW(Item(id), WM_CHAR, c, 0);
     }
     // OK, then the summary: it must name the log, which must hold the hit.
-    void SearchAndExpectTheLog() {
+    // The summary is answered with `button` (or a key where it is a key):
+    // the page or the log opens, or nothing.
+    void SearchAndExpectTheLog(int button) {
         PostMessageW(Item(IDOK), BM_CLICK, 0, 0);
         HWND box = WaitForWindow("Result Summary", process.dwProcessId);
         ASSERT_NE(box, nullptr);
-        std::wstring summary = WideText(GetDlgItem(box, 0xFFFF));
+        std::wstring summary = BoxText(box);
         EXPECT_NE(summary.find(L"See full results in output file '" + log_path + L"'"), std::wstring::npos);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        if (button == VK_ESCAPE)
+            Key(process.dwThreadId, VK_ESCAPE);
+        else if (button == WM_CLOSE)  // the close box
+            PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            PostMessageW(box, TDM_CLICK_BUTTON, button, 0);
         EXPECT_EQ(ExitCode(), 1u);
         std::string log = ReadWide(log_path);
         EXPECT_NE(log.find("\r\nEntry:CALC  Trigger:USOURCE(   2) :: '  CALL HELPER()'\r\n"), std::string::npos)
             << log;
-        // The log names the export in UTF-8.
-        int n = WideCharToMultiByte(CP_UTF8, 0, export_path.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(n), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, export_path.c_str(), -1, utf8.data(), n, nullptr, nullptr);
-        utf8.resize(utf8.size() - 1);
-        EXPECT_EQ(log.rfind("Starting search of file '" + utf8 + "' on ", 0), 0u) << log;
+        // The log names the export in UTF-8, and so does the request to open a file.
+        EXPECT_EQ(log.rfind("Starting search of file '" + Utf8(export_path) + "' on ", 0), 0u) << log;
+        const std::wstring page = folder + L"\\\u0434\u0430\u043d\u043d\u044b\u0435.html";
+        EXPECT_NE(ReadWide(page).find("</html>"), std::string::npos);
+        EXPECT_EQ(Opened(), button == SHOW_PAGE_BUTTON  ? Utf8(page) + "\r\n"
+                            : button == OPEN_LOG_BUTTON ? Utf8(log_path) + "\r\n"
+                                                        : "");
     }
 };
 
@@ -325,7 +480,7 @@ TEST_F(WidePathTest, ATypedPathInAnyScript) {
     Type(SRCH_STRINGS, "helper");
     TypeWide(SRCHFILENAME, export_path);
     EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
-    SearchAndExpectTheLog();
+    SearchAndExpectTheLog(OPEN_LOG_BUTTON);
 }
 
 TEST_F(WidePathTest, APathInAnyScriptPickedWithBrowse) {
@@ -339,7 +494,7 @@ TEST_F(WidePathTest, APathInAnyScriptPickedWithBrowse) {
     for (int i = 0; i < 100 && WideText(Item(SRCHFILENAME)) != export_path; ++i) Sleep(50);
     EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
     EXPECT_TRUE(OkEnabled());
-    SearchAndExpectTheLog();
+    SearchAndExpectTheLog(WM_CLOSE);
 }
 
 TEST_F(WidePathTest, TheCommandLineTakesAPathInAnyScript) {
@@ -372,7 +527,7 @@ TEST_F(WidePathTest, AFileDroppedOntoTheDialogFillsThePath) {
     for (int i = 0; i < 100 && WideText(Item(SRCHFILENAME)) != export_path; ++i) Sleep(50);
     EXPECT_EQ(WideText(Item(SRCHFILENAME)), export_path);
     EXPECT_TRUE(OkEnabled());
-    SearchAndExpectTheLog();
+    SearchAndExpectTheLog(VK_ESCAPE);
 }
 
 // "Open with", "Send to" and a file dropped onto the program's icon all
@@ -383,7 +538,7 @@ TEST_F(WidePathTest, APathOnTheCommandLineFillsThePath) {
     EXPECT_FALSE(OkEnabled());  // the strings are still to be typed
     Type(SRCH_STRINGS, "helper");
     EXPECT_TRUE(OkEnabled());
-    SearchAndExpectTheLog();
+    SearchAndExpectTheLog(SHOW_PAGE_BUTTON);
 }
 
 // The label above the path field has the room of two lines, so its last
