@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
-#undef near  // an empty word in windows.h; the page has a member of that name
 
 #include <filesystem>
 #include <new>

@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#undef near  // an empty word in windows.h; the page has a member of that name
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,6 @@
 // The lines around hits, within their element.
 #include "around.h"
 
-#include "bytes.h"
 #include "run_state.h"
 
 namespace {
@@ -52,10 +51,9 @@ void NoteDataLine(RunState& run, std::string_view data, std::int64_t element_lin
         n.after = after;
         kept = &n.data;
     } else {
-        kept = &run.output.folded_data;
+        kept = &run.output.scratch;
     }
-    kept->resize(data.size());
-    FoldInto(kept->data(), data);
+    kept->assign(data);
     if (after > 0) HandOver(run, *kept, run.place.export_line, element_line, 0, after);
 }
 

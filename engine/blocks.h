@@ -64,8 +64,6 @@ struct Block {
     std::size_t begin = 0, end = 0;  // the lines: buffer[begin, end), each ended by a line feed
     // Where the block stands in the export.
     std::uint64_t position = 0;    // bytes before its lines (converted ones, for UTF-16)
-    std::uint64_t reads = 0;       // lines handed out before it, pieces counted
-    std::uint64_t file_lines = 0;  // the export's lines before it: its first is number file_lines + 1
     // Its first line goes on a line cut into pieces before it (or the block
     // is such a piece), which starts at `cut_offset` in the file.
     bool continues_cut = false;
@@ -79,8 +77,6 @@ struct Block {
     std::uint64_t mark = 0;
 };
 
-// The lines of a block, as reads (pieces count) and as the export's lines.
-std::uint64_t ReadsIn(const Block& b);
 // The export's bytes the block stands for.
 inline std::uint64_t BytesIn(const Block& b) { return b.end - b.begin - (b.virtual_lf ? 1 : 0); }
 
@@ -101,7 +97,7 @@ struct ExportReader {
     ReadBlock read_block;
     BlockBuffer carry;  // read and not yet handed out
     std::size_t carry_size = 0;
-    std::uint64_t position = 0, reads = 0, file_lines = 0;
+    std::uint64_t position = 0;
     bool in_cut = false;  // the carry goes on a line cut into pieces
     std::uint64_t cut_offset = 0;
     std::uint64_t blocks = 0;  // handed out so far

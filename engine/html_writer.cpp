@@ -107,7 +107,7 @@ void KeepRows(HtmlExport& x, std::size_t n) {
     // The lines around the rows dropped go with them: those before each
     // one, and after the last of them. The lines after the row kept last
     // stay; no line after it is kept from now on.
-    x.near.resize(x.near_at[n]);
+    x.near_lines.resize(x.near_at[n]);
     x.near_at.resize(n);
     while (!x.breaks.empty() && x.breaks.back().row >= n) x.breaks.pop_back();
     x.last_hit_kept = false;
@@ -116,7 +116,7 @@ void KeepRows(HtmlExport& x, std::size_t n) {
         x.rows.shrink_to_fit();
         x.row_ends.shrink_to_fit();
         x.groups_after.shrink_to_fit();
-        x.near.shrink_to_fit();
+        x.near_lines.shrink_to_fit();
         x.near_at.shrink_to_fit();
     }
 }
@@ -181,19 +181,19 @@ void HtmlExport::OnNearLine(const NearLine& line) {
         // now (OnHit): its element is known once it comes.
         if (row_ends.size() >= limit) return;
         if (coming_at == kNone) {
-            coming_at = near.size();
+            coming_at = near_lines.size();
             coming_line = line.export_line;
             coming_element_line = line.element_line;
         }
     }
-    near.push_back(',');
-    AppendNumber(near, line.export_line);
-    near.push_back(',');
-    AppendNumber(near, static_cast<std::uint64_t>(line.element_line));
-    near.push_back(',');
+    near_lines.push_back(',');
+    AppendNumber(near_lines, line.export_line);
+    near_lines.push_back(',');
+    AppendNumber(near_lines, static_cast<std::uint64_t>(line.element_line));
+    near_lines.push_back(',');
     line_text.clear();  // its room kept from line to line
     AppendWithoutCr(line_text, line.data);
-    AppendPageString(near, line_text);
+    AppendPageString(near_lines, line_text);
 }
 
 bool HtmlExport::OnHit(const Hit& hit) {
@@ -205,7 +205,7 @@ bool HtmlExport::OnHit(const Hit& hit) {
         const std::int64_t first_line = lines_before ? coming_element_line : hit.element_line;
         if (last_kept.any && first_line == last_kept.element_line + 1 && last_kept.element != hit.element)
             breaks.push_back({row_ends.size(), lines_before ? coming_line : hit.export_line});
-        near_at.push_back(lines_before ? coming_at : near.size());
+        near_at.push_back(lines_before ? coming_at : near_lines.size());
         KeepHit(hit);
         last_kept = {true, hit.element_line, hit.element};
         last_hit_kept = true;
@@ -233,10 +233,11 @@ void HtmlExport::KeepHit(const Hit& hit) {
     if (added) groups.push_back(key);
 
     // Where each string the line holds stands in it, as the search found
-    // it: letters a to z compared as upper case (the data is upper case
-    // already), whole words only with -w. Where strings overlap, the one
-    // given first is shown.
+    // it: letters a to z compared as upper case, whole words only with -w.
+    // Where strings overlap, the one given first is shown.
     const std::string_view data = hit.data;
+    folded.resize(data.size());
+    FoldInto(folded.data(), data);
     marks.assign(data.size(), -1);
     std::string& out = rows;
     out.push_back('[');
@@ -254,8 +255,8 @@ void HtmlExport::KeepHit(const Hit& hit) {
         needle = strings[given];
         for (char& ch : needle) ch = static_cast<char>(Fold(ch));
         if (needle.empty()) continue;
-        for (std::size_t at = data.find(needle); at != std::string_view::npos; at = data.find(needle, at + 1)) {
-            if (word && !WholeWord(data, at, needle.size())) continue;
+        for (std::size_t at = folded.find(needle); at != std::string::npos; at = folded.find(needle, at + 1)) {
+            if (word && !WholeWord(folded, at, needle.size())) continue;
             for (std::size_t b = at; b < at + needle.size(); ++b)
                 if (marks[b] < 0) marks[b] = index;
         }
@@ -403,11 +404,11 @@ bool WriteHtmlReport(std::FILE* file, const std::vector<std::string>& strings, b
             AppendNumber(out, b.export_line);
         }
         // Lines up to those kept for the first row not shown.
-        const std::size_t end = shown < x.near_at.size() ? x.near_at[shown] : x.near.size();
+        const std::size_t end = shown < x.near_at.size() ? x.near_at[shown] : x.near_lines.size();
         out.append("],\"near\":[");
         if (end > 1) {  // past the comma before the first line, written as it is kept
             flush(true);
-            if (std::fwrite(x.near.data() + 1, 1, end - 1, file) != end - 1) ok = false;
+            if (std::fwrite(x.near_lines.data() + 1, 1, end - 1, file) != end - 1) ok = false;
         }
         out.append("]}");
     }

@@ -66,7 +66,7 @@ struct HtmlExport final : HitSink {
     // kept for row k, before it, begin; all before it belong to the rows
     // before k. Where a line or hit is numbered on from the one kept before
     // it but stands in another element, `breaks` says so: (row, export line).
-    std::string near;
+    std::string near_lines;
     std::vector<std::size_t> near_at;
     struct Break {
         std::size_t row;
@@ -91,6 +91,7 @@ struct HtmlExport final : HitSink {
     std::string key;
     std::string line_text;
     std::string needle;
+    std::string folded;  // a hit's data upper-cased, where the strings are found
     // What the lines around hits are told apart by: the last line or hit
     // kept, whether the last hit was kept (its lines after it are then),
     // and the first line kept for the coming hit.
@@ -102,7 +103,7 @@ struct HtmlExport final : HitSink {
     bool last_hit_kept = false;
     std::uint64_t last_hit_element = 0;
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::size_t coming_at = kNone;  // where the lines before the coming hit begin in `near`
+    std::size_t coming_at = kNone;  // where the lines before the coming hit begin in `near_lines`
     std::uint64_t coming_line = 0;  // and the first one's export line and element line
     std::int64_t coming_element_line = 0;
 };

@@ -19,8 +19,8 @@ void MaybeFlush(LogStream& log) {
     if (log.file && log.buffer.size() >= kLogFlushSize) FlushLog(log);
 }
 
-// Appends text as AddMsgToOutputFile writes it: carriage returns dropped, a
-// line feed written as CR LF.
+// Appends export text as the log shows it: letters a to z upper-cased,
+// carriage returns dropped, a line feed written as CR LF.
 void AppendLogText(std::string& out, std::string_view text) {
     // Most texts hold neither: tested eight bytes at a time.
     constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
@@ -36,26 +36,20 @@ void AppendLogText(std::string& out, std::string_view text) {
         plain = !has_byte(v, '\r') && !has_byte(v, '\n');
     }
     for (; plain && i < text.size(); ++i) plain = text[i] != '\r' && text[i] != '\n';
+    const std::size_t at = out.size();
     if (plain) {
-        // Copied eight bytes and then one at a time: FoldInto has just
-        // written a hit's data, and loads that lie within its stores are
-        // served from them, wider or shifted ones wait for the stores to land.
-        const std::size_t at = out.size(), n = text.size();
-        out.resize(at + n);
-        char* dst = out.data() + at;
-        std::size_t j = 0;
-        for (; j + 8 <= n; j += 8) std::memcpy(dst + j, text.data() + j, 8);
-        for (; j < n; ++j) dst[j] = text[j];
+        out.resize(at + text.size());
+        FoldInto(out.data() + at, text);
         return;
     }
     while (!text.empty()) {
         const void* lf = std::memchr(text.data(), '\n', text.size());
         std::size_t n = lf ? static_cast<const char*>(lf) - text.data() : text.size();
         AppendWithoutCr(out, text.substr(0, n));
-        if (!lf) return;
-        out.append("\r\n");
-        text.remove_prefix(n + 1);
+        if (lf) out.append("\r\n");
+        text.remove_prefix(lf ? n + 1 : n);
     }
+    FoldInto(out.data() + at, std::string_view(out).substr(at));
 }
 
 }  // namespace
@@ -95,7 +89,8 @@ void LogWriter::Finish(const RunResult& result) {
 bool LogWriter::OnHit(const Hit& hit) {
     // The line's start (the context, up to the element's line number) is
     // built again only when some context field differs from those it was
-    // built from; hits come in runs within one element.
+    // built from; hits come in runs within one element. The fields are
+    // kept as they stand and written upper-cased.
     const ScanContext& c = hit.context;
     bool same = built;
     for (std::size_t i = 0; same && i < kShownContextFields; ++i) same = SameText(c.*kContextFields[i].value, fields[i]);

@@ -30,10 +30,6 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
     }
     for (std::uint32_t index : out.found.found) ++out.strings[index].matching_lines;
     if (run.around_sought) BeforeHit(run, line_number);
-    // The sinks see the data upper-cased, as the log shows it.
-    std::string& data = out.folded_data;
-    data.resize(string_to_test.size());
-    FoldInto(data.data(), string_to_test);
     // Where the data starts in the line, when it is a piece of it (the data
     // of an element that closes itself is none).
     const LinePlace& place = run.place;
@@ -43,7 +39,7 @@ void ProcessMatches(RunState& run, std::string_view string_to_test, std::int64_t
                                     ? static_cast<std::size_t>(at - (line + place.at))
                                     : 0;
     const std::uint64_t element = run.around_sought ? run.around.element : 0;
-    const Hit hit{run.context, line_number, data, out.found.found, place.export_line, LineOffset(run.place),
+    const Hit hit{run.context, line_number, string_to_test, out.found.found, place.export_line, LineOffset(run.place),
                   data_at, element};
     for (HitSink* sink : out.sinks)
         if (!sink->OnHit(hit)) out.stop = true;

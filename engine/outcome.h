@@ -26,7 +26,6 @@ struct RunResult {
     bool log_complete = false;  // every byte of the log reached its file
     bool found = false;         // some string matched some line
     std::uint64_t lines = 0;    // the export's lines read
-    std::uint64_t reads = 0;    // lines handed to the reading, pieces of overlong lines counted
     std::string logfilename;
     std::string log_error;    // why the log could not be created (LogNotOpened), as the system says it
     std::string end_message;  // how the search ended, as the log says it before its summary

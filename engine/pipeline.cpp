@@ -254,7 +254,7 @@ void Stage2Block(Stage2& st, const Slot& slot) {
             // anew; kept for reading from `from` where none started.
             Structure& s = run.structure;
             const int level = s.next_level, row = s.selected_row;
-            std::string& name = run.output.folded_data;
+            std::string& name = run.output.scratch;
             name = s.selected_level4;
             WalkLines(s, b.buffer.data(), e, NextMark(m.lf.data(), last->at, b.end) + 1, occurrence);
             if (!occurrence.set) {

@@ -14,9 +14,7 @@ struct ContextVisitor {
 
     void Occurrence(std::size_t) { ClearContext(run.context); }
     void Opened(std::string_view name) {
-        std::string& trigger = run.context.current_trigger;
-        trigger.resize(name.size());
-        FoldInto(trigger.data(), name);
+        run.context.current_trigger.assign(name);
         run.context.trigger_line = 0;
     }
     void Data(std::string_view text) {
@@ -28,9 +26,7 @@ struct ContextVisitor {
         if (!names_context) {
             ProcessMatches(run, text, run.context.trigger_line, starts, base);
         } else if (field >= 0) {  // stored, never searched
-            std::string& value = run.context.*kContextFields[static_cast<std::size_t>(field)].value;
-            value.resize(text.size());
-            FoldInto(value.data(), text);
+            (run.context.*kContextFields[static_cast<std::size_t>(field)].value).assign(text);
         }
     }
 };

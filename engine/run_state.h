@@ -64,7 +64,7 @@ struct Output {
     std::vector<HitSink*> sinks;        // the log writer first
     LineMatch found;                    // what the line tested last holds
     LimitsMemo limits_memo;
-    std::string folded_data;            // scratch: the data of a hit, upper-cased
+    std::string scratch;                // kept from line to line
     bool stop = false;                  // a sink asked the run to stop
 };
 

@@ -226,7 +226,6 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
     const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
     fptr.reset();
     result.lines = totals.file_lines;
-    result.reads = totals.reads;
     result.lone_cr = reader.lone_cr;
 
     std::string box_reason;

@@ -28,9 +28,9 @@ struct SearchStart {
 // Everything known about one matching data line. Views are valid only during
 // the call.
 struct Hit {
-    const ScanContext& context;   // the fields set, element name included
+    const ScanContext& context;   // the fields set, element name included, as they stand
     std::int64_t element_line;    // the line's number within its element
-    std::string_view data;        // upper-cased, as the log shows it
+    std::string_view data;        // as it stands in the export (the log upper-cases it)
     // The strings the line holds, by their places in SearchStart::strings,
     // in that order.
     const std::vector<std::uint32_t>& strings;
@@ -47,7 +47,7 @@ struct Hit {
 // before the next hit (`before` lines before it, and `after` as it was handed
 // over then, else 0). A sink shows it or not by its own reach (Shows).
 struct NearLine {
-    std::string_view data;  // upper-cased, as a hit's
+    std::string_view data;  // as it stands, as a hit's
     std::uint64_t export_line;
     std::int64_t element_line;
     int before = 0;

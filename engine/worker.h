@@ -1,6 +1,5 @@
-// A second thread that does one job at a time for its caller: the export's
-// next block is read, or the log's last full buffer written, while the
-// caller goes on.
+// A second thread that does one job at a time for its caller: the log's
+// last full buffer is written while the search goes on.
 #pragma once
 
 #include <condition_variable>

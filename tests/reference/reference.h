@@ -1,11 +1,13 @@
 // The reference: an export read line by line as the rules say, literally,
-// and nothing shared with the engine. Each line is upper-cased, cut at its
-// first zero byte and trimmed; each level looks for its tags in it with a
-// plain substring search, in the fixed order. No marks, no index, no
-// shortcuts: slow and plain, so that the engine's fast ways of reading can
-// be held against it.
+// and nothing shared with the engine. Each line is cut at its first zero
+// byte and trimmed; each level looks for its tags in the line upper-cased,
+// with a plain substring search, in the fixed order; what it keeps and
+// reports is the text as it stands. No marks, no index, no shortcuts: slow
+// and plain, so that the engine's fast ways of reading can be held against
+// it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -32,6 +34,9 @@ struct Result {
     std::vector<std::string> records;
     std::vector<std::int64_t> counts;  // data lines that held each string
     std::uint64_t lines = 0;           // the export's lines
+    // The log's line for each hit: its context and data upper-cased (a to
+    // z), without carriage returns, and ended by CR LF.
+    std::string log;
 };
 
 // A hit as a record: the log's line for it, then where it stands. `fields`
@@ -234,6 +239,7 @@ inline Result Read(std::string_view bytes, const Search& search) {
     std::vector<Data> data_lines;
     std::uint64_t export_line = 0, line_offset = 0;
 
+    // `dataline` as it stands; the strings are found in it upper-cased.
     auto test = [&](const std::string& dataline, std::size_t data_at) {
         std::array<std::string, 11> fields;
         for (int i = 0; i < 10; ++i) fields[i] = context[i];
@@ -242,12 +248,17 @@ inline Result Read(std::string_view bytes, const Search& search) {
         bool within = true;
         for (const std::string& limit : search.in) within = within && Within(limit, fields);
         for (const std::string& limit : search.not_in) within = within && !Within(limit, fields);
+        const std::string upper = Upper(dataline);
         for (std::uint32_t s = 0; within && s < search.strings.size(); ++s)
-            if (Holds(dataline, search.strings[s], search.word)) found.push_back(s);
+            if (Holds(upper, search.strings[s], search.word)) found.push_back(s);
         for (std::uint32_t s : found) ++r.counts[s];
         data_lines.push_back({export_line, element, trigger_line, dataline, !found.empty()});
-        if (!found.empty())
-            r.records.push_back(Record(fields, trigger_line, dataline, export_line, line_offset, data_at, found));
+        if (found.empty()) return;
+        r.records.push_back(Record(fields, trigger_line, dataline, export_line, line_offset, data_at, found));
+        for (std::string& f : fields) f = Upper(f);
+        std::string logged = LogLine(Record(fields, trigger_line, Upper(dataline), 0, 0, 0, {}));
+        std::erase(logged, '\r');
+        r.log += logged + "\r\n";
     };
     auto close_element = [&](const std::string& dataline, std::size_t data_at) {
         // Whether the element is named in its table's map, and what for.
@@ -274,11 +285,13 @@ inline Result Read(std::string_view bytes, const Search& search) {
 
     // One line as the scanner is handed it: a piece of the export's line.
     auto process = [&](std::string_view input) {
-        std::string line = Upper(input.substr(0, input.find('\0')));
-        while (!line.empty() && std::string_view(" \t\r\n\v\f").find(line.back()) != npos) line.pop_back();
+        std::string raw(input.substr(0, input.find('\0')));
+        while (!raw.empty() && std::string_view(" \t\r\n\v\f").find(raw.back()) != npos) raw.pop_back();
+        std::string line = Upper(raw);  // where the tags are looked for
         std::size_t consumed = 0;  // of the line, before `line`
         auto take = [&](std::size_t n) {
             line.erase(0, n);
+            raw.erase(0, n);
             consumed += n;
         };
         while (!line.empty()) {
@@ -313,7 +326,7 @@ inline Result Read(std::string_view bytes, const Search& search) {
                     const std::size_t close = line.find('>', name_end);
                     if (close == npos) return;
                     selected_level4 = line.substr(0, name_end);
-                    current_trigger = selected_level4;
+                    current_trigger = raw.substr(0, name_end);
                     trigger_line = 0;
                     ++element;
                     end_level4 = "</" + selected_level3.substr(1) + selected_level4 + ">";
@@ -334,10 +347,10 @@ inline Result Read(std::string_view bytes, const Search& search) {
                 ++trigger_line;
                 at = line.find(end_level4);
                 if (at == npos) {
-                    test(line, consumed);
+                    test(raw, consumed);
                     return;
                 }
-                const std::string dataline = line.substr(0, at);
+                const std::string dataline = raw.substr(0, at);
                 const std::size_t data_at = consumed;
                 take(at + end_level4.size());
                 if (!close_element(dataline, data_at)) return;

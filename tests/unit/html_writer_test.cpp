@@ -120,13 +120,13 @@ TEST(PageLines, EachLineIsKeptOnceAndOnlyWithinThePagesReach) {
     After(page, 17, 11, 1);
     Before(page, 17, 11, 1, 1);  // kept already as a line after a hit
     HitAt(page, s, 18, 12, 1);
-    EXPECT_EQ(page.near, ",11,6,\"L6\",14,8,\"L8\",15,9,\"L9\",17,11,\"L11\"");
+    EXPECT_EQ(page.near_lines, ",11,6,\"L6\",14,8,\"L8\",15,9,\"L9\",17,11,\"L11\"");
     // Where the lines kept before each row begin.
-    EXPECT_EQ(page.near_at, (std::vector<std::size_t>{0, page.near.find(",14,"), page.near.size()}));
+    EXPECT_EQ(page.near_at, (std::vector<std::size_t>{0, page.near_lines.find(",14,"), page.near_lines.size()}));
     EXPECT_TRUE(page.breaks.empty());
     // The lines are text as the page carries it.
     page.OnNearLine({"</script>\x01", 19, 13, 0, 1});
-    EXPECT_EQ(page.near.substr(page.near.rfind(",19,")), ",19,13,\"\\u003c/script\\u003e\\u2401\"");
+    EXPECT_EQ(page.near_lines.substr(page.near_lines.rfind(",19,")), ",19,13,\"\\u003c/script\\u003e\\u2401\"");
 }
 
 // The page finds a hit's window where the line numbers of an element step
@@ -162,7 +162,7 @@ TEST(PageLines, OnlyTheLinesOfHitsKeptAreKept) {
     Before(page, 5, 4, 1);  // before a hit past the limit
     HitAt(page, s, 6, 5, 1);
     After(page, 7, 6, 1);
-    EXPECT_EQ(page.near, ",4,3,\"L3\"");
+    EXPECT_EQ(page.near_lines, ",4,3,\"L3\"");
     EXPECT_EQ(page.omitted, 1u);
 }
 
@@ -194,7 +194,7 @@ TEST(PageLines, APartDroppingRowsDropsTheirLines) {
     HitAt(first, s, 2, 2, 1);  // room for one row of the second part left
     FinishHits(first);
     EXPECT_EQ(second.row_ends.size(), 1u);
-    EXPECT_EQ(second.near, ",1,1,\"L1\",3,3,\"L3\"");
+    EXPECT_EQ(second.near_lines, ",1,1,\"L1\",3,3,\"L3\"");
     EXPECT_EQ(second.near_at.size(), 1u);
     EXPECT_TRUE(second.breaks.empty());
 }

@@ -60,8 +60,8 @@ TEST(JsonRecords, BeginMatchAndEndOfARun) {
                   "\"},\"strings\":[{\"text\":\"Y\"},{\"text\":\"CUSTNO\"},{\"text\":\"NONE\"}]}}\n"
                   "{\"type\":\"match\",\"data\":{\"export_line\":6,\"byte_offset\":123,"
                   "\"element\":{\"text\":\"USOURCE\"},\"element_line\":1,"
-                  "\"context\":{\"entry\":{\"text\":\"CALC\"},\"sourcetype\":{\"text\":\"PROC\"}},"
-                  "\"data\":{\"text\":\"X = CUSTNO + Y\"},\"strings\":[{\"text\":\"Y\"},{\"text\":\"CUSTNO\"}]}}\n"
+                  "\"context\":{\"entry\":{\"text\":\"calc\"},\"sourcetype\":{\"text\":\"proc\"}},"
+                  "\"data\":{\"text\":\"x = custno + y\"},\"strings\":[{\"text\":\"Y\"},{\"text\":\"CUSTNO\"}]}}\n"
                   "{\"type\":\"end\",\"data\":{\"outcome\":\"completed\",\"lines\":9,\"counts\":["
                   "{\"string\":{\"text\":\"Y\"},\"count\":1},{\"string\":{\"text\":\"CUSTNO\"},\"count\":1},"
                   "{\"string\":{\"text\":\"NONE\"},\"count\":0}]}}\n");

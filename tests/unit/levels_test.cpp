@@ -11,8 +11,8 @@
 namespace {
 
 // The log's match lines for a search of the export made of `lines` (CR LF
-// each), CR LF ends as in the file, and the counts, once held against the
-// reference.
+// each), CR LF ends as in the file, and the counts; the hits (as they stand
+// in the export) and the counts are held against the reference's.
 struct Read {
     std::string log;
     std::vector<std::int64_t> counts;
@@ -41,13 +41,21 @@ Read Search(std::initializer_list<std::string> lines, const std::vector<std::str
     };
     testutil::RecordingDisplay display;
     const RunResult r = Quelvar(display, in, seams);
-    std::fclose(in.log_stream);
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    // The match lines: after the header's strings and its empty line, up to
+    // the ending.
+    std::string log(static_cast<std::size_t>(std::ftell(in.log_stream)), '\0');
+    std::rewind(in.log_stream);
+    EXPECT_EQ(std::fread(log.data(), 1, log.size(), in.log_stream), log.size());
+    std::fclose(in.log_stream);
+    std::size_t from = log.find("looking for:\r\n") + 14;
+    for (std::size_t i = 0; i <= strings.size(); ++i) from = log.find("\r\n", from) + 2;
     Read got;
+    got.log = log.substr(from, log.find("\r\nEnding search of file") - from);
     for (const StringCount& c : r.counts) got.counts.push_back(c.count);
-    for (const std::string& record : sink.records) got.log += reference::LogLine(record) + "\r\n";
     const reference::Result want = reference::Read(text, {strings});
     EXPECT_EQ(sink.records, want.records) << "the reference reads it otherwise";
+    EXPECT_EQ(got.log, want.log) << "the reference logs it otherwise";
     EXPECT_EQ(got.counts, want.counts) << "the reference counts otherwise";
     return got;
 }

@@ -26,14 +26,9 @@ std::string Joined(const std::vector<std::string>& strings) {
     return list;
 }
 
-// The match lines of the reference reading, as the log writes them: without
-// carriage returns.
+// The match lines the reference reading writes.
 std::string ReferenceLines(const std::vector<std::string>& strings, const std::string& text) {
-    std::string lines;
-    for (const std::string& record : reference::Read(text, {strings}).records) lines += reference::LogLine(record) + "\n";
-    std::erase(lines, '\r');
-    for (std::size_t at = 0; (at = lines.find('\n', at)) != std::string::npos; at += 2) lines.insert(at, 1, '\r');
-    return lines;
+    return reference::Read(text, {strings}).log;
 }
 
 using testutil::CrLf;
