@@ -88,7 +88,10 @@ void PrintSink::Begin(const SearchStart& start) {
 
 bool PrintSink::OnHit(const Hit& hit) {
     const std::string_view data = hit.data;
-    // Where each string stands in the data, for the column and the highlights.
+    // Where each string stands in the data, for the column and the
+    // highlights: found blind to case, as the search found them.
+    folded.resize(data.size());
+    FoldInto(folded.data(), data);
     spans.clear();
     for (std::uint32_t s : hit.strings) {
         const std::string& needle = needles[s];
@@ -96,8 +99,8 @@ bool PrintSink::OnHit(const Hit& hit) {
             spans.emplace_back(0, 0);
             continue;
         }
-        for (std::size_t at = data.find(needle); at != std::string_view::npos; at = data.find(needle, at + 1))
-            if (!word || WholeWord(data, at, needle.size())) spans.emplace_back(at, at + needle.size());
+        for (std::size_t at = folded.find(needle); at != std::string::npos; at = folded.find(needle, at + 1))
+            if (!word || WholeWord(folded, at, needle.size())) spans.emplace_back(at, at + needle.size());
     }
     std::sort(spans.begin(), spans.end());
     const std::size_t first = spans.empty() ? 0 : spans.front().first;

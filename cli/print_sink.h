@@ -36,7 +36,8 @@ struct PrintSink final : HitSink {
     std::uint64_t last_line = 0;  // the export's line printed last, 0 for none
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<char> marked;
-    std::vector<std::string> needles;  // each string as the data holds it
+    std::vector<std::string> needles;  // each string upper-cased
+    std::string folded;                // a hit's data upper-cased
     std::uint64_t last_element = 0;  // of the line printed last: which element, and its line there
     std::int64_t last_element_line = 0;
     void Separate(std::uint64_t export_line, std::uint64_t element, std::int64_t element_line);  // "--" between groups
