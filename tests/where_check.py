@@ -146,6 +146,21 @@ def limits_against_a_plain_reading(folder):
     log = open(os.path.join(folder, "b.log"), "rb").read().decode("latin-1")
     check("only where element is UCODE or USOURCE" in log, "the log's header names the limits: " + log[:400])
 
+    # Wildcards stay wildcards opposite a "*" or "?" of a name, "\\" makes
+    # one stand for itself, and field names are blind to case.
+    with open(os.path.join(folder, "stars.xml"), "w") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n' + "".join(
+            "<OCC>\n<UXGROUP:UFORM>%s</UXGROUP:UFORM>\n<UXGROUP:UCODE>call foo</UXGROUP:UCODE>\n</OCC>\n" % name
+            for name in ["A*B", "*X", "AXB", "A,B"]) + "</TABLE>\n")
+    for limits, want in [(["--in", "form=*"], ["A*B", "*X", "AXB", "A,B"]), (["--in", "form=A*"], ["A*B", "AXB", "A,B"]),
+                         (["--not-in", "form=A*"], ["*X"]), (["--in", "form=A\\*B"], ["A*B"]),
+                         (["--in", "Form=\\**,?X?"], ["*X", "AXB"]), (["--in", "FORM=a\\,b"], ["A,B"])]:
+        status, out, err = run(["--json"] + limits + ["stars.xml", "call foo"], cwd=folder)
+        got = [text(r["data"]["context"]["form"]) for r in records(out) if r["type"] == "match"]
+        check(status == 0 and got == want, "%r on forms named with * and ?: %d %r %r" % (limits, status, got, err))
+    log = open(os.path.join(folder, "stars.log"), "rb").read().decode("latin-1")
+    check("only where form is A\\,B\r\n" in log, "the log gives the patterns as written: " + log[:300])
+
 
 # ---- the lines around hits, at the edges of elements ----
 
@@ -313,7 +328,8 @@ def edges(folder):
 
     # Bad input: exit 2 and a message that says what is wrong.
     for args, says in [(["--in", "colour=x"], b"names no field"), (["--in", "element="], b"empty pattern"),
-                       (["--not-in", "element=A,,B"], b"empty pattern"), (["-C", "-1"], b"number of lines"),
+                       (["--not-in", "element=A,,B"], b"empty pattern"),
+                       (["--in", "form=A\\"], b"lone \\"), (["-C", "-1"], b"number of lines"),
                        (["-A", "100000"], b"number of lines"), (["--color=pink"], b"auto, always or never"),
                        (["--print", "--json"], b"both want standard output"), (["-C", "2"], b"--print, --json or --html")]:
         status, out, err = run(args + ["edges.xml", "zz"], cwd=folder)
