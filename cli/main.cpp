@@ -38,22 +38,25 @@ constexpr const char* kUsage =
     "usage: reposearch [OPTION]... EXPORT [STRING]...\n"
     "       reposearch [OPTION]... -e STRING... | -f FILE... EXPORT...\n";
 
-// -h: the options at a glance.
+// -h: every option at a glance.
 constexpr const char* kShortHelp =
-    "  -e STRING   search for STRING; every operand is then an export\n"
-    "  -f FILE     add every line of FILE as a search string (- reads standard input)\n"
-    "  -w          match whole words only\n"
-    "  -q          show no progress\n"
-    "  -j N        search up to N exports at once\n"
-    "  --in FIELD=PATTERN      count hits only where FIELD matches (library, form,\n"
-    "                          ..., field, element); * and ? as in file names,\n"
-    "                          \\* for a *\n"
+    "  -e STRING           search for STRING; every operand is then an export\n"
+    "  -f, --file FILE     add every line of FILE as a string (- for standard input)\n"
+    "  -w, --word          match whole words only\n"
+    "  -q, --quiet         show no progress\n"
+    "  -j, --jobs N        search up to N exports at once\n"
+    "  --in FIELD=PATTERN  count hits only where FIELD matches (library, form, ...,\n"
+    "                      field, element); * and ? as in file names, \\* for a *\n"
     "  --not-in FIELD=PATTERN  and never where it does\n"
-    "  --print     write each hit on standard output as EXPORT:LINE:COLUMN:CONTEXT :: DATA\n"
-    "  -A N, -B N, -C N  with it, N lines of the element after, before, around each hit\n"
-    "  --json      write the hits as JSON Lines on standard output\n"
-    "  --html FILE write the hits to FILE as a page to look at in a browser\n"
-    "  --log FILE  write the log to FILE (- for standard output)\n"
+    "  --print             write each hit on standard output as\n"
+    "                      EXPORT:LINE:COLUMN:CONTEXT :: DATA\n"
+    "  --color[=WHEN]      with it, highlight the strings: auto, always or never\n"
+    "  -A, --after-context N, -B, --before-context N, -C, --context N\n"
+    "                      N lines of the element after, before, around each hit\n"
+    "  --json              write the hits as JSON Lines on standard output\n"
+    "  --html FILE         write the hits to FILE as a page to look at in a browser\n"
+    "  --log FILE          write the log to FILE (- for standard output)\n"
+    "  -h, --help, --version  this, the whole help, the version\n"
     "EXPORT - reads standard input; a folder is searched for .xml files.\n"
     "'reposearch --help' tells more.\n";
 
@@ -69,7 +72,8 @@ constexpr const char* kHelp =
     "  -e STRING        search for STRING (repeatable); with -e or -f, every\n"
     "                   operand is an export, else the first operand is the\n"
     "                   export and the others are strings\n"
-    "  -f, --file FILE  add every line of FILE as a string (- reads standard input)\n"
+    "  -f, --file FILE  add every line of FILE as a string (- reads standard input);\n"
+    "                   a file that holds none adds nothing\n"
     "  -w, --word       a string counts only where no letter, digit or _ stands\n"
     "                   right before or after it\n"
     "  A string that starts with - is given with -e, or after --.\n"
@@ -128,12 +132,14 @@ constexpr const char* kHelp =
     "                   after each hit (EXPORT-LINE-DATA, -- between groups; JSON\n"
     "                   context records), never past the element's end\n"
     "  -B, --before-context N  and before each hit, never before its start\n"
-    "  -C, --context N  both; N from 0 to 1000; the log is unchanged by them\n"
+    "  -C, --context N  both, where -A or -B does not say; N from 0 to 1000; the\n"
+    "                   log is unchanged by them\n"
     "  -q, --quiet      draw no progress on standard error\n"
-    "  -h               show the short help\n"
+    "  -h               show every option at a glance\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
-    "  Every long option that takes a value is also written --option=VALUE.\n"
+    "  Every long option that takes a value is also written --option=VALUE;\n"
+    "  short ones may be grouped (-qw, -qe STRING).\n"
     "\n"
     "The summary goes to standard output, or to standard error when a log goes\n"
     "to standard output; after several exports it lists each export's counts,\n"
@@ -286,7 +292,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
             return 2;
         }
     }
-    if (strings.empty()) return UsageError("no search string given");
+    // Files of strings that hold none leave nothing to find, as in grep.
+    if (o.sources.empty()) return UsageError("no search string given");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (strings[i].find('\0') != std::string::npos) {
             std::fprintf(stderr, "reposearch: search string %zu holds a zero byte\n", i + 1);
