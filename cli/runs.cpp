@@ -202,6 +202,28 @@ bool PageReplacesSomething(const RunPlan& plan) {
     return false;
 }
 
+// Why an export could not be opened, as the system says it: the engine's
+// box, the dialog's fixed text, does not say.
+std::string OpenFailure(const std::string& name) {
+    std::error_code ec;
+    if (fs::is_directory(PathOf(name), ec)) return std::make_error_code(std::errc::is_a_directory).message();
+    errno = 0;
+    if (std::FILE* f = OpenFile(name, "rb")) {
+        std::fclose(f);
+        return "it could not be opened";  // it can be now
+    }
+    return std::strerror(errno ? errno : EIO);
+}
+
+// An export that was never opened: its reason, and no counts, which would
+// claim that it was searched. The log beside it keeps its fixed text.
+void PrintNotOpened(const std::string& name, const std::string& reason, const RunResult& result) {
+    std::fprintf(stderr, "reposearch: %s: cannot open the export: %s\n", name.c_str(), reason.c_str());
+    if (!result.log_complete)
+        std::fprintf(stderr, "reposearch: Writing to output file %s failed: the log is incomplete.\n",
+                     Quoted(result.logfilename).c_str());
+}
+
 // The system's reason for a log that could not be created, which the box
 // (the dialog's fixed text) does not give.
 void PrintLogError(const RunResult& result, const std::string& prefix) {
@@ -256,6 +278,10 @@ int RunOne(const RunPlan& plan) {
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
+    if (result.outcome == RunOutcome::ExportNotOpened) {
+        PrintNotOpened(item.name, OpenFailure(item.name), result);
+        display.boxes.clear();
+    }
     for (const Box& box : display.boxes) {
         if (!completed)
             PrintFailure(box, "");
@@ -279,6 +305,7 @@ struct Job {
     std::uint64_t size = 0;   // of the file, 0 when unknown
     // What the run left.
     std::string failure;  // why it was not searched at all
+    std::string open_failure;  // why the export could not be opened (ExportNotOpened)
     RunOutcome failed_as = RunOutcome::ExportNotOpened;  // the outcome that failure gives
     bool ran = false;
     bool not_started = false;  // the run was interrupted before its turn
@@ -319,7 +346,7 @@ std::string WhatFailed(const Job& job) {
     case RunOutcome::OutOfMemory: return "out of memory";
     case RunOutcome::LogNotOpened:
         return "the log could not be created" + (job.result.log_error.empty() ? "" : ": " + job.result.log_error);
-    case RunOutcome::ExportNotOpened: return "the export could not be opened";
+    case RunOutcome::ExportNotOpened: return "cannot open the export: " + job.open_failure;
     case RunOutcome::ReadError: return "a read error stopped it";
     case RunOutcome::Interrupted: return "interrupted after " + std::to_string(job.result.lines) + " lines";
     case RunOutcome::Completed: break;
@@ -431,6 +458,7 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     JobDisplay display(job);
     job.result = SearchExport(plan_, item, to, display, job.json_ok);
     job.ran = true;
+    if (job.result.outcome == RunOutcome::ExportNotOpened) job.open_failure = OpenFailure(item.name);
 }
 
 // Writes out what a finished job left, in its turn.
@@ -466,8 +494,12 @@ void ManyRuns::Emit(Job& job) {
             output_failed_ = true;
         }
     } else if (!Completed(job)) {
-        for (const Box& box : job.boxes) PrintFailure(box, prefix);
-        PrintLogError(job.result, prefix);
+        if (job.result.outcome == RunOutcome::ExportNotOpened) {
+            PrintNotOpened(job.item->name, job.open_failure, job.result);
+        } else {
+            for (const Box& box : job.boxes) PrintFailure(box, prefix);
+            PrintLogError(job.result, prefix);
+        }
         if (!job.json_ok && !OutputWentAway())
             std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
     }
@@ -553,7 +585,8 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
         } else if (!Completed(job)) {
             out += ", failed: " + WhatFailed(job);
         }
-        out += job.ran ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
+        const bool searched = job.ran && job.result.outcome != RunOutcome::ExportNotOpened;
+        out += searched ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
     }
     out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
            std::to_string(jobs_.size() - completed - interrupted) + " failed" +
