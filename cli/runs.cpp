@@ -431,6 +431,17 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
     const ExportItem& item = *job.item;
     if (!job.failure.empty()) return;  // its records are written in its turn
+    // Its own log, beside it: opened as the search opens one it names after
+    // the export, never through a link found there.
+    std::FILE* own_log = nullptr;
+    if (!job.logfilename.empty()) {
+        std::string error;
+        if (!(own_log = CreateFileNotThroughLink(job.logfilename, error))) {
+            job.failure = "cannot create the log " + Quoted(job.logfilename) + ": " + error;
+            job.failed_as = RunOutcome::LogNotOpened;
+            return;
+        }
+    }
     // Output that waits its turn goes to temporary files; without them the
     // search waits for its turn instead.
     if (!direct && ((job.logfilename.empty() && !(job.log_spool = OpenSpool())) ||
@@ -446,7 +457,8 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
         to.log_stream = direct ? shared_log_ : job.log_spool;
         to.log_stream_name = shared_log_name_;
     } else {
-        to.logfilename = job.logfilename;
+        to.log_stream = own_log;
+        to.log_stream_name = job.logfilename;
     }
     if (plan_.json) to.json = direct ? stdout : job.json_spool;
     if (plan_.print) to.print = direct ? stdout : job.json_spool;
@@ -457,6 +469,7 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     if (page_file_.file) to.page = &job.page;
     JobDisplay display(job);
     job.result = SearchExport(plan_, item, to, display, job.json_ok);
+    if (own_log && std::fclose(own_log) != 0) job.result.log_complete = false;
     job.ran = true;
     if (job.result.outcome == RunOutcome::ExportNotOpened) job.open_failure = OpenFailure(item.name);
 }

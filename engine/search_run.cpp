@@ -193,8 +193,12 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
         result.log_error = "it is the export";
     } else if (IsDirectory(logfilename)) {
         result.log_error = std::make_error_code(std::errc::is_a_directory).message();
+    } else if (in.logfilename.empty()) {
+        // Named after the export: never written through a link found there,
+        // which could point anywhere. From here the log belongs to
+        // run.output_file, which closes it.
+        run.output_file.file = CreateFileNotThroughLink(logfilename, result.log_error);
     } else {
-        // From here the log belongs to run.output_file, which closes it.
         errno = 0;
         run.output_file.file = OpenFile(logfilename, "wb");
         if (!run.output_file.file)

@@ -138,6 +138,35 @@ TEST_F(CliTest, TheExportIsNeverWritten) {
     EXPECT_EQ(ReadFile(named_like_log), before);
 }
 
+#ifndef _WIN32
+TEST_F(CliTest, ALogBesideTheExportIsNeverWrittenThroughALink) {
+    namespace fs = testutil::fs;
+    const std::string precious = dir / "precious.txt", link = dir / "export.log";
+    WriteFile(precious, "keep");
+    fs::create_symlink(precious, link);
+    Outcome o = Cli({"-q", export_path, "helper"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("reposearch: cannot create the log '" + link + "': it is a symbolic link\n"), std::string::npos)
+        << o.err;
+    // Among several, that export fails and the others are searched.
+    WriteFile(dir / "other.xml", ReadFile(export_path));
+    o = Cli({"-q", "-e", "helper", export_path, dir / "other.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + export_path + ": cannot create the log '" + link + "': it is a symbolic link\n");
+    EXPECT_NE(ReadFile(dir / "other.log").find("CALL HELPER()"), std::string::npos);
+    EXPECT_EQ(ReadFile(precious), "keep");
+    EXPECT_TRUE(fs::is_symlink(link));
+    // A link named with --log or --html is the user's choice: written where
+    // it leads, and left a link.
+    fs::create_symlink(dir / "real.html", dir / "page.html");
+    o = Cli({"-q", "--log", link, "--html", dir / "page.html", export_path, "helper"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(ReadFile(precious).find("CALL HELPER()"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "real.html").rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dir / "page.html"));
+}
+#endif
+
 TEST_F(CliTest, AwkwardPathsAndBytes) {
     std::string odd = dir / "with space 'quote' \xC3\xA9.xml";
     const char bytes[] = "<TABLE XMLNS:UFORM>\n<OCC>\n<UFORM:UCODE>\x01\x02\0zz\nhit\xFF";
