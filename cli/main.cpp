@@ -128,7 +128,11 @@ constexpr const char* kHelp =
     "                   error and the log is written as always\n"
     "  --color[=WHEN]   with --print, highlight the strings and dim the place:\n"
     "                   auto (on a terminal, unless NO_COLOR is set), always or\n"
-    "                   never; on a terminal control bytes of the data show as ^X\n"
+    "                   never. On a terminal, and whenever colour is on, the text\n"
+    "                   of the export shows its control bytes as ^X, C1 controls\n"
+    "                   as M-^X and the controls of text direction as <U+202E>;\n"
+    "                   so does every name written to a terminal (the summary,\n"
+    "                   the messages)\n"
     "  -A, --after-context N   with --print or --json, up to N lines of the element\n"
     "                   after each hit (EXPORT-LINE-DATA, -- between groups; JSON\n"
     "                   context records), never past the element's end\n"
@@ -172,7 +176,8 @@ constexpr const char* kHelp =
     "away (| head): the run stops as Ctrl-C stops it.\n";
 
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "reposearch: %s\n%s", what.c_str(), kUsage);
+    Tell(what);
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -180,7 +185,7 @@ int UsageError(const std::string& what) {
 // get through.
 int Print(const std::string& text) {
     if (WriteAll(stdout, text)) return 0;
-    std::fprintf(stderr, "reposearch: writing to standard output failed: %s\n", std::strerror(errno ? errno : EIO));
+    Tell(std::string("writing to standard output failed: ") + std::strerror(errno ? errno : EIO));
     return 2;
 }
 
@@ -289,8 +294,7 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
         if (source.text == "-" && stdin_taken) return UsageError("standard input is read only once");
         stdin_taken = stdin_taken || source.text == "-";
         if (!ReadStringFile(source.text, strings)) {
-            std::fprintf(stderr, "reposearch: %s: cannot read search strings: %s\n", source.text.c_str(),
-                         std::strerror(errno));
+            Tell(source.text + ": cannot read search strings: " + std::strerror(errno));
             return 2;
         }
     }
@@ -298,7 +302,7 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     if (o.sources.empty()) return UsageError("no search string given");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (strings[i].find('\0') != std::string::npos) {
-            std::fprintf(stderr, "reposearch: search string %zu holds a zero byte\n", i + 1);
+            Tell("search string " + std::to_string(i + 1) + " holds a zero byte");
             return 2;
         }
         // As the dialog's search field does: a to z only.

@@ -55,7 +55,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 void WriteFailed(const std::string& what) {
-    std::fprintf(stderr, "reposearch: writing %s failed: %s\n", what.c_str(), std::strerror(errno ? errno : EIO));
+    Tell("writing " + what + " failed: " + std::strerror(errno ? errno : EIO));
 }
 
 std::optional<std::uint64_t> FileSize(const ExportItem& item) {
@@ -110,7 +110,8 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     PrintSink print;
     print.out = to.print;
     print.color = plan.color;
-    print.terminal = plan.terminal;
+    // Escaped whenever colour is on, too: its reader shows escapes (less -R).
+    print.escape = plan.terminal || plan.color;
     print.each_line = plan.terminal;  // each hit seen as it is found
     print.on_closed = OutputClosed;
     if (to.print == stdout) print.stop = plan.cancel;
@@ -159,7 +160,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
 bool OpenPage(const RunPlan& plan, PageFile& page) {
     std::string error;
     if (OpenPageFile(page, plan.html_name, error)) return true;
-    std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(), error.c_str());
+    Tell(plan.html_name + ": cannot create the page: " + error);
     return false;
 }
 
@@ -179,7 +180,7 @@ bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const Htm
     if (!written) error = std::strerror(errno ? errno : EIO);
     // Stopped while it was written: not put in place either.
     const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;
-    if (!ok) std::fprintf(stderr, "reposearch: writing the page %s failed: %s\n", Quoted(plan.html_name).c_str(), error.c_str());
+    if (!ok) Tell("writing the page " + Quoted(plan.html_name) + " failed: " + error);
     return ok;
 }
 
@@ -190,13 +191,12 @@ bool PageReplacesSomething(const RunPlan& plan) {
         if (item.from_stdin) continue;
         const bool hit = same(item.name) || (!plan.log_given && (same(LogFileName(item.name)) || same(item.name + ".log")));
         if (hit) {
-            std::fprintf(stderr, "reposearch: %s: the page would replace the export %s or its log\n",
-                         plan.html_name.c_str(), Quoted(item.name).c_str());
+            Tell(plan.html_name + ": the page would replace the export " + Quoted(item.name) + " or its log");
             return true;
         }
     }
     if (plan.log_given && plan.log_name != "-" && same(plan.log_name)) {
-        std::fprintf(stderr, "reposearch: %s: the page would replace the log\n", plan.html_name.c_str());
+        Tell(plan.html_name + ": the page would replace the log");
         return true;
     }
     return false;
@@ -218,25 +218,22 @@ std::string OpenFailure(const std::string& name) {
 // An export that was never opened: its reason, and no counts, which would
 // claim that it was searched. The log beside it keeps its fixed text.
 void PrintNotOpened(const std::string& name, const std::string& reason, const RunResult& result) {
-    std::fprintf(stderr, "reposearch: %s: cannot open the export: %s\n", name.c_str(), reason.c_str());
-    if (!result.log_complete)
-        std::fprintf(stderr, "reposearch: Writing to output file %s failed: the log is incomplete.\n",
-                     Quoted(result.logfilename).c_str());
+    Tell(name + ": cannot open the export: " + reason);
+    if (!result.log_complete) Tell("Writing to output file " + Quoted(result.logfilename) + " failed: the log is incomplete.");
 }
 
 // The system's reason for a log that could not be created, which the box
 // (the dialog's fixed text) does not give.
 void PrintLogError(const RunResult& result, const std::string& prefix) {
     if (result.outcome == RunOutcome::LogNotOpened && !result.log_error.empty())
-        std::fprintf(stderr, "reposearch: %scannot create the log %s: %s\n", prefix.c_str(),
-                     Quoted(result.logfilename).c_str(), result.log_error.c_str());
+        Tell(prefix + "cannot create the log " + Quoted(result.logfilename) + ": " + result.log_error);
 }
 
 // One export, as it always was searched.
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
     const bool failed = !item.failure.empty();  // it cannot be searched at all
-    if (failed) std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
+    if (failed) Tell(item.name + ": " + item.failure);
     const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
     Destination to;
     if (failed) {
@@ -246,7 +243,7 @@ int RunOne(const RunPlan& plan) {
         to.log_stream = stdout;
     } else if (plan.log_given) {
         if (!item.from_stdin && SameFile(plan.log_name, item.name)) {
-            std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan.log_name.c_str());
+            Tell(plan.log_name + ": the log would replace the export");
             return 2;
         }
         to.logfilename = plan.log_name;
@@ -493,7 +490,7 @@ void ManyRuns::Emit(Job& job) {
     job.log_spool = job.json_spool = nullptr;
     const std::string prefix = job.item->name + ": ";
     if (!job.failure.empty() || job.not_started) {
-        if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+        if (!job.failure.empty()) Tell(prefix + job.failure);
         // Its records and its place on the page, in its turn.
         Destination to;
         if (plan_.json) to.json = stdout;
@@ -514,7 +511,7 @@ void ManyRuns::Emit(Job& job) {
             PrintLogError(job.result, prefix);
         }
         if (!job.json_ok && !OutputWentAway())
-            std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
+            Tell(prefix + "writing the JSON records failed");
     }
 }
 
@@ -609,20 +606,19 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
 
 int ManyRuns::Run() {
     for (const std::string& folder : plan_.empty_folders)
-        std::fprintf(stderr, "reposearch: %s: the folder holds no .xml file\n", folder.c_str());
+        Tell(folder + ": the folder holds no .xml file");
     // Where the logs go: beside each export, or all into one; the log of
     // standard input goes to standard output unless --log names a file.
     bool log_on_stdout = plan_.log_given && plan_.log_name == "-";
     if (plan_.log_given && !log_on_stdout) {
         for (const ExportItem& item : plan_.exports) {
             if (!item.from_stdin && SameFile(plan_.log_name, item.name)) {
-                std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan_.log_name.c_str());
+                Tell(plan_.log_name + ": the log would replace the export");
                 return 2;
             }
         }
         if (!(shared_log_ = OpenFile(plan_.log_name, "wb"))) {
-            std::fprintf(stderr, "reposearch: %s: cannot create the log: %s\n", plan_.log_name.c_str(),
-                         std::strerror(errno));
+            Tell(plan_.log_name + ": cannot create the log: " + std::strerror(errno));
             return 2;
         }
         log_file_opened_ = true;
@@ -691,7 +687,7 @@ int ManyRuns::Run() {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
-    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search\n");
+    if (jobs_.empty()) Tell("no export to search");
     if (plan_.json) {
         JsonWriter json(stdout);
         if (!JsonSummary(json, completed, failed, totals)) {

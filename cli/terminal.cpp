@@ -1,10 +1,88 @@
 // Progress lines and boxes on the terminal.
 #include "terminal.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+bool IsTerminal(std::FILE* f) {
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) != 0;
+#endif
+}
+
+std::size_t AppendShown(std::string& out, std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+    const unsigned c = byte(at);
+    // A control of text direction, by its bytes in UTF-8.
+    unsigned code = 0;
+    std::size_t length = 3;
+    if (c == 0xD8 && byte(at + 1) == 0x9C) {
+        code = 0x061C;
+        length = 2;
+    } else if (c == 0xE2 && byte(at + 1) == 0x80) {
+        const unsigned last = byte(at + 2);
+        if (last == 0x8E || last == 0x8F || (last >= 0xAA && last <= 0xAE)) code = 0x2000 | (last & 0x3F);
+    } else if (c == 0xE2 && byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9) {
+        code = 0x2040 | (byte(at + 2) & 0x3F);
+    }
+    if (code) {
+        char mark[16];
+        std::snprintf(mark, sizeof mark, "<U+%04X>", code);
+        out.append(mark);
+        return at + length;
+    }
+    unsigned c1 = 0;  // a C1 control, by its byte
+    if (c == 0xC2 && byte(at + 1) >= 0x80 && byte(at + 1) <= 0x9F) {
+        c1 = byte(++at);
+    } else if (c >= 0x80 && c <= 0x9F && (at == 0 || byte(at - 1) < 0x80)) {
+        c1 = c;
+    }
+    if (c1) {
+        out.append("M-^");
+        out.push_back(static_cast<char>(c1 - 0x80 + '@'));
+    } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+        out.push_back('^');
+        out.push_back(static_cast<char>(c == 0x7F ? '?' : c + '@'));
+    } else {
+        out.push_back(text[at]);
+    }
+    return at + 1;
+}
+
+std::string ShownOn(std::FILE* to, std::string_view text) {
+    if (!IsTerminal(to)) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (text[at] == '\n') {
+            out.push_back('\n');
+            ++at;
+        } else {
+            at = AppendShown(out, text, at);
+        }
+    }
+    return out;
+}
+
+void Tell(std::string_view message) {
+    std::string line = "reposearch: ";
+    line.append(message);
+    line.push_back('\n');
+    const std::string shown = ShownOn(stderr, line);
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    std::fflush(stderr);
+}
+
 void ProgressLine::Draw(const std::string& text) {
-    std::string out = "\r" + text;
-    if (text.size() < drawn) out += std::string(drawn - text.size(), ' ');
-    drawn = text.size();
+    const std::string shown = ShownOn(stderr, text);
+    std::string out = "\r" + shown;
+    if (shown.size() < drawn) out += std::string(drawn - shown.size(), ' ');
+    drawn = shown.size();
     std::fputs(out.c_str(), stderr);
     std::fflush(stderr);
 }
@@ -42,7 +120,8 @@ void TerminalDisplay::Draw() {
 }
 
 bool WriteAll(std::FILE* to, std::string_view text) {
-    const bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), to) == text.size();
+    const std::string shown = ShownOn(to, text);
+    const bool written = shown.empty() || std::fwrite(shown.data(), 1, shown.size(), to) == shown.size();
     return std::fflush(to) == 0 && written && !std::ferror(to);
 }
 
@@ -54,12 +133,10 @@ void PrintFailure(const Box& box, std::string_view prefix) {
         const std::string_view line = text.substr(0, lf);
         text = lf == std::string_view::npos ? std::string_view{} : text.substr(lf + 1);
         if (line.empty()) continue;
-        std::string out = "reposearch: ";
-        out.append(prefix);
+        std::string out(prefix);
         if (first) out += box.caption + ": ";
         out.append(line);
-        out.push_back('\n');
-        std::fputs(out.c_str(), stderr);
+        Tell(out);
         first = false;
     }
 }

@@ -43,8 +43,28 @@ struct TerminalDisplay final : Display {
     void Draw();
 };
 
-// Writes all of `text` and flushes. False when it did not get through.
+// Whether the stream goes to a terminal.
+bool IsTerminal(std::FILE* f);
+
+// Appends the character at text[at] as a terminal is shown it, and returns
+// where the next one starts: control bytes as ^X (a tab as it is), the C1
+// controls (U+0080 to U+009F, or such a byte standing alone) as M-^X, as
+// cat -v shows them, and the controls of text direction (U+061C, U+200E,
+// U+200F, U+202A to U+202E, U+2066 to U+2069) as <U+202E>, as the page shows
+// them as marks: nothing in an export drives the terminal or turns round
+// the line it is shown on.
+std::size_t AppendShown(std::string& out, std::string_view text, std::size_t at);
+
+// The text as it may go to `to`: on a terminal, shown as AppendShown shows
+// it, line feeds kept; elsewhere as it is.
+std::string ShownOn(std::FILE* to, std::string_view text);
+
+// Writes all of `text` (as ShownOn gives it) and flushes. False when it did
+// not get through.
 bool WriteAll(std::FILE* to, std::string_view text);
+
+// Writes "reposearch: " and the message on a line of standard error.
+void Tell(std::string_view message);
 
 // A box that tells of a failure, on standard error: each line as
 // "reposearch: " `prefix` the line, the first with the box's caption.

@@ -263,6 +263,29 @@ def edges(folder):
     check(b"\x1b[01;31mZZ\x1b[m" in out, "--color=always into a pipe")
     status, out, err = run(["--print", "--color=never", "edges.xml", "zz"], cwd=folder)
     check(b"\x1b[" not in out.replace(b"\x1b[31M", b""), "--color=never")
+    # With colour the data is escaped into a pipe too (less -R shows escapes).
+    status, out, err = run(["--print", "--color=always", "edges.xml", "zz"], cwd=folder)
+    check(b"^[[31M" in out and b"\x1b[31M" not in out and b"<U+202E>" in out, "--color=always escapes: %r" % out)
+
+    # The controls of text direction show as marks, in the data and in the
+    # context, never turning round the line on the terminal.
+    bidi = "\u202e\u202c\u2066\u2067\u2068\u2069\u200e\u200f\u061c\u202a"
+    with open(os.path.join(folder, "bidi.xml"), "w", encoding="utf-8") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n<OCC>\n<UXGROUP:UFORM>F%s</UXGROUP:UFORM>\n'
+                '<UXGROUP:UCODE>zz %s</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n' % (bidi, bidi))
+    marks = "".join("<U+%04X>" % ord(c) for c in bidi).encode()
+    shown = on_a_terminal(["--print", "bidi.xml", "zz"], {})
+    check(shown.count(marks) == 2 and not any(c.encode() in shown for c in bidi),
+          "direction controls on a terminal: %r" % shown)
+    # Names of exports reach a terminal escaped: the summary, messages, --print.
+    evil = "evil\x1b]0;PWN\x07\x1b[31mred"
+    os.mkdir(os.path.join(folder, "evil"))
+    with open(os.path.join(folder, "evil", evil + ".xml"), "w") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n<OCC>\n<UXGROUP:UCODE>zz</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n')
+    for args in (["-e", "zz", "evil"], ["--print", "-e", "zz", "evil"], ["-e", "zz", "evil", evil + "\u202e.xml"]):
+        shown = on_a_terminal(args, {})
+        check(b"\x1b]" not in shown and b"\x1b[31m" not in shown and b"\x07" not in shown and b"\xe2\x80\xae" not in shown
+              and b"evil^[]0;PWN^G^[[31mred" in shown, "%r: names on a terminal: %r" % (args, shown))
 
     # Blank lines of an element are no data lines, and do not split a group;
     # an element that closes itself has no column of its own.
