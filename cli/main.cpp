@@ -173,7 +173,8 @@ constexpr const char* kHelp =
     "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
     "others are still made) or nothing was searched at all, 130 interrupted\n"
     "by Ctrl-C, 143 by SIGTERM, 141 when the reader of --print or --json went\n"
-    "away (| head): the run stops as Ctrl-C stops it.\n";
+    "away (| head): the run stops as Ctrl-C stops it, the logs end saying where,\n"
+    "and nothing is said on standard error.\n";
 
 int UsageError(const std::string& what) {
     Tell(what);

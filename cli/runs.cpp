@@ -170,6 +170,13 @@ bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(
 // no failure to tell of.
 bool OutputWentAway() { return InterruptStatus() == 141; }
 
+// Whether a search is told of on standard error: not once the reader went
+// away (| head), for which it stopped or finished as asked, as grep is
+// silent there; failures of its own still are.
+bool Told(const RunResult& result) {
+    return !OutputWentAway() || (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::Interrupted);
+}
+
 // Writes the page and gives it its name; an interrupted run leaves the
 // page there was. False with a message when it failed.
 bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const HtmlExport*>& parts) {
@@ -275,10 +282,8 @@ int RunOne(const RunPlan& plan) {
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
-    if (result.outcome == RunOutcome::ExportNotOpened) {
-        PrintNotOpened(item.name, OpenFailure(item.name), result);
-        display.boxes.clear();
-    }
+    if (result.outcome == RunOutcome::ExportNotOpened) PrintNotOpened(item.name, OpenFailure(item.name), result);
+    if (result.outcome == RunOutcome::ExportNotOpened || !Told(result)) display.boxes.clear();
     for (const Box& box : display.boxes) {
         if (!completed)
             PrintFailure(box, "");
@@ -503,7 +508,7 @@ void ManyRuns::Emit(Job& job) {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!Completed(job)) {
+    } else if (!Completed(job) && Told(job.result)) {
         if (job.result.outcome == RunOutcome::ExportNotOpened) {
             PrintNotOpened(job.item->name, job.open_failure, job.result);
         } else {
@@ -694,7 +699,7 @@ int ManyRuns::Run() {
             if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() &&
+    } else if (!jobs_.empty() && !OutputWentAway() &&
                !WriteAll(log_on_stdout || plan_.print || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;

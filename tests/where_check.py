@@ -317,20 +317,25 @@ def edges(folder):
           "a self-closing element: %r" % firsts[0])
 
     # A reader that goes away (| head) stops the run as Ctrl-C does: the
-    # log says where, no word of a failed write, and 141.
+    # logs say where, not a word on standard error, and 141.
     big = os.path.join(folder, "big.xml")
     subprocess.run([MAKE_EXPORT, "41", "20", big, "dense"], check=True, capture_output=True)
+    os.mkdir(os.path.join(folder, "bigs"))
+    for k in range(3):
+        os.link(big, os.path.join(folder, "bigs", "big%d.xml" % k))
     for output in (["--print"], ["--json"]):
-        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        p.stdout.readline()
-        p.stdout.close()
-        err = p.stderr.read()
-        status = p.wait()
-        log = open(os.path.join(folder, "big.log"), "rb").read()
-        check(status == 141 and b"writing" not in err, "%r into a closed pipe: %d %r" % (output, status, err))
-        check(re.search(rb"\r\nSearch of file '.*big.xml' interrupted after \d+ lines at .*\r\n$", log) is not None,
-              "%r into a closed pipe: the log ends %r" % (output, log[-200:]))
+        for exports, log in (([big, "if"], "big.log"), (["-j", "2", "-e", "if", "bigs"], "bigs/big0.log")):
+            given = ["--log", os.path.join(folder, log)] if log == "big.log" else []
+            p = subprocess.Popen([REPOSEARCH, "-q"] + given + output + exports,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=folder)
+            p.stdout.readline()
+            p.stdout.close()
+            err = p.stderr.read()
+            status = p.wait()
+            ended = open(os.path.join(folder, log), "rb").read()
+            check(status == 141 and err == b"", "%r %r into a closed pipe: %d %r" % (output, exports, status, err))
+            check(re.search(rb"\r\nSearch of file '.*big0?.xml' interrupted after \d+ lines at .*\r\n$", ended)
+                  is not None, "%r %r into a closed pipe: the log ends %r" % (output, exports, ended[-200:]))
 
     # Ctrl-C stops a run whose hits go to a pipe nobody reads: the log ends
     # saying where, and 130.
