@@ -695,6 +695,7 @@ int ManyRuns::Run() {
     if (jobs_.empty()) Tell("no export to search");
     if (plan_.json) {
         JsonWriter json(stdout);
+        json.write = [this](std::string_view bytes) { return WriteOut(stdout, bytes, plan_.cancel); };
         if (!JsonSummary(json, completed, failed, totals)) {
             if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;

@@ -337,6 +337,26 @@ def edges(folder):
             check(re.search(rb"\r\nSearch of file '.*big0?.xml' interrupted after \d+ lines at .*\r\n$", ended)
                   is not None, "%r %r into a closed pipe: the log ends %r" % (output, exports, ended[-200:]))
 
+    # A reader that takes nothing for a while when the run is stopped gets
+    # whole lines once it reads again, the JSON ending in the end record.
+    for output in (["--json"], ["--print"]):
+        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1)
+        p.send_signal(signal.SIGTERM)
+        time.sleep(2)
+        out, err = p.communicate(timeout=30)
+        lines = out.split(b"\n")
+        check(p.returncode == 143 and len(lines) > 100 and lines[-1] == b"",
+              "%r, stalled reader: %d, %d lines, ends %r" % (output, p.returncode, len(lines), out[-100:]))
+        if output == ["--json"]:
+            recs = [json.loads(line) for line in lines[:-1]]
+            check(recs[-1]["type"] == "end" and recs[-1]["data"]["outcome"] == "interrupted",
+                  "stalled reader: the last record %r" % recs[-1])
+        else:
+            check(all(line.startswith(big.encode() + b":") and b" :: " in line for line in lines[:-1]),
+                  "stalled reader: lines cut: %r" % [l for l in lines[:-1] if b" :: " not in l][:2])
+
     # Ctrl-C stops a run whose hits go to a pipe nobody reads: the log ends
     # saying where, and 130.
     for output in (["--print"], ["--json"]):
