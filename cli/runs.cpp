@@ -22,6 +22,7 @@
 #include "../engine/json_writer.h"
 #include "../engine/match_log.h"
 #include "../engine/paths.h"
+#include "input.h"
 #include "interrupt.h"
 #include "output.h"
 #include "page_file.h"
@@ -147,6 +148,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.lines_before = std::max(text_sink ? before : 0, to.page ? to.page->before : 0);
         inputs.lines_after = std::max(text_sink ? after : 0, to.page ? to.page->after : 0);
         inputs.cancel = plan.cancel;
+        inputs.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
         result = Quelvar(display, inputs);
     }
     if (sink) sink->Finish(result);

@@ -261,7 +261,10 @@ RunResult Search(Display& display, const RunInputs& in, RunState& run) {
     result.lines = totals.file_lines;
     const std::uint64_t line_number = totals.reads;
 
-    if (totals.interrupted) return Interrupted(display, in, run, result, logfilename, close_log, now);
+    // A read given up because the run was stopped (a pipe that sent nothing
+    // more) is the stop, not a read error.
+    if (totals.interrupted || (reader.read_error && in.cancel && in.cancel->load()))
+        return Interrupted(display, in, run, result, logfilename, close_log, now);
 
     std::string end_message;
     std::string box_reason;
