@@ -105,7 +105,18 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     const int before = std::max(plan.before, 0), after = std::max(plan.after, 0);
     JsonWriter json(to.json);
     json.on_closed = OutputClosed;
-    if (to.json == stdout) json.write = [&plan](std::string_view bytes) { return WriteOut(stdout, bytes, plan.cancel); };
+    // Records bound for a terminal, now or in their turn, show the export's
+    // text escaped, as --print does.
+    if (to.json == stdout) {
+        json.write = [&plan](std::string_view bytes) {
+            return plan.terminal ? WriteOut(stdout, JsonShown(bytes), plan.cancel) : WriteOut(stdout, bytes, plan.cancel);
+        };
+    } else if (to.json && plan.terminal) {
+        json.write = [out = to.json](std::string_view bytes) {
+            const std::string shown = JsonShown(bytes);
+            return std::fwrite(shown.data(), 1, shown.size(), out) == shown.size();
+        };
+    }
     json.before = before;
     json.after = after;
     PrintSink print;
@@ -279,8 +290,13 @@ int RunOne(const RunPlan& plan) {
     }
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
+    // A log on the terminal shows the export's text escaped, as --print does.
+    ShownStream shown;
+    if (to.log_stream == stdout && plan.terminal && StartShownStream(shown, stdout)) to.log_stream = shown.in;
     const RunResult result = SearchExport(plan, item, to, display, json_ok);
-    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
+    const bool log_shown = EndShownStream(shown);
+    if (!log_shown) WriteFailed("the log");
+    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete && log_shown;
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
@@ -413,6 +429,7 @@ struct ManyRuns {
     std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
+    ShownStream shown_log_;            // the run's one log on a terminal, when it is
     PageFile page_file_;               // the page of hits, when asked for
     std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
@@ -656,6 +673,8 @@ int ManyRuns::Run() {
     }
     if (!plan_.log_given) NameLogs(jobs_);
     if (log_on_stdout || plan_.json) Binary(stdout);
+    // A log on the terminal shows the export's text escaped, as --print does.
+    if (log_on_stdout && plan_.terminal && StartShownStream(shown_log_, stdout)) shared_log_ = shown_log_.in;
 
     // The workers; the caller draws the progress meanwhile, or works alone
     // when no thread starts.
@@ -694,10 +713,16 @@ int ManyRuns::Run() {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
+    if (!EndShownStream(shown_log_)) {
+        WriteFailed("the log");
+        output_failed_ = true;
+    }
     if (jobs_.empty()) Tell("no export to search");
     if (plan_.json) {
         JsonWriter json(stdout);
-        json.write = [this](std::string_view bytes) { return WriteOut(stdout, bytes, plan_.cancel); };
+        json.write = [this](std::string_view bytes) {
+            return plan_.terminal ? WriteOut(stdout, JsonShown(bytes), plan_.cancel) : WriteOut(stdout, bytes, plan_.cancel);
+        };
         if (!JsonSummary(json, completed, failed, totals)) {
             if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;

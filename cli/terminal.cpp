@@ -1,8 +1,15 @@
 // Progress lines and boxes on the terminal.
 #include "terminal.h"
 
+#include <cerrno>
+#include <system_error>
+
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#define close _close
+#define fdopen _fdopen
+#define read _read
 #else
 #include <unistd.h>
 #endif
@@ -15,22 +22,31 @@ bool IsTerminal(std::FILE* f) {
 #endif
 }
 
+namespace {
+
+// The control of text direction whose UTF-8 bytes start at text[at], with
+// their `length`; 0 for none.
+unsigned DirectionControl(std::string_view text, std::size_t at, std::size_t& length) {
+    const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+    const unsigned c = byte(at), next = byte(at + 1), last = byte(at + 2);
+    length = 3;
+    if (c == 0xD8 && next == 0x9C) {
+        length = 2;
+        return 0x061C;
+    }
+    if (c == 0xE2 && next == 0x80 && (last == 0x8E || last == 0x8F || (last >= 0xAA && last <= 0xAE)))
+        return 0x2000 | (last & 0x3F);
+    if (c == 0xE2 && next == 0x81 && last >= 0xA6 && last <= 0xA9) return 0x2040 | (last & 0x3F);
+    return 0;
+}
+
+}  // namespace
+
 std::size_t AppendShown(std::string& out, std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
     const unsigned c = byte(at);
-    // A control of text direction, by its bytes in UTF-8.
-    unsigned code = 0;
-    std::size_t length = 3;
-    if (c == 0xD8 && byte(at + 1) == 0x9C) {
-        code = 0x061C;
-        length = 2;
-    } else if (c == 0xE2 && byte(at + 1) == 0x80) {
-        const unsigned last = byte(at + 2);
-        if (last == 0x8E || last == 0x8F || (last >= 0xAA && last <= 0xAE)) code = 0x2000 | (last & 0x3F);
-    } else if (c == 0xE2 && byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9) {
-        code = 0x2040 | (byte(at + 2) & 0x3F);
-    }
-    if (code) {
+    std::size_t length = 0;
+    if (const unsigned code = DirectionControl(text, at, length)) {
         char mark[16];
         std::snprintf(mark, sizeof mark, "<U+%04X>", code);
         out.append(mark);
@@ -67,6 +83,106 @@ std::string ShownOn(std::FILE* to, std::string_view text) {
         }
     }
     return out;
+}
+
+std::string JsonShown(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t at = 0; at < json.size();) {
+        std::size_t length = 0;
+        unsigned code = DirectionControl(json, at, length);
+        const auto next = at + 1 < json.size() ? static_cast<unsigned char>(json[at + 1]) : 0u;
+        if (!code && static_cast<unsigned char>(json[at]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            code = next;  // a C1 control
+            length = 2;
+        }
+        if (code) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", code);
+            out.append(escape);
+            at += length;
+        } else {
+            out.push_back(json[at++]);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// How much of what came may be shown now: not a CR whose LF may follow, nor
+// the first bytes of a character whose others have not come.
+std::size_t WholeUpTo(std::string_view held) {
+    std::size_t k = held.size();
+    while (k > 0 && held.size() - k < 3 && (static_cast<unsigned char>(held[k - 1]) & 0xC0) == 0x80) --k;
+    if (k > 0) {
+        const auto lead = static_cast<unsigned char>(held[k - 1]);
+        const std::size_t bytes = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (bytes > held.size() - (k - 1)) return k - 1;
+    }
+    return !held.empty() && held.back() == '\r' ? held.size() - 1 : held.size();
+}
+
+void Show(ShownStream& s) {
+    std::string held, out;
+    char block[1 << 16];
+    for (bool end = false; !end;) {
+        const auto n = read(s.out_fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        end = n <= 0;
+        if (!end) held.append(block, static_cast<std::size_t>(n));
+        const std::size_t ready = end ? held.size() : WholeUpTo(held);
+        const std::string_view text(held.data(), ready);
+        out.clear();
+        for (std::size_t at = 0; at < ready;) {
+            if (text[at] == '\n' || text.substr(at, 2) == "\r\n") {
+                const std::size_t length = text[at] == '\n' ? 1 : 2;
+                out.append(text.substr(at, length));
+                at += length;
+            } else {
+                at = AppendShown(out, text, at);
+            }
+        }
+        held.erase(0, ready);
+        if (!out.empty() && (std::fwrite(out.data(), 1, out.size(), s.to) != out.size() || std::fflush(s.to) != 0))
+            s.ok = false;
+    }
+    close(s.out_fd);
+}
+
+}  // namespace
+
+bool StartShownStream(ShownStream& s, std::FILE* to) {
+    int fds[2];
+#ifdef _WIN32
+    if (_pipe(fds, 1 << 16, _O_BINARY) != 0) return false;
+#else
+    if (pipe(fds) != 0) return false;
+#endif
+    s.to = to;
+    s.out_fd = fds[0];
+    s.in = fdopen(fds[1], "wb");
+    if (s.in) {
+        try {
+            s.shower = std::thread([&s] { Show(s); });
+            return true;
+        } catch (const std::system_error&) {
+            std::fclose(s.in);
+            s.in = nullptr;
+        }
+    } else {
+        close(fds[1]);
+    }
+    close(fds[0]);
+    return false;
+}
+
+bool EndShownStream(ShownStream& s) {
+    if (!s.in) return true;
+    const bool closed = std::fclose(s.in) == 0;
+    s.in = nullptr;
+    s.shower.join();
+    return closed && s.ok;
 }
 
 void Tell(std::string_view message) {

@@ -277,6 +277,19 @@ def edges(folder):
     shown = on_a_terminal(["--print", "bidi.xml", "zz"], {})
     check(shown.count(marks) == 2 and not any(c.encode() in shown for c in bidi),
           "direction controls on a terminal: %r" % shown)
+    # The log and the JSON records on a terminal show the export's text
+    # escaped too; JSON with its own escapes, so that it reads the same.
+    for args in (["--log", "-", "edges.xml", "zz"], ["--log", "-", "-j", "2", "-e", "zz", "bidi.xml", "edges.xml"]):
+        shown = on_a_terminal(args, {})
+        check(b"^[[31M" in shown and b"\x1b[31M" not in shown and b"<U+202E>" in shown and b"\xe2\x80\xae" not in shown
+              and b"M-^[" in shown and b"\xc2\x9b" not in shown, "%r: the log on a terminal: %r" % (args, shown[-300:]))
+    for args in (["--json", "edges.xml", "zz"], ["--json", "-j", "2", "-e", "zz", "bidi.xml", "edges.xml"]):
+        shown = on_a_terminal(args, {})
+        recs = [json.loads(line) for line in shown.replace(b"\r\n", b"\n").decode().splitlines() if line.startswith("{")]
+        data = "".join(text(r["data"]["data"]) for r in recs if r["type"] == "match")
+        check(b"\xe2\x80\xae" not in shown and b"\xc2\x9b" not in shown and "\u202e\u009b" in data and (bidi in data or "bidi.xml" not in args),
+              "%r: JSON on a terminal: %r" % (args, shown[-300:]))
+
     # Names of exports reach a terminal escaped: the summary, messages, --print.
     evil = "evil\x1b]0;PWN\x07\x1b[31mred"
     os.mkdir(os.path.join(folder, "evil"))
