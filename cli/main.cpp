@@ -38,21 +38,25 @@ constexpr const char* kUsage =
     "usage: reposearch [OPTION]... EXPORT [STRING]...\n"
     "       reposearch [OPTION]... -e STRING... | -f FILE... EXPORT...\n";
 
-// -h: the options at a glance.
+// -h: every option at a glance.
 constexpr const char* kShortHelp =
-    "  -e STRING   search for STRING; every operand is then an export\n"
-    "  -f FILE     add every line of FILE as a search string (- reads standard input)\n"
-    "  -w          match whole words only\n"
-    "  -q          show no progress\n"
-    "  -j N        search up to N exports at once\n"
-    "  --in FIELD=PATTERN      count hits only where FIELD matches (library, form,\n"
-    "                          ..., field, element); * and ? as in file names\n"
+    "  -e STRING           search for STRING; every operand is then an export\n"
+    "  -f, --file FILE     add every line of FILE as a string (- for standard input)\n"
+    "  -w, --word          match whole words only\n"
+    "  -q, --quiet         show no progress\n"
+    "  -j, --jobs N        search up to N exports at once\n"
+    "  --in FIELD=PATTERN  count hits only where FIELD matches (library, form, ...,\n"
+    "                      field, element); * and ? as in file names, \\* for a *\n"
     "  --not-in FIELD=PATTERN  and never where it does\n"
-    "  --print     write each hit on standard output as EXPORT:LINE:COLUMN:CONTEXT :: DATA\n"
-    "  -A N, -B N, -C N  with it, N lines of the element after, before, around each hit\n"
-    "  --json      write the hits as JSON Lines on standard output\n"
-    "  --html FILE write the hits to FILE as a page to look at in a browser\n"
-    "  --log FILE  write the log to FILE (- for standard output)\n"
+    "  --print             write each hit on standard output as\n"
+    "                      EXPORT:LINE:COLUMN:CONTEXT :: DATA\n"
+    "  --color[=WHEN]      with it, highlight the strings: auto, always or never\n"
+    "  -A, --after-context N, -B, --before-context N, -C, --context N\n"
+    "                      N lines of the element after, before, around each hit\n"
+    "  --json              write the hits as JSON Lines on standard output\n"
+    "  --html FILE         write the hits to FILE as a page to look at in a browser\n"
+    "  --log FILE          write the log to FILE (- for standard output)\n"
+    "  -h, --help, --version  this, the whole help, the version\n"
     "EXPORT - reads standard input; a folder is searched for .xml files.\n"
     "'reposearch --help' tells more.\n";
 
@@ -68,7 +72,8 @@ constexpr const char* kHelp =
     "  -e STRING        search for STRING (repeatable); with -e or -f, every\n"
     "                   operand is an export, else the first operand is the\n"
     "                   export and the others are strings\n"
-    "  -f, --file FILE  add every line of FILE as a string (- reads standard input)\n"
+    "  -f, --file FILE  add every line of FILE as a string (- reads standard input);\n"
+    "                   a file that holds none adds nothing\n"
     "  -w, --word       a string counts only where no letter, digit or _ stands\n"
     "                   right before or after it\n"
     "  A string that starts with - is given with -e, or after --.\n"
@@ -78,13 +83,15 @@ constexpr const char* kHelp =
     "  --not-in FIELD=PATTERN  and only where it does not\n"
     "  FIELD is one of the context's fields as the log names them (library, form,\n"
     "  global, entry, menubar, glyph, sourcetype, model, table, field) or element\n"
-    "  (the element's name, as after Trigger:). PATTERN is a name with * for any\n"
-    "  bytes and ? for one, blind to the case of a to z; several, separated by\n"
-    "  commas, match if any does. A field that is not set matches nothing (so\n"
-    "  --in form=* means within a form). Every --in must match (one field given\n"
-    "  twice matches either) and no --not-in may. A hit outside is no hit: it is\n"
-    "  not counted, logged or reported anywhere; the log's header, the page and\n"
-    "  the JSON begin record say which limits applied.\n"
+    "  (the element's name, as after Trigger:), in any case. PATTERN is a name\n"
+    "  with * for any characters and ? for one (of UTF-8, or else a byte), blind\n"
+    "  to the case of a to z; \\*, \\?, \\, and \\\\ stand for *, ?, a comma and a\n"
+    "  backslash of the name. Several patterns, separated by commas, match if any\n"
+    "  does. A field that is not set matches nothing (so --in form=* means within\n"
+    "  a form). Every --in must match (one field given twice matches either) and\n"
+    "  no --not-in may. A hit outside is no hit: it is not counted, logged or\n"
+    "  reported anywhere; the log's header, the page and the JSON begin record\n"
+    "  say which limits applied, the patterns as written.\n"
     "\n"
     "Exports:\n"
     "  EXPORT           an export file; - reads standard input (its log then goes\n"
@@ -98,7 +105,8 @@ constexpr const char* kHelp =
     "\n"
     "Output:\n"
     "  Each export's log goes beside it, named after it up to the first dot\n"
-    "  (after the leading dots: .hidden.xml gives .hidden.log).\n"
+    "  (after the leading dots: .hidden.xml gives .hidden.log), never through a\n"
+    "  symbolic link found there; a link given to --log or --html is followed.\n"
     "  --log FILE       write the log (every export's, one after another) to\n"
     "                   FILE instead; - for standard output\n"
     "  --json           write JSON Lines on standard output in place of the\n"
@@ -120,27 +128,38 @@ constexpr const char* kHelp =
     "                   error and the log is written as always\n"
     "  --color[=WHEN]   with --print, highlight the strings and dim the place:\n"
     "                   auto (on a terminal, unless NO_COLOR is set), always or\n"
-    "                   never; on a terminal control bytes of the data show as ^X\n"
+    "                   never. On a terminal, and whenever colour is on, the text\n"
+    "                   of the export shows its control bytes as ^X, C1 controls\n"
+    "                   as M-^X and the controls of text direction as <U+202E>;\n"
+    "                   so do the log and every name written to a terminal (the\n"
+    "                   summary, the messages), and JSON there escapes them\n"
+    "                   as \\u202e\n"
     "  -A, --after-context N   with --print or --json, up to N lines of the element\n"
     "                   after each hit (EXPORT-LINE-DATA, -- between groups; JSON\n"
     "                   context records), never past the element's end\n"
     "  -B, --before-context N  and before each hit, never before its start\n"
-    "  -C, --context N  both; N from 0 to 1000; the log is unchanged by them\n"
+    "  -C, --context N  both, where -A or -B does not say; N from 0 to 1000; the\n"
+    "                   log is unchanged by them\n"
     "  -q, --quiet      draw no progress on standard error\n"
-    "  -h               show the short help\n"
+    "  -h               show every option at a glance\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
-    "  Every long option that takes a value is also written --option=VALUE.\n"
+    "  Every long option that takes a value is also written --option=VALUE;\n"
+    "  short ones may be grouped (-qw, -qe STRING).\n"
     "\n"
     "The summary goes to standard output, or to standard error when a log goes\n"
     "to standard output; after several exports it lists each export's counts,\n"
     "then the totals. When a search fails, its messages go to standard error\n"
-    "as 'reposearch: ...', naming the export when there are several.\n"
+    "as 'reposearch: ...', naming the export when there are several; an export\n"
+    "or a log that cannot be opened is told with the system's reason.\n"
     "\n"
-    "Ctrl-C or SIGTERM stops the run: each log being written ends with a line\n"
-    "saying after how many lines the search was interrupted, exports not yet\n"
-    "started are not searched, the summary goes to standard error, the JSON\n"
-    "end records say interrupted, and the page is left as it was. A second\n"
+    "Ctrl-C or SIGTERM stops the run within a moment, also one that waits for\n"
+    "an export from a pipe that sends nothing: each log being written ends with\n"
+    "a line saying after how many lines the search was interrupted, exports\n"
+    "not yet started are not searched, the summary goes to standard error, the\n"
+    "JSON end records say interrupted, and the page is left as it was. Hits going to\n"
+    "a pipe whose reader takes nothing wait for it up to five seconds: it gets\n"
+    "whole lines, the JSON ending in its end record, or nothing more. A second\n"
     "Ctrl-C ends the program at once.\n"
     "\n"
     "Examples:\n"
@@ -158,10 +177,12 @@ constexpr const char* kHelp =
     "Exit status: 0 some string was found, 1 none was, 2 a search failed (the\n"
     "others are still made) or nothing was searched at all, 130 interrupted\n"
     "by Ctrl-C, 143 by SIGTERM, 141 when the reader of --print or --json went\n"
-    "away (| head): the run stops as Ctrl-C stops it.\n";
+    "away (| head): the run stops as Ctrl-C stops it, the logs end saying where,\n"
+    "and nothing is said on standard error.\n";
 
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "reposearch: %s\n%s", what.c_str(), kUsage);
+    Tell(what);
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -169,7 +190,7 @@ int UsageError(const std::string& what) {
 // get through.
 int Print(const std::string& text) {
     if (WriteAll(stdout, text)) return 0;
-    std::fprintf(stderr, "reposearch: writing to standard output failed: %s\n", std::strerror(errno ? errno : EIO));
+    Tell(std::string("writing to standard output failed: ") + std::strerror(errno ? errno : EIO));
     return 2;
 }
 
@@ -278,15 +299,15 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
         if (source.text == "-" && stdin_taken) return UsageError("standard input is read only once");
         stdin_taken = stdin_taken || source.text == "-";
         if (!ReadStringFile(source.text, strings)) {
-            std::fprintf(stderr, "reposearch: %s: cannot read search strings: %s\n", source.text.c_str(),
-                         std::strerror(errno));
+            Tell(source.text + ": cannot read search strings: " + std::strerror(errno));
             return 2;
         }
     }
-    if (strings.empty()) return UsageError("no search string given");
+    // Files of strings that hold none leave nothing to find, as in grep.
+    if (o.sources.empty()) return UsageError("no search string given");
     for (std::size_t i = 0; i < strings.size(); ++i) {
         if (strings[i].find('\0') != std::string::npos) {
-            std::fprintf(stderr, "reposearch: search string %zu holds a zero byte\n", i + 1);
+            Tell("search string " + std::to_string(i + 1) + " holds a zero byte");
             return 2;
         }
         // As the dialog's search field does: a to z only.

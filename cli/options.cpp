@@ -73,8 +73,7 @@ bool TakeValue(char key, const std::string& name, const std::string& value, cons
                     value + "'";
             return false;
         }
-        if (key != 'B') o.after = lines;
-        if (key != 'A') o.before = lines;
+        (key == 'A' ? o.after : key == 'B' ? o.before : o.context) = lines;
         return true;
     }
     case 'i':
@@ -194,7 +193,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                 o.quiet = true;
             } else if (c == 'w') {
                 o.word = true;
-            } else if (c == 'h' && arg.size() == 2) {
+            } else if (c == 'h') {
                 o.action = Options::Action::ShortHelp;
                 return true;
             } else if (c == 'e' || c == 'f' || c == 'j' || c == 'A' || c == 'B' || c == 'C') {
@@ -218,6 +217,9 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
             }
         }
     }
+    // -A and -B given win over -C, in whatever order, as in grep.
+    if (o.after < 0) o.after = o.context;
+    if (o.before < 0) o.before = o.context;
     // With -e or -f every operand is an export; else the first one is, and
     // the rest are strings.
     const bool strings_given = !o.sources.empty();

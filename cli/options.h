@@ -26,6 +26,7 @@ struct Options {
     // Lines of the element around each hit (-A, -B, -C); -1: not given.
     int after = -1;
     int before = -1;
+    int context = -1;  // -C, for those of -A and -B not given
     // Where the strings come from, in command-line order: a string given
     // (as the search compares it) or a file of strings.
     struct Source {

@@ -42,11 +42,24 @@ std::FILE* CreateNew(const std::string& path) {
     return f;
 }
 
+// The file a name leads to through its links: a page named by a link is
+// written where the link leads, the user's choice, and the link stays.
+std::string Target(const std::string& name) {
+    fs::path path = PathOf(name);
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path to = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    return Utf8Of(path);
+}
+
 }  // namespace
 
 bool OpenPageFile(PageFile& page, const std::string& name, std::string& error) {
     page = PageFile{};
-    page.name = name;
+    page.name = Target(name);
     std::error_code ec;
     const fs::file_status status = fs::status(PathOf(name), ec);
     if (fs::is_directory(status)) {
@@ -59,7 +72,7 @@ bool OpenPageFile(PageFile& page, const std::string& name, std::string& error) {
         return page.file != nullptr;
     }
     for (int attempt = 0; attempt < 100 && !page.file; ++attempt) {
-        page.temp = name + "." + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
+        page.temp = page.name + "." + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
         errno = 0;
         page.file = CreateNew(page.temp);
         if (!page.file && errno != EEXIST) break;

@@ -7,13 +7,14 @@
 #include <string>
 
 struct PageFile {
-    std::string name;  // the page's own name
+    std::string name;  // the page's own name, where links lead
     std::string temp;  // where it is written meanwhile; empty: written in place
     std::FILE* file = nullptr;
 };
 
-// Opens the page for writing: a new temporary file beside `name`, or `name`
-// itself when that is no regular file (a device or a pipe such as
+// Opens the page for writing: a new temporary file beside `name` (beside
+// the file it leads to, when it is a link), or `name` itself when that is no
+// regular file (a device or a pipe such as
 // /dev/stdout, which nothing could replace). False, with `error` set as the
 // system says it, when it cannot be made.
 bool OpenPageFile(PageFile& page, const std::string& name, std::string& error);

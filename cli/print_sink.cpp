@@ -10,6 +10,7 @@
 #include "../engine/matcher.h"
 #include "../engine/text.h"
 #include "output.h"
+#include "terminal.h"
 
 namespace {
 
@@ -18,42 +19,25 @@ constexpr const char* kMatch = "\x1b[01;31m";
 constexpr const char* kReset = "\x1b[m";
 
 // Export text on one line: carriage returns dropped, a line feed as a space;
-// on a terminal, control bytes as ^X, and the C1 controls (U+0080 to U+009F,
-// or such a byte standing alone) as M-^X, as cat -v shows them, so that
-// nothing in the data drives the terminal.
-void AppendText(std::string& out, std::string_view text, bool terminal) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\r') continue;
-        if (c == '\n') {
-            out.push_back(' ');
-            continue;
-        }
-        if (!terminal) {
-            out.push_back(text[i]);
-            continue;
-        }
-        unsigned c1 = 0;  // a C1 control, by its byte
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            c1 = static_cast<unsigned char>(text[++i]);
-        } else if (c >= 0x80 && c <= 0x9F && (i == 0 || static_cast<unsigned char>(text[i - 1]) < 0x80)) {
-            c1 = c;
-        }
-        if (c1) {
-            out.append("M-^");
-            out.push_back(static_cast<char>(c1 - 0x80 + '@'));
-        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            out.push_back('^');
-            out.push_back(static_cast<char>(c == 0x7F ? '?' : c + '@'));
+// when escaped, the rest as AppendShown shows it, so that nothing in the
+// data drives the terminal.
+void AppendText(std::string& out, std::string_view text, bool escape) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\n') out.push_back(' ');
+            ++i;
+        } else if (escape) {
+            i = AppendShown(out, text, i);
         } else {
-            out.push_back(text[i]);
+            out.push_back(c);
+            ++i;
         }
     }
 }
 
 // The context as a log line names it, up to the element's line number.
-void AppendContext(std::string& out, const ScanContext& c, std::int64_t element_line, bool terminal) {
+void AppendContext(std::string& out, const ScanContext& c, std::int64_t element_line, bool escape) {
     bool any = false;
     for (std::size_t i = 0; i < kShownContextFields; ++i) {
         const std::string& value = c.*kContextFields[i].value;
@@ -61,7 +45,7 @@ void AppendContext(std::string& out, const ScanContext& c, std::int64_t element_
         if (any) out.append("  ");
         any = true;
         out.append(kContextFields[i].label);
-        AppendText(out, value, terminal);
+        AppendText(out, value, escape);
         if (i == kElementField) {
             out.push_back('(');
             AppendPadded(out, static_cast<std::uint64_t>(element_line), 4);
@@ -108,18 +92,18 @@ bool PrintSink::OnHit(const Hit& hit) {
     std::string& o = buffer;
     if (before > 0 || after > 0) Separate(hit.export_line, hit.element, hit.element_line);
     if (color) o.append(kDim);
-    AppendText(o, export_name, terminal);
+    AppendText(o, export_name, escape);
     o.push_back(':');
     AppendNumber(o, hit.export_line);
     o.push_back(':');
     AppendNumber(o, hit.data_at + first + 1);
     o.push_back(':');
-    AppendContext(o, hit.context, hit.element_line, terminal);
+    AppendContext(o, hit.context, hit.element_line, escape);
     o.append(" ::");
     if (color) o.append(kReset);
     o.push_back(' ');
     if (!color) {
-        AppendText(o, data, terminal);
+        AppendText(o, data, escape);
     } else {
         std::size_t at = 0;
         // Runs of plain text and of strings, the overlapping ones merged.
@@ -130,7 +114,7 @@ bool PrintSink::OnHit(const Hit& hit) {
             std::size_t end = at + 1;
             while (end < data.size() && marked[end] == marked[at]) ++end;
             if (marked[at]) o.append(kMatch);
-            AppendText(o, data.substr(at, end - at), terminal);
+            AppendText(o, data.substr(at, end - at), escape);
             if (marked[at]) o.append(kReset);
             at = end;
         }
@@ -176,12 +160,12 @@ void PrintSink::OnNearLine(const NearLine& line) {
     std::string& o = buffer;
     Separate(line.export_line, line.element, line.element_line);
     if (color) o.append(kDim);
-    AppendText(o, export_name, terminal);
+    AppendText(o, export_name, escape);
     o.push_back('-');
     AppendNumber(o, line.export_line);
     o.push_back('-');
     if (color) o.append(kReset);
-    AppendText(o, line.data, terminal);
+    AppendText(o, line.data, escape);
     o.push_back('\n');
     last_line = line.export_line;
     last_element = line.element;

@@ -15,7 +15,7 @@ struct PrintSink final : HitSink {
     std::FILE* out = nullptr;
     std::string export_name;
     bool color = false;     // the strings highlighted, the place dimmed
-    bool terminal = false;  // control bytes of the data shown as ^X, never sent to the terminal
+    bool escape = false;  // the text's control bytes shown (AppendShown), never sent: for a terminal or with colour
     bool word = false;   // strings count as whole words only
     int before = 0;      // lines of the element shown before each hit
     int after = 0;       // and after it

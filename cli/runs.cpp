@@ -21,6 +21,7 @@
 #include "../engine/html_writer.h"
 #include "../engine/json_writer.h"
 #include "../engine/paths.h"
+#include "input.h"
 #include "interrupt.h"
 #include "output.h"
 #include "page_file.h"
@@ -54,7 +55,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 void WriteFailed(const std::string& what) {
-    std::fprintf(stderr, "reposearch: writing %s failed: %s\n", what.c_str(), std::strerror(errno ? errno : EIO));
+    Tell("writing " + what + " failed: " + std::strerror(errno ? errno : EIO));
 }
 
 std::optional<std::uint64_t> FileSize(const ExportItem& item) {
@@ -103,13 +104,25 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
     const int before = std::max(plan.before, 0), after = std::max(plan.after, 0);
     JsonWriter json(to.json);
     json.on_closed = OutputClosed;
-    if (to.json == stdout) json.write = [&plan](std::string_view bytes) { return WriteOut(stdout, bytes, plan.cancel); };
+    // Records bound for a terminal, now or in their turn, show the export's
+    // text escaped, as --print does.
+    if (to.json == stdout) {
+        json.write = [&plan](std::string_view bytes) {
+            return plan.terminal ? WriteOut(stdout, JsonShown(bytes), plan.cancel) : WriteOut(stdout, bytes, plan.cancel);
+        };
+    } else if (to.json && plan.terminal) {
+        json.write = [out = to.json](std::string_view bytes) {
+            const std::string shown = JsonShown(bytes);
+            return std::fwrite(shown.data(), 1, shown.size(), out) == shown.size();
+        };
+    }
     json.before = before;
     json.after = after;
     PrintSink print;
     print.out = to.print;
     print.color = plan.color;
-    print.terminal = plan.terminal;
+    // Escaped whenever colour is on, too: its reader shows escapes (less -R).
+    print.escape = plan.terminal || plan.color;
     print.each_line = plan.terminal;  // each hit seen as it is found
     print.on_closed = OutputClosed;
     if (to.print == stdout) print.stop = plan.cancel;
@@ -148,7 +161,9 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.lines_before = std::max(text_sink ? before : 0, to.page ? to.page->before : 0);
         inputs.lines_after = std::max(text_sink ? after : 0, to.page ? to.page->after : 0);
         inputs.cancel = plan.cancel;
-        result = Quelvar(display, inputs);
+        RunSeams seams;
+        seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
+        result = Quelvar(display, inputs, seams);
     }
     if (to.printed && print.last_line != 0) *to.printed = true;
     json_ok = !json.failed && !print.failed;
@@ -160,7 +175,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
 bool OpenPage(const RunPlan& plan, PageFile& page) {
     std::string error;
     if (OpenPageFile(page, plan.html_name, error)) return true;
-    std::fprintf(stderr, "reposearch: %s: cannot create the page: %s\n", plan.html_name.c_str(), error.c_str());
+    Tell(plan.html_name + ": cannot create the page: " + error);
     return false;
 }
 
@@ -169,6 +184,13 @@ bool Interrupted(const RunPlan& plan) { return plan.cancel && plan.cancel->load(
 // Whether the reader of standard output went away: its failed writes are
 // no failure to tell of.
 bool OutputWentAway() { return InterruptStatus() == 141; }
+
+// Whether a search is told of on standard error: not once the reader went
+// away (| head), for which it stopped or finished as asked, as grep is
+// silent there; failures of its own still are.
+bool Told(const RunResult& result) {
+    return !OutputWentAway() || (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::Interrupted);
+}
 
 // Writes the page and gives it its name; an interrupted run leaves the
 // page there was. False with a message when it failed.
@@ -180,7 +202,7 @@ bool FinishPage(PageFile& file, const RunPlan& plan, const std::vector<const Htm
     if (!written) error = std::strerror(errno ? errno : EIO);
     // Stopped while it was written: not put in place either.
     const bool ok = ClosePageFile(file, written && !Interrupted(plan), error) && written;
-    if (!ok) std::fprintf(stderr, "reposearch: writing the page %s failed: %s\n", Quoted(plan.html_name).c_str(), error.c_str());
+    if (!ok) Tell("writing the page " + Quoted(plan.html_name) + " failed: " + error);
     return ok;
 }
 
@@ -191,24 +213,42 @@ bool PageReplacesSomething(const RunPlan& plan) {
         if (item.from_stdin) continue;
         const bool hit = same(item.name) || (!plan.log_given && (same(LogFileName(item.name)) || same(item.name + ".log")));
         if (hit) {
-            std::fprintf(stderr, "reposearch: %s: the page would replace the export %s or its log\n",
-                         plan.html_name.c_str(), Quoted(item.name).c_str());
+            Tell(plan.html_name + ": the page would replace the export " + Quoted(item.name) + " or its log");
             return true;
         }
     }
     if (plan.log_given && plan.log_name != "-" && same(plan.log_name)) {
-        std::fprintf(stderr, "reposearch: %s: the page would replace the log\n", plan.html_name.c_str());
+        Tell(plan.html_name + ": the page would replace the log");
         return true;
     }
     return false;
+}
+
+// Why an export could not be opened, as the system says it: the engine's
+// box, the dialog's fixed text, does not say.
+std::string OpenFailure(const std::string& name) {
+    std::error_code ec;
+    if (fs::is_directory(PathOf(name), ec)) return std::make_error_code(std::errc::is_a_directory).message();
+    errno = 0;
+    if (std::FILE* f = OpenFile(name, "rb")) {
+        std::fclose(f);
+        return "it could not be opened";  // it can be now
+    }
+    return std::strerror(errno ? errno : EIO);
+}
+
+// An export that was never opened: its reason, and no counts, which would
+// claim that it was searched. The log beside it keeps its fixed text.
+void PrintNotOpened(const std::string& name, const std::string& reason, const RunResult& result) {
+    Tell(name + ": cannot open the export: " + reason);
+    if (!result.log_complete) Tell("Writing to output file " + Quoted(result.logfilename) + " failed: the log is incomplete.");
 }
 
 // The system's reason for a log that could not be created, which the box
 // (the dialog's fixed text) does not give.
 void PrintLogError(const RunResult& result, const std::string& prefix) {
     if (result.outcome == RunOutcome::LogNotOpened && !result.log_error.empty())
-        std::fprintf(stderr, "reposearch: %scannot create the log %s: %s\n", prefix.c_str(),
-                     Quoted(result.logfilename).c_str(), result.log_error.c_str());
+        Tell(prefix + "cannot create the log " + Quoted(result.logfilename) + ": " + result.log_error);
 }
 
 // What the reading noticed that a user should know of the export.
@@ -224,7 +264,7 @@ void PrintWarnings(const RunResult& result, const std::string& prefix) {
 int RunOne(const RunPlan& plan) {
     const ExportItem& item = plan.exports.front();
     const bool failed = !item.failure.empty();  // it cannot be searched at all
-    if (failed) std::fprintf(stderr, "reposearch: %s: %s\n", item.name.c_str(), item.failure.c_str());
+    if (failed) Tell(item.name + ": " + item.failure);
     const bool log_to_stdout = (plan.log_given && plan.log_name == "-") || (item.from_stdin && !plan.log_given);
     Destination to;
     if (failed) {
@@ -234,7 +274,7 @@ int RunOne(const RunPlan& plan) {
         to.log_stream = stdout;
     } else if (plan.log_given) {
         if (!item.from_stdin && SameFile(plan.log_name, item.name)) {
-            std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan.log_name.c_str());
+            Tell(plan.log_name + ": the log would replace the export");
             return 2;
         }
         to.logfilename = plan.log_name;
@@ -261,11 +301,18 @@ int RunOne(const RunPlan& plan) {
     }
     TerminalDisplay display;
     display.show_progress = plan.show_progress;
+    // A log on the terminal shows the export's text escaped, as --print does.
+    ShownStream shown;
+    if (to.log_stream == stdout && plan.terminal && StartShownStream(shown, stdout)) to.log_stream = shown.in;
     const RunResult result = SearchExport(plan, item, to, display, json_ok);
-    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete;
+    const bool log_shown = EndShownStream(shown);
+    if (!log_shown) WriteFailed("the log");
+    const bool completed = result.outcome == RunOutcome::Completed && result.log_complete && log_shown;
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
+    if (result.outcome == RunOutcome::ExportNotOpened) PrintNotOpened(item.name, OpenFailure(item.name), result);
+    if (result.outcome == RunOutcome::ExportNotOpened || !Told(result)) display.boxes.clear();
     for (const Box& box : display.boxes) {
         if (!completed)
             PrintFailure(box, "");
@@ -290,6 +337,7 @@ struct Job {
     std::uint64_t size = 0;   // of the file, 0 when unknown
     // What the run left.
     std::string failure;  // why it was not searched at all
+    std::string open_failure;  // why the export could not be opened (ExportNotOpened)
     RunOutcome failed_as = RunOutcome::ExportNotOpened;  // the outcome that failure gives
     bool ran = false;
     bool not_started = false;  // the run was interrupted before its turn
@@ -330,7 +378,7 @@ std::string WhatFailed(const Job& job) {
     case RunOutcome::OutOfMemory: return "out of memory";
     case RunOutcome::LogNotOpened:
         return "the log could not be created" + (job.result.log_error.empty() ? "" : ": " + job.result.log_error);
-    case RunOutcome::ExportNotOpened: return "the export could not be opened";
+    case RunOutcome::ExportNotOpened: return "cannot open the export: " + job.open_failure;
     case RunOutcome::ReadError: return "a read error stopped it";
     case RunOutcome::Interrupted: return "interrupted after " + std::to_string(job.result.lines) + " lines";
     case RunOutcome::Completed: break;
@@ -393,6 +441,7 @@ struct ManyRuns {
     std::FILE* shared_log_ = nullptr;  // the run's one log, when there is one
     std::string shared_log_name_;
     bool log_file_opened_ = false;     // shared_log_ is a file this run opened
+    ShownStream shown_log_;            // the run's one log on a terminal, when it is
     PageFile page_file_;               // the page of hits, when asked for
     std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
@@ -415,6 +464,17 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     Job& job = jobs_[k];
     const ExportItem& item = *job.item;
     if (!job.failure.empty()) return;  // its records are written in its turn
+    // Its own log, beside it: opened as the search opens one it names after
+    // the export, never through a link found there.
+    std::FILE* own_log = nullptr;
+    if (!job.logfilename.empty()) {
+        std::string error;
+        if (!(own_log = CreateFileNotThroughLink(job.logfilename, error))) {
+            job.failure = "cannot create the log " + Quoted(job.logfilename) + ": " + error;
+            job.failed_as = RunOutcome::LogNotOpened;
+            return;
+        }
+    }
     // Output that waits its turn goes to temporary files; without them the
     // search waits for its turn instead.
     if (!direct && ((job.logfilename.empty() && !(job.log_spool = OpenSpool())) ||
@@ -430,7 +490,8 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
         to.log_stream = direct ? shared_log_ : job.log_spool;
         to.log_stream_name = shared_log_name_;
     } else {
-        to.logfilename = job.logfilename;
+        to.log_stream = own_log;
+        to.log_stream_name = job.logfilename;
     }
     if (plan_.json) to.json = direct ? stdout : job.json_spool;
     if (plan_.print) to.print = direct ? stdout : job.json_spool;
@@ -441,7 +502,9 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     if (page_file_.file) to.page = &job.page;
     JobDisplay display(job);
     job.result = SearchExport(plan_, item, to, display, job.json_ok);
+    if (own_log && std::fclose(own_log) != 0) job.result.log_complete = false;
     job.ran = true;
+    if (job.result.outcome == RunOutcome::ExportNotOpened) job.open_failure = OpenFailure(item.name);
 }
 
 // Writes out what a finished job left, in its turn.
@@ -464,7 +527,7 @@ void ManyRuns::Emit(Job& job) {
     const std::string prefix = job.item->name + ": ";
     if (job.ran) PrintWarnings(job.result, prefix);
     if (!job.failure.empty() || job.not_started) {
-        if (!job.failure.empty()) std::fprintf(stderr, "reposearch: %s%s\n", prefix.c_str(), job.failure.c_str());
+        if (!job.failure.empty()) Tell(prefix + job.failure);
         // Its records and its place on the page, in its turn.
         Destination to;
         if (plan_.json) to.json = stdout;
@@ -477,11 +540,15 @@ void ManyRuns::Emit(Job& job) {
             WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!Completed(job)) {
-        for (const Box& box : job.boxes) PrintFailure(box, prefix);
-        PrintLogError(job.result, prefix);
+    } else if (!Completed(job) && Told(job.result)) {
+        if (job.result.outcome == RunOutcome::ExportNotOpened) {
+            PrintNotOpened(job.item->name, job.open_failure, job.result);
+        } else {
+            for (const Box& box : job.boxes) PrintFailure(box, prefix);
+            PrintLogError(job.result, prefix);
+        }
         if (!job.json_ok && !OutputWentAway())
-            std::fprintf(stderr, "reposearch: %swriting the JSON records failed\n", prefix.c_str());
+            Tell(prefix + "writing the JSON records failed");
     }
 }
 
@@ -565,7 +632,8 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
         } else if (!Completed(job)) {
             out += ", failed: " + WhatFailed(job);
         }
-        out += job.ran ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
+        const bool searched = job.ran && job.result.outcome != RunOutcome::ExportNotOpened;
+        out += searched ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
     }
     out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
            std::to_string(jobs_.size() - completed - interrupted) + " failed" +
@@ -575,20 +643,19 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
 
 int ManyRuns::Run() {
     for (const std::string& folder : plan_.empty_folders)
-        std::fprintf(stderr, "reposearch: %s: the folder holds no .xml file\n", folder.c_str());
+        Tell(folder + ": the folder holds no .xml file");
     // Where the logs go: beside each export, or all into one; the log of
     // standard input goes to standard output unless --log names a file.
     bool log_on_stdout = plan_.log_given && plan_.log_name == "-";
     if (plan_.log_given && !log_on_stdout) {
         for (const ExportItem& item : plan_.exports) {
             if (!item.from_stdin && SameFile(plan_.log_name, item.name)) {
-                std::fprintf(stderr, "reposearch: %s: the log would replace the export\n", plan_.log_name.c_str());
+                Tell(plan_.log_name + ": the log would replace the export");
                 return 2;
             }
         }
         if (!(shared_log_ = OpenFile(plan_.log_name, "wb"))) {
-            std::fprintf(stderr, "reposearch: %s: cannot create the log: %s\n", plan_.log_name.c_str(),
-                         std::strerror(errno));
+            Tell(plan_.log_name + ": cannot create the log: " + std::strerror(errno));
             return 2;
         }
         log_file_opened_ = true;
@@ -619,6 +686,8 @@ int ManyRuns::Run() {
     }
     if (!plan_.log_given) NameLogs(jobs_);
     if (log_on_stdout || plan_.json) Binary(stdout);
+    // A log on the terminal shows the export's text escaped, as --print does.
+    if (log_on_stdout && plan_.terminal && StartShownStream(shown_log_, stdout)) shared_log_ = shown_log_.in;
 
     // The workers; the caller draws the progress meanwhile, or works alone
     // when no thread starts.
@@ -657,14 +726,21 @@ int ManyRuns::Run() {
         WriteFailed("the log " + Quoted(shared_log_name_));
         output_failed_ = true;
     }
-    if (jobs_.empty()) std::fprintf(stderr, "reposearch: no export to search\n");
+    if (!EndShownStream(shown_log_)) {
+        WriteFailed("the log");
+        output_failed_ = true;
+    }
+    if (jobs_.empty()) Tell("no export to search");
     if (plan_.json) {
         JsonWriter json(stdout);
+        json.write = [this](std::string_view bytes) {
+            return plan_.terminal ? WriteOut(stdout, JsonShown(bytes), plan_.cancel) : WriteOut(stdout, bytes, plan_.cancel);
+        };
         if (!JsonSummary(json, completed, failed, totals)) {
             if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() &&
+    } else if (!jobs_.empty() && !OutputWentAway() &&
                !WriteAll(log_on_stdout || plan_.print || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;

@@ -2,6 +2,7 @@
 #include "spool.h"
 
 #include <atomic>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -33,9 +34,21 @@ std::FILE* OpenSpool() {
 bool DrainSpool(std::FILE* spool, std::FILE* to, const std::atomic<bool>* stop) {
     bool ok = std::fflush(spool) == 0 && !std::ferror(spool);
     std::rewind(spool);
+    // Whole lines at a time, the rest of a block carried to the next, so
+    // that a write given up never leaves part of a line (but of a line longer
+    // than a block).
     std::vector<char> block(std::size_t{1} << 20);
-    for (std::size_t n; ok && (n = std::fread(block.data(), 1, block.size(), spool)) > 0;)
-        ok = WriteOut(to, std::string_view(block.data(), n), stop);
+    std::size_t held = 0;
+    for (std::size_t n; ok && (n = std::fread(block.data() + held, 1, block.size() - held, spool)) > 0;) {
+        held += n;
+        const std::string_view bytes(block.data(), held);
+        const std::size_t lf = bytes.rfind('\n');
+        const std::size_t lines = lf == std::string_view::npos ? held : lf + 1;
+        ok = WriteOut(to, bytes.substr(0, lines), stop);
+        std::memmove(block.data(), block.data() + lines, held - lines);
+        held -= lines;
+    }
+    if (ok && held) ok = WriteOut(to, std::string_view(block.data(), held), stop);
     ok = ok && !std::ferror(spool);
     std::fclose(spool);
     return ok;

@@ -10,7 +10,7 @@
 // when none can be made (errno tells why).
 std::FILE* OpenSpool();
 
-// Copies what the spool holds to `to` and closes the spool. False when a
-// read or a write failed (errno ECANCELED: `stop` was raised while `to`, a
-// pipe, took nothing).
+// Copies what the spool holds to `to`, in whole lines, and closes the spool.
+// False when a read or a write failed (errno ECANCELED: `stop` was raised
+// and `to`, a pipe, was given up, WriteOut).
 bool DrainSpool(std::FILE* spool, std::FILE* to, const std::atomic<bool>* stop = nullptr);

@@ -14,6 +14,8 @@ _reposearch() {
     elif [[ $cur == --*=* ]]; then
         prev=${cur%%=*} cur=${cur#*=}
     fi
+    # Short options grouped as in -qe: the value is that of the last one.
+    [[ $prev =~ ^-[qwh]+[efjABC]$ ]] && prev=-${prev: -1}
     COMPREPLY=()
     local IFS=$'\n'  # file names may hold blanks: one a line (word lists too)
     case $prev in
@@ -60,13 +62,21 @@ _reposearch() {
         fi
         case $word in
             --) options_done=1 ;;
-            -e | -f | --file)
+            --file)
                 strings_given=1
                 ((i++))
                 ;;
-            -e?* | -f?* | --file=*) strings_given=1 ;;
-            -j | --jobs | --log | --html | --in | --not-in | -A | -B | -C | --after-context | --before-context | --context) ((i++)) ;;
-            --*=* | -?*) ;;
+            --file=*) strings_given=1 ;;
+            --jobs | --log | --html | --in | --not-in | --after-context | --before-context | --context) ((i++)) ;;
+            --*) ;;
+            -?*)
+                # Short options, grouped as in -qw: the first that takes a
+                # value takes the rest of the word, or the next word.
+                if [[ $word =~ ^-[qwh]*([efjABC])(.*)$ ]]; then
+                    [[ ${BASH_REMATCH[1]} == [ef] ]] && strings_given=1
+                    [[ -z ${BASH_REMATCH[2]} ]] && ((i++))
+                fi
+                ;;
             =) ((i++)) ;;
             *) [[ ${COMP_WORDS[i + 1]} == = ]] || ((operands++)) ;;
         esac

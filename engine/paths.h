@@ -13,5 +13,10 @@ std::filesystem::path PathOf(const std::string& utf8);
 // std::fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& utf8, const char* mode);
 
+// Creates or empties a file to write ("wb"), never through a symbolic link
+// (on Windows, a reparse point) found at its name. Null when it cannot, with
+// `error` set as the system says why, or to "it is a symbolic link".
+std::FILE* CreateFileNotThroughLink(const std::string& utf8, std::string& error);
+
 // A file system path as UTF-8.
 std::string Utf8Of(const std::filesystem::path& path);

@@ -19,7 +19,7 @@ std::string LimitFieldNames();
 
 struct FieldLimit {
     std::size_t field = 0;
-    std::vector<std::string> patterns;  // upper case; any of them matches
+    std::vector<std::string> patterns;  // upper case, escapes as written; any of them matches
 };
 
 struct Limits {
@@ -28,13 +28,16 @@ struct Limits {
     bool Empty() const { return in.empty() && not_in.empty(); }
 };
 
-// Adds "FIELD=PATTERN[,PATTERN]..." to the limits (`in` or not): patterns
-// for a field given before are added to its own. False, with a message in
-// `error`, for an unknown field, a missing "=" or an empty pattern.
+// Adds "FIELD=PATTERN[,PATTERN]..." to the limits (`in` or not): FIELD in
+// any case, "\," a comma within a pattern; patterns for a field given before
+// are added to its own. False, with a message in `error`, for an unknown
+// field, a missing "=", an empty pattern or one that ends in a lone "\".
 bool AddLimit(Limits& limits, std::string_view spec, bool in, std::string& error);
 
-// Whether `text` matches `pattern`: "*" stands for any bytes, "?" for one,
-// letters a to z compare as upper case.
+// Whether `text` matches `pattern`: "*" stands for any characters, "?" for
+// one (a UTF-8 character, or else a byte), "\" makes the character after it
+// stand for itself ("\*", "\?", "\,", "\\"); letters a to z compare as upper
+// case.
 bool PatternMatches(std::string_view pattern, std::string_view text);
 
 // Whether a hit where the context stands counts.
@@ -51,5 +54,6 @@ struct LimitsMemo {
 bool WithinLimits(const Limits& limits, const ScanContext& context, LimitsMemo& memo);
 
 // The limits as the log's header says them, a line each ("only where
-// element is UCODE or USOURCE"), each ended by a line feed; "" for none.
+// element is UCODE or USOURCE"), each pattern as written (its escapes kept,
+// so that "A\,B" is one), each ended by a line feed; "" for none.
 std::string DescribeLimits(const Limits& limits);

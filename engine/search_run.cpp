@@ -178,8 +178,12 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
         result.log_error = "it is the export";
     } else if (IsDirectory(logfilename)) {
         result.log_error = std::make_error_code(std::errc::is_a_directory).message();
+    } else if (in.logfilename.empty()) {
+        // Named after the export: never written through a link found there,
+        // which could point anywhere. From here the log belongs to `log`,
+        // which closes it.
+        log.file = CreateFileNotThroughLink(logfilename, result.log_error);
     } else {
-        // From here the log belongs to `log`, which closes it.
         errno = 0;
         log.file = OpenFile(logfilename, "wb");
         if (!log.file)
@@ -229,7 +233,9 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
     result.lone_cr = reader.lone_cr;
 
     std::string box_reason;
-    if (totals.interrupted) {
+    // A read given up because the run was stopped (a pipe that sent nothing
+    // more) is the stop, not a read error.
+    if (totals.interrupted || (reader.read_error && in.cancel && in.cancel->load())) {
         // The log ends with a line that says where; the summary is left out
         // (its counts would stand for part of the export).
         result.outcome = RunOutcome::Interrupted;

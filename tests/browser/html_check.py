@@ -442,8 +442,8 @@ def check_direction(browser, binary, folder):
     assert not any(c in browser.run("return document.body.innerText") for c in CONTROLS), "a control is obeyed"
     assert browser.run("return [...document.querySelectorAll('.ctl')].map(e => e.textContent)") == ["RLO"] * 2
     # The data cell reads from left to right as it stands in the export.
-    cell = browser.run("return [...document.querySelectorAll('td.data')].find(td => td.textContent.includes('ZZHIT 12'))")
-    assert browser.run(LEFT_OF, cell, "LINE") < browser.run(LEFT_OF, cell, "34")
+    cell = browser.run("return [...document.querySelectorAll('td.data')].find(td => td.textContent.includes('zzhit 12'))")
+    assert browser.run(LEFT_OF, cell, "line") < browser.run(LEFT_OF, cell, "34")
     # The group line: the form's name does not turn the counts after it round.
     summary = browser.run("""return [...document.querySelectorAll('details.level-1 > summary')]
         .find(s => s.querySelector('.label').textContent.includes('MROF'))""")
@@ -626,8 +626,8 @@ def check_load(browser, binary, folder):
         document.querySelector('button.view-toggle').click();
         return [performance.now() - t, document.querySelector('tr.view').textContent];""")
     # Element line, export line, text: the whole element of the first hit.
-    assert opened[1] == "15TRIGGER READ26   CALL ZZHIT(CUSTNO)37   IF ($STATUS < 0)48      MESSAGE \"0\"59   ENDIF" \
-                        "610   ZZHIT = X711END ; READ812", opened[1]
+    assert opened[1] == "15trigger read26   call zzhit(custno)37   if ($status < 0)48      message \"0\"59   endif" \
+                        "610   zzhit = x711end ; read812", opened[1]
     print("page of 100,000 hits: %.1f MB, %.2f times the JSON's %.1f MB (-C 20); drawn after %d ms, "
           "first view opened in %d ms" % (page_size / 2**20, page_size / json_size, json_size / 2**20, min(times),
                                           opened[0]))

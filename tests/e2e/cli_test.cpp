@@ -114,8 +114,7 @@ TEST_F(CliTest, FailuresGiveTwoWithTheirMessage) {
     o = Cli({"-q", dir / "missing.xml", "X"});
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err.rfind("reposearch: Result Summary: Unable to open search file '" + (dir / "missing.xml") + "'.", 0),
-              0u);
+    EXPECT_EQ(o.err, "reposearch: " + (dir / "missing.xml") + ": cannot open the export: No such file or directory\n");
 
     o = Cli({"-q", "--log", export_path, export_path, "X"});
     EXPECT_EQ(o.status, 2);
@@ -138,6 +137,35 @@ TEST_F(CliTest, TheExportIsNeverWritten) {
     EXPECT_EQ(ReadFile(export_path), before);
     EXPECT_EQ(ReadFile(named_like_log), before);
 }
+
+#ifndef _WIN32
+TEST_F(CliTest, ALogBesideTheExportIsNeverWrittenThroughALink) {
+    namespace fs = testutil::fs;
+    const std::string precious = dir / "precious.txt", link = dir / "export.log";
+    WriteFile(precious, "keep");
+    fs::create_symlink(precious, link);
+    Outcome o = Cli({"-q", export_path, "helper"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("reposearch: cannot create the log '" + link + "': it is a symbolic link\n"), std::string::npos)
+        << o.err;
+    // Among several, that export fails and the others are searched.
+    WriteFile(dir / "other.xml", ReadFile(export_path));
+    o = Cli({"-q", "-e", "helper", export_path, dir / "other.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "reposearch: " + export_path + ": cannot create the log '" + link + "': it is a symbolic link\n");
+    EXPECT_NE(ReadFile(dir / "other.log").find("CALL HELPER()"), std::string::npos);
+    EXPECT_EQ(ReadFile(precious), "keep");
+    EXPECT_TRUE(fs::is_symlink(link));
+    // A link named with --log or --html is the user's choice: written where
+    // it leads, and left a link.
+    fs::create_symlink(dir / "real.html", dir / "page.html");
+    o = Cli({"-q", "--log", link, "--html", dir / "page.html", export_path, "helper"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(ReadFile(precious).find("CALL HELPER()"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "real.html").rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dir / "page.html"));
+}
+#endif
 
 TEST_F(CliTest, AwkwardPathsAndBytes) {
     std::string odd = dir / "with space 'quote' \xC3\xA9.xml";
@@ -213,14 +241,14 @@ TEST_F(CliTest, JsonTakesThePlaceOfTheSummary) {
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(o.out.rfind("{\"type\":\"begin\",", 0), 0u) << o.out;
-    EXPECT_NE(o.out.find("\"data\":{\"text\":\"  CALL HELPER()\"}"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\"data\":{\"text\":\"  call Helper()\"}"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("{\"type\":\"end\",\"data\":{\"outcome\":\"completed\",\"lines\":10,"), std::string::npos);
     EXPECT_NE(ReadFile(dir / "export.log").find("CALL HELPER()"), std::string::npos);
     // A failed run still ends its records, and says why on standard error.
     o = Cli({"-q", "--json", dir / "missing.xml", "helper"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.out.find("\"outcome\":\"export_not_opened\""), std::string::npos) << o.out;
-    EXPECT_EQ(o.err.rfind("reposearch: Result Summary: Unable to open search file", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.rfind("reposearch: " + (dir / "missing.xml") + ": cannot open the export: ", 0), 0u) << o.err;
     EXPECT_EQ(Cli({"-q", "--json", "--log", "-", export_path, "helper"}).status, 2);
 }
 
@@ -267,10 +295,23 @@ TEST_F(CliTest, ShortAndLongHelp) {
     EXPECT_EQ(shorter.out.rfind("usage: reposearch ", 0), 0u);
     EXPECT_EQ(longer.out.rfind("usage: reposearch ", 0), 0u);
     EXPECT_LT(shorter.out.size(), longer.out.size());
-    for (const char* option : {"--json", "-w", "--log", "-f"}) {
-        EXPECT_NE(shorter.out.find(option), std::string::npos) << option;
-        EXPECT_NE(longer.out.find(option), std::string::npos) << option;
+    // -h names every option --help does (groups such as -qw aside).
+    static const std::regex option("(^|[ ,])(--[a-zA-Z][-a-zA-Z]*|-[a-zA-Z]\\b)");
+    for (std::sregex_iterator it(longer.out.begin(), longer.out.end(), option), end; it != end; ++it) {
+        if ((*it)[2] != "--option") {
+            EXPECT_NE(shorter.out.find((*it)[2].str()), std::string::npos) << (*it)[2];
+        }
     }
+    EXPECT_EQ(Cli({"-qh"}).out, shorter.out);
+}
+
+TEST_F(CliTest, AnEmptyFileOfStringsFindsNothing) {
+    WriteFile(dir / "none.txt", "");
+    Outcome o = Cli({"-q", "--print", "-f", dir / "none.txt", export_path});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(ReadFile(dir / "export.log").find("looking for:\r\n\r\n\r\nEnding search"), std::string::npos);
+    EXPECT_EQ(Cli({"-q", "-f", dir / "none.txt", "-e", "helper", export_path}).status, 0);
 }
 
 // Faults found by differential testing of the command line, one test each.

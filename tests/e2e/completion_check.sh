@@ -6,8 +6,9 @@
 set -euo pipefail
 dir=$(cd "$1" && pwd) binary=$2
 fail() { echo "completion: $*"; exit 1; }
+# The options --help names, but --option=VALUE and groups such as -qw.
 for script in reposearch.bash _reposearch reposearch.fish; do
-  for option in $("$binary" --help | grep -oE '(^|[ ,])--?[a-z]+' | tr -d ' ,' | grep -vx -- --option | sort -u); do
+  for option in $("$binary" --help | grep -oE '(^|[ ,])--?[a-z]+' | tr -d ' ,' | grep -vx -- --option | grep -vxE -- '-[a-z]{2,}' | sort -u); do
     pattern=$option
     if [ "$script" = reposearch.fish ]; then  # fish names them -l NAME and -s LETTER
       case $option in --*) pattern="-l ${option#--}" ;; -*) pattern="-s ${option#-}" ;; esac
@@ -45,6 +46,10 @@ expect bash "reposearch " "-|B.XML|a.xml|sub|with space.xml" "$(bash_offers "rep
 expect bash "reposearch a.xml " "" "$(bash_offers "reposearch a.xml ")"
 expect bash "reposearch -e x a.xml " "-|B.XML|a.xml|sub|with space.xml" "$(bash_offers "reposearch -e x a.xml ")"
 expect bash "reposearch -e " "" "$(bash_offers "reposearch -e ")"
+expect bash "reposearch -qe " "" "$(bash_offers "reposearch -qe ")"
+expect bash "reposearch -qe x a.xml " "-|B.XML|a.xml|sub|with space.xml" "$(bash_offers "reposearch -qe x a.xml ")"
+expect bash "reposearch -qwf " "-|B.XML|a.xml|notes.txt|page.html|sub|with space.xml" "$(bash_offers "reposearch -qwf ")"
+expect bash "reposearch -qj4 a.xml " "" "$(bash_offers "reposearch -qj4 a.xml ")"
 expect bash "reposearch --html=" "page.html|sub" "$(bash_offers "reposearch --html=")"
 expect bash "reposearch -f " "-|B.XML|a.xml|notes.txt|page.html|sub|with space.xml" "$(bash_offers "reposearch -f ")"
 echo "bash: passed"
@@ -56,6 +61,8 @@ if command -v fish >/dev/null; then
   expect fish "reposearch --js" "--json" "$(fish_offers "reposearch --js")"
   expect fish "reposearch -j " "1|2|4|8" "$(fish_offers "reposearch -j ")"
   expect fish "reposearch -e " "" "$(fish_offers "reposearch -e ")"
+  expect fish "reposearch -qe " "" "$(fish_offers "reposearch -qe ")"
+  expect fish "reposearch -qj " "1|2|4|8" "$(fish_offers "reposearch -qj ")"
   fish_offers "reposearch " | tr '|' '\n' | grep -qx "a.xml" || fail "fish offers no export"
   fish_offers "reposearch --html " | tr '|' '\n' | grep -qx "page.html" || fail "fish offers no page"
   echo "fish: passed"
@@ -100,6 +107,8 @@ EOF
   zsh_offers "reposearch -" | tr '|' '\n' | grep -qx -- "--version" || fail "zsh offers no --version"
   zsh_offers "reposearch " | tr '|' '\n' | grep -qx "a.xml" || fail "zsh offers no export"
   zsh_offers "reposearch -e x a.xml " | tr '|' '\n' | grep -qx "B.XML" || fail "zsh offers no export after -e"
+  zsh_offers "reposearch -qe x a.xml " | tr '|' '\n' | grep -qx "B.XML" || fail "zsh offers no export after -qe"
+  expect zsh "reposearch -qe " "" "$(zsh_offers "reposearch -qe ")"
   zsh_offers "reposearch --html " | tr '|' '\n' | grep -qx "page.html" || fail "zsh offers no page"
   echo "zsh: passed"
 fi

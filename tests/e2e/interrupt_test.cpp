@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -32,7 +33,10 @@ struct Started {
     std::string out, err;  // paths
 };
 
-Started Start(const std::vector<std::string>& args, const testutil::TempDir& dir) {
+// Standard input and output default to /dev/null and a file; a test may
+// give pipes instead.
+Started Start(const std::vector<std::string>& args, const testutil::TempDir& dir, int stdin_fd = -1,
+              int stdout_fd = -1) {
     Started s;
     s.out = dir / "stdout";
     s.err = dir / "stderr";
@@ -46,8 +50,8 @@ Started Start(const std::vector<std::string>& args, const testutil::TempDir& dir
     if (s.pid == 0) {
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
+        const int out = stdout_fd >= 0 ? stdout_fd : open(s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
@@ -274,20 +278,67 @@ TEST_F(Interrupt, ASignalStopsTheRunAndEachOutputSaysWhere) {
     }
 }
 
-// The first signal asks the run to stop; one that stops nothing while it
-// waits for its export; a second ends it at once, its page file removed.
+// A run waiting for an export that stops coming (a writer that holds the
+// pipe open and sends nothing) stops at the signal all the same: as the
+// standard input, or a named pipe; the log ends after the lines read whole.
+TEST_F(Interrupt, ASignalStopsARunWaitingForItsExport) {
+    const std::string first = Occurrences(10) + "<TABLE XMLNS:UFORM>\r\n<OC";  // a line cut short
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        for (bool named : {false, true}) {
+            fs::remove(dir / "pipe.xml");
+            fs::remove(dir / "pipe.log");
+            std::optional<Feeder> feeder;
+            int fds[2] = {-1, -1};
+            Started s;
+            if (named) {
+                feeder.emplace(dir / "pipe.xml", first, "");
+                s = Start({"-q", dir / "pipe.xml", "custno"}, dir);
+                ASSERT_TRUE(feeder->FirstRead());
+            } else {
+                ASSERT_EQ(pipe(fds), 0);
+                s = Start({"-q", "--log", dir / "pipe.log", "-", "custno"}, dir, fds[0]);
+                close(fds[0]);
+                ASSERT_TRUE(Feeder::Put(fds[1], first));
+                for (int held = 1, tries = 0; held > 0 && tries < 6000; ++tries) {  // until it was read
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    ioctl(fds[1], FIONREAD, &held);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));  // what it read, searched
+            }
+            const auto sent = std::chrono::steady_clock::now();
+            kill(s.pid, signal_number);
+            EXPECT_EQ(Wait(s.pid, 10), 128 + signal_number) << (named ? "named pipe" : "standard input");
+            EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
+            const std::string log = ReadFile(dir / "pipe.log");
+            EXPECT_EQ(StoppedAfter(log, named ? dir / "pipe.xml" : "(standard input)"), 10 * 16 + 1)
+                << log.substr(log.size() > 300 ? log.size() - 300 : 0);
+            if (fds[1] >= 0) close(fds[1]);
+        }
+    }
+}
+
+// The first signal asks the run to stop, which waits a while for a reader
+// of its hits that takes nothing; a second ends it at once, its page file
+// removed.
 TEST_F(Interrupt, ASecondCtrlCEndsAtOnce) {
     WriteFile(dir / "page.html", "the page before");
-    Feeder feeder(dir / "pipe.xml", Occurrences(100), "");
-    Started s = Start({"-q", "--html", dir / "page.html", dir / "pipe.xml", "custno"}, dir);
-    ASSERT_TRUE(feeder.FirstRead());
+    WriteFile(dir / "export.xml", Occurrences(2000));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Started s = Start({"-q", "--json", "--html", dir / "page.html", dir / "export.xml", "custno"}, dir, -1, fds[1]);
+    close(fds[1]);
+    for (int held = 0, tries = 0; held < 60000 && tries < 6000; ++tries) {  // the pipe is full: the run waits
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ioctl(fds[0], FIONREAD, &held);
+    }
     kill(s.pid, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(waitpid(s.pid, nullptr, WNOHANG), 0) << "ended while its export was still coming";
+    EXPECT_EQ(waitpid(s.pid, nullptr, WNOHANG), 0) << "ended without waiting for its reader";
     kill(s.pid, SIGINT);
-    EXPECT_EQ(Wait(s.pid, 5), 130);
+    EXPECT_EQ(Wait(s.pid, 2), 130);
+    close(fds[0]);
     EXPECT_EQ(ReadFile(dir / "page.html"), "the page before");
-    EXPECT_EQ(Names(dir), (std::vector<std::string>{"page.html", "pipe.log", "pipe.xml", "stderr", "stdout"}));
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"export.log", "export.xml", "page.html", "stderr"}));
 }
 
 // A large export of the real shape, made once for the tests below.

@@ -58,15 +58,21 @@ def random_export(rng):
     return "".join(l + e for l, e in zip(lines, ends)).encode("latin-1")
 
 
+def upper(data):
+    """As the log writes export text: a to z upper-cased."""
+    return bytes(b - 32 if 97 <= b <= 122 else b for b in data)
+
+
 def log_line(match):
+    """The log's line for a match record: the JSON has the text as it stands."""
     line = b""
     for key, label in LABELS:
         if key in match["context"]:
-            line += label.encode() + b":" + text(match["context"][key]) + b"  "
-    element = text(match["element"])
+            line += label.encode() + b":" + upper(text(match["context"][key])) + b"  "
+    element = upper(text(match["element"]))
     if element:
         line += b"Trigger:" + element + b"(%4d) " % match["element_line"]
-    return line + b":: '" + text(match["data"]) + b"'"
+    return line + b":: '" + upper(text(match["data"])) + b"'"
 
 
 def check(binary, folder, rng, round_number):
@@ -104,6 +110,9 @@ def check(binary, folder, rng, round_number):
         assert log_line(match) == line, (log_line(match), line)
         assert starts[match["export_line"] - 1] == match["byte_offset"]
         assert match["strings"], match
+        # The data as it stands, a piece of the export's own line.
+        own = exported[match["byte_offset"]:].split(b"\n", 1)[0].replace(b"\r", b"")
+        assert text(match["data"]).replace(b"\r", b"") in own, (match, own)
     end = records[-1]["data"]
     assert end["outcome"] == "completed"
     assert end["lines"] == exported.count(b"\n") + (0 if exported.endswith(b"\n") else 1)

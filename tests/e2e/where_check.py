@@ -146,6 +146,21 @@ def limits_against_a_plain_reading(folder):
     log = open(os.path.join(folder, "b.log"), "rb").read().decode("latin-1")
     check("only where element is UCODE or USOURCE" in log, "the log's header names the limits: " + log[:400])
 
+    # Wildcards stay wildcards opposite a "*" or "?" of a name, "\\" makes
+    # one stand for itself, and field names are blind to case.
+    with open(os.path.join(folder, "stars.xml"), "w") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n' + "".join(
+            "<OCC>\n<UXGROUP:UFORM>%s</UXGROUP:UFORM>\n<UXGROUP:UCODE>call foo</UXGROUP:UCODE>\n</OCC>\n" % name
+            for name in ["A*B", "*X", "AXB", "A,B"]) + "</TABLE>\n")
+    for limits, want in [(["--in", "form=*"], ["A*B", "*X", "AXB", "A,B"]), (["--in", "form=A*"], ["A*B", "AXB", "A,B"]),
+                         (["--not-in", "form=A*"], ["*X"]), (["--in", "form=A\\*B"], ["A*B"]),
+                         (["--in", "Form=\\**,?X?"], ["*X", "AXB"]), (["--in", "FORM=a\\,b"], ["A,B"])]:
+        status, out, err = run(["--json"] + limits + ["stars.xml", "call foo"], cwd=folder)
+        got = [text(r["data"]["context"]["form"]) for r in records(out) if r["type"] == "match"]
+        check(status == 0 and got == want, "%r on forms named with * and ?: %d %r %r" % (limits, status, got, err))
+    log = open(os.path.join(folder, "stars.log"), "rb").read().decode("latin-1")
+    check("only where form is A\\,B\r\n" in log, "the log gives the patterns as written: " + log[:300])
+
 
 # ---- the lines around hits, at the edges of elements ----
 
@@ -171,31 +186,31 @@ def edges(folder):
     path = os.path.join(folder, "edges.xml")
     with open(path, "w", encoding="utf-8") as f:
         f.write(EDGES)
-    place = "Table:CUSTOMER  Trigger:"
+    place = "Table:Customer  Trigger:"
     status, out, err = run(["--print", "-B", "2", "-A", "2", "edges.xml", "zz"], cwd=folder)
     check(status == 0, "--print: status %d %r" % (status, err))
     check(err.startswith(b"'ZZ' found 7 times"), "--print: the summary goes to standard error: %r" % err)
     want = "\n".join([
-        "edges.xml:4:20:" + place + "UCODE(   1) :: ZZ ON THE START LINE",
-        "edges.xml-5-B2", "edges.xml-6-B3",
-        "edges.xml:7:4:" + place + "UCODE(   4) :: B4 ZZ",
-        "edges.xml-8-B5", "edges.xml-9-B6", "edges.xml-10-B7", "edges.xml-11-B8",
-        "edges.xml:12:4:" + place + "UCODE(   9) :: B9 ZZ",
-        "edges.xml-13-B10",
-        "edges.xml:14:21:" + place + "UDESCR(   1) :: ZZ ONE LINE",
+        "edges.xml:4:20:" + place + "UCODE(   1) :: zz on the start line",
+        "edges.xml-5-b2", "edges.xml-6-b3",
+        "edges.xml:7:4:" + place + "UCODE(   4) :: b4 zz",
+        "edges.xml-8-b5", "edges.xml-9-b6", "edges.xml-10-b7", "edges.xml-11-b8",
+        "edges.xml:12:4:" + place + "UCODE(   9) :: b9 zz",
+        "edges.xml-13-b10",
+        "edges.xml:14:21:" + place + "UDESCR(   1) :: zz one line",
         "--",
-        "edges.xml-16-C1",
-        "edges.xml:17:4:" + place + "UCOMMENT(   2) :: C2 ZZ",
-        "edges.xml:18:4:" + place + "UCOMMENT(   3) :: C3 ZZ",
-        "edges.xml-19-C4", "edges.xml-20-",
+        "edges.xml-16-c1",
+        "edges.xml:17:4:" + place + "UCOMMENT(   2) :: c2 zz",
+        "edges.xml:18:4:" + place + "UCOMMENT(   3) :: c3 zz",
+        "edges.xml-19-c4", "edges.xml-20-",
         "--",
-        "edges.xml:22:21:" + place + "UCODE(   1) :: <B>&AMP; \x1b[31M\u202e\u009b ZZ",
+        "edges.xml:22:21:" + place + "UCODE(   1) :: <b>&amp; \x1b[31m\u202e\u009b zz",
         "edges.xml-23-", ""])
     check(out.decode("utf-8") == want, "--print -B 2 -A 2:\n%s\nnot\n%s" % (out.decode("utf-8"), want))
     # Windows that meet are one group; one that does not starts another.
     status, out, err = run(["--print", "-C", "1", "edges.xml", "zz"], cwd=folder)
     lines = out.decode("utf-8").split("\n")
-    check(lines[4:8] == ["edges.xml-8-B5", "--", "edges.xml-11-B8", "edges.xml:12:4:" + place + "UCODE(   9) :: B9 ZZ"],
+    check(lines[4:8] == ["edges.xml-8-b5", "--", "edges.xml-11-b8", "edges.xml:12:4:" + place + "UCODE(   9) :: b9 zz"],
           "-C 1 groups: %r" % lines[:10])
     # Without -A, -B or -C, hits alone; the log is the same with them or not.
     status, out, err = run(["--print", "edges.xml", "zz"], cwd=folder)
@@ -214,7 +229,7 @@ def edges(folder):
     lines = [(r["data"]["export_line"], r["type"]) for r in recs if r["type"] in ("match", "context")]
     check(lines == sorted(lines) and len(set(l for l, _ in lines)) == len(lines), "in the export's order, once each")
     context = {r["data"]["export_line"]: text(r["data"]["data"]) for r in recs if r["type"] == "context"}
-    check(context == {5: "B2", 6: "B3", 8: "B5", 9: "B6", 10: "B7", 11: "B8", 13: "B10", 16: "C1", 19: "C4",
+    check(context == {5: "b2", 6: "b3", 8: "b5", 9: "b6", 10: "b7", 11: "b8", 13: "b10", 16: "c1", 19: "c4",
                       20: "", 23: ""}, "JSON context lines: %r" % context)
 
     # Colour: with a terminal, unless NO_COLOR says no; always when asked;
@@ -239,15 +254,51 @@ def edges(folder):
         os.waitpid(pid, 0)
         return got
     shown = on_a_terminal(["--print", "edges.xml", "zz"], {})
-    check(b"\x1b[01;31mZZ\x1b[m" in shown and b"\x1b[2medges.xml:4:20:" in shown, "colour on a terminal: %r" % shown[:200])
-    check(b"^[[31M" in shown and b"\x1b[31M" not in shown, "control bytes shown, not sent: %r" % shown)
+    check(b"\x1b[01;31mzz\x1b[m" in shown and b"\x1b[2medges.xml:4:20:" in shown, "colour on a terminal: %r" % shown[:200])
+    check(b"^[[31m" in shown and b"\x1b[31m" not in shown, "control bytes shown, not sent: %r" % shown)
     check(b"M-^[" in shown and b"\xc2\x9b" not in shown, "C1 controls shown, not sent: %r" % shown)
     shown = on_a_terminal(["--print", "edges.xml", "zz"], {"NO_COLOR": "1"})
     check(b"\x1b[" not in shown, "NO_COLOR: %r" % shown[:200])
     status, out, err = run(["--print", "--color=always", "edges.xml", "zz"], cwd=folder)
-    check(b"\x1b[01;31mZZ\x1b[m" in out, "--color=always into a pipe")
+    check(b"\x1b[01;31mzz\x1b[m" in out, "--color=always into a pipe")
     status, out, err = run(["--print", "--color=never", "edges.xml", "zz"], cwd=folder)
-    check(b"\x1b[" not in out.replace(b"\x1b[31M", b""), "--color=never")
+    check(b"\x1b[" not in out.replace(b"\x1b[31m", b""), "--color=never")
+    # With colour the data is escaped into a pipe too (less -R shows escapes).
+    status, out, err = run(["--print", "--color=always", "edges.xml", "zz"], cwd=folder)
+    check(b"^[[31m" in out and b"\x1b[31m" not in out and b"<U+202E>" in out, "--color=always escapes: %r" % out)
+
+    # The controls of text direction show as marks, in the data and in the
+    # context, never turning round the line on the terminal.
+    bidi = "\u202e\u202c\u2066\u2067\u2068\u2069\u200e\u200f\u061c\u202a"
+    with open(os.path.join(folder, "bidi.xml"), "w", encoding="utf-8") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n<OCC>\n<UXGROUP:UFORM>F%s</UXGROUP:UFORM>\n'
+                '<UXGROUP:UCODE>zz %s</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n' % (bidi, bidi))
+    marks = "".join("<U+%04X>" % ord(c) for c in bidi).encode()
+    shown = on_a_terminal(["--print", "bidi.xml", "zz"], {})
+    check(shown.count(marks) == 2 and not any(c.encode() in shown for c in bidi),
+          "direction controls on a terminal: %r" % shown)
+    # The log and the JSON records on a terminal show the export's text
+    # escaped too; JSON with its own escapes, so that it reads the same.
+    for args in (["--log", "-", "edges.xml", "zz"], ["--log", "-", "-j", "2", "-e", "zz", "bidi.xml", "edges.xml"]):
+        shown = on_a_terminal(args, {})
+        check(b"^[[31M" in shown and b"\x1b[31M" not in shown and b"<U+202E>" in shown and b"\xe2\x80\xae" not in shown
+              and b"M-^[" in shown and b"\xc2\x9b" not in shown, "%r: the log on a terminal: %r" % (args, shown[-300:]))
+    for args in (["--json", "edges.xml", "zz"], ["--json", "-j", "2", "-e", "zz", "bidi.xml", "edges.xml"]):
+        shown = on_a_terminal(args, {})
+        recs = [json.loads(line) for line in shown.replace(b"\r\n", b"\n").decode().splitlines() if line.startswith("{")]
+        data = "".join(text(r["data"]["data"]) for r in recs if r["type"] == "match")
+        check(b"\xe2\x80\xae" not in shown and b"\xc2\x9b" not in shown and "\u202e\u009b" in data and (bidi in data or "bidi.xml" not in args),
+              "%r: JSON on a terminal: %r" % (args, shown[-300:]))
+
+    # Names of exports reach a terminal escaped: the summary, messages, --print.
+    evil = "evil\x1b]0;PWN\x07\x1b[31mred"
+    os.mkdir(os.path.join(folder, "evil"))
+    with open(os.path.join(folder, "evil", evil + ".xml"), "w") as f:
+        f.write('<TABLE xmlns:UXGROUP="u">\n<OCC>\n<UXGROUP:UCODE>zz</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n')
+    for args in (["-e", "zz", "evil"], ["--print", "-e", "zz", "evil"], ["-e", "zz", "evil", evil + "\u202e.xml"]):
+        shown = on_a_terminal(args, {})
+        check(b"\x1b]" not in shown and b"\x1b[31m" not in shown and b"\x07" not in shown and b"\xe2\x80\xae" not in shown
+              and b"evil^[]0;PWN^G^[[31mred" in shown, "%r: names on a terminal: %r" % (args, shown))
 
     # Blank lines of an element are no data lines, and do not split a group;
     # an element that closes itself has no column of its own.
@@ -255,8 +306,8 @@ def edges(folder):
         f.write("<TABLE xmlns:UXGROUP=\"u\">\n<OCC>\n<UXGROUP:UCODE>\nline one\n\nline three zz\n   \n"
                 "line five\n</UXGROUP:UCODE>\n<UXGROUP:UFLAG/>\n</OCC>\n</TABLE>\n")
     status, out, err = run(["--print", "-C", "2", "blank.xml", "zz"], cwd=folder)
-    check(out.decode() == "blank.xml-4-LINE ONE\nblank.xml:6:12:Trigger:UCODE(   2) :: LINE THREE ZZ\n"
-          "blank.xml-8-LINE FIVE\nblank.xml-9-\n", "blank lines: %r" % out)
+    check(out.decode() == "blank.xml-4-line one\nblank.xml:6:12:Trigger:UCODE(   2) :: line three zz\n"
+          "blank.xml-8-line five\nblank.xml-9-\n", "blank lines: %r" % out)
     # Two elements whose lines number on from one to the other are apart,
     # and so are the hits of one export from those of the next.
     names = ["runon%d.xml" % i for i in range(3)]
@@ -264,8 +315,8 @@ def edges(folder):
         with open(os.path.join(folder, name), "w") as f:
             f.write("<TABLE xmlns:UXGROUP=\"u\">\n<OCC>\n<UXGROUP:UCODE>\nfirst zz\n</UXGROUP:UCODE>\n"
                     "<UXGROUP:UDESCR>\none\ntwo\nthree\nfour zz\n</UXGROUP:UDESCR>\n</OCC>\n</TABLE>\n")
-    each = lambda name: (name + ":4:7:Trigger:UCODE(   1) :: FIRST ZZ\n" + name + "-5-\n--\n" + name + "-9-THREE\n" +
-                         name + ":10:6:Trigger:UDESCR(   4) :: FOUR ZZ\n" + name + "-11-\n")
+    each = lambda name: (name + ":4:7:Trigger:UCODE(   1) :: first zz\n" + name + "-5-\n--\n" + name + "-9-three\n" +
+                         name + ":10:6:Trigger:UDESCR(   4) :: four zz\n" + name + "-11-\n")
     status, out, err = run(["--print", "-C", "1", "runon0.xml", "zz"], cwd=folder)
     check(out.decode() == each("runon0.xml"), "elements whose lines number on: %r" % out)
     for jobs in ["1", "3"]:
@@ -279,26 +330,53 @@ def edges(folder):
           "a self-closing element: %r" % firsts[0])
 
     # A reader that goes away (| head) stops the run as Ctrl-C does: the
-    # log says where, no word of a failed write, and 141.
+    # logs say where, not a word on standard error, and 141.
     big = os.path.join(folder, "big.xml")
     subprocess.run([MAKE_EXPORT, "41", "20", big, "dense"], check=True, capture_output=True)
+    os.mkdir(os.path.join(folder, "bigs"))
+    for k in range(3):
+        os.link(big, os.path.join(folder, "bigs", "big%d.xml" % k))
     for output in (["--print"], ["--json"]):
+        for exports, log in (([big, "if"], "big.log"), (["-j", "2", "-e", "if", "bigs"], "bigs/big0.log")):
+            given = ["--log", os.path.join(folder, log)] if log == "big.log" else []
+            p = subprocess.Popen([REPOSEARCH, "-q"] + given + output + exports,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=folder)
+            p.stdout.readline()
+            p.stdout.close()
+            err = p.stderr.read()
+            status = p.wait()
+            ended = open(os.path.join(folder, log), "rb").read()
+            check(status == 141 and err == b"", "%r %r into a closed pipe: %d %r" % (output, exports, status, err))
+            check(re.search(rb"\r\nSearch of file '.*big0?.xml' interrupted after \d+ lines at .*\r\n$", ended)
+                  is not None, "%r %r into a closed pipe: the log ends %r" % (output, exports, ended[-200:]))
+
+    # A reader that takes nothing for a while when the run is stopped gets
+    # whole lines once it reads again, the JSON ending in the end record.
+    for output in (["--json"], ["--print"]):
         p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        p.stdout.readline()
-        p.stdout.close()
-        err = p.stderr.read()
-        status = p.wait()
-        log = open(os.path.join(folder, "big.log"), "rb").read()
-        check(status == 141 and b"writing" not in err, "%r into a closed pipe: %d %r" % (output, status, err))
-        check(re.search(rb"\r\nSearch of file '.*big.xml' interrupted after \d+ lines at .*\r\n$", log) is not None,
-              "%r into a closed pipe: the log ends %r" % (output, log[-200:]))
+        time.sleep(1)
+        p.send_signal(signal.SIGTERM)
+        time.sleep(2)
+        out, err = p.communicate(timeout=30)
+        lines = out.split(b"\n")
+        check(p.returncode == 143 and len(lines) > 100 and lines[-1] == b"",
+              "%r, stalled reader: %d, %d lines, ends %r" % (output, p.returncode, len(lines), out[-100:]))
+        if output == ["--json"]:
+            recs = [json.loads(line) for line in lines[:-1]]
+            check(recs[-1]["type"] == "end" and recs[-1]["data"]["outcome"] == "interrupted",
+                  "stalled reader: the last record %r" % recs[-1])
+        else:
+            check(all(line.startswith(big.encode() + b":") and b" :: " in line for line in lines[:-1]),
+                  "stalled reader: lines cut: %r" % [l for l in lines[:-1] if b" :: " not in l][:2])
 
     # Ctrl-C stops a run whose hits go to a pipe nobody reads: the log ends
-    # saying where, and 130.
-    for output in (["--print"], ["--json"]):
-        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + [big, "if"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    # saying where, and 130 (several exports too: their summary record waits
+    # no more than their hits).
+    for output in (["--print"], ["--json"], ["--json", "-e", "if", "bigs"]):
+        exports = [] if len(output) > 1 else [big, "if"]
+        p = subprocess.Popen([REPOSEARCH, "-q", "--log", os.path.join(folder, "big.log")] + output + exports,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=folder)
         time.sleep(1)
         p.send_signal(signal.SIGINT)
         try:
@@ -308,12 +386,13 @@ def edges(folder):
             status = "still running 10 s after Ctrl-C"
         log = open(os.path.join(folder, "big.log"), "rb").read()
         check(status == 130, "%r into a pipe nobody reads, Ctrl-C: %r" % (output, status))
-        check(re.search(rb"interrupted after \d+ lines at .*\r\n$", log) is not None,
-              "%r into a pipe nobody reads: the log ends %r" % (output, log[-200:]))
+        ending = rb"interrupted after \d+ lines at .*\r\n" + (b"" if exports else rb"(?s:.*)") + b"$"
+        check(re.search(ending, log) is not None, "%r into a pipe nobody reads: the log ends %r" % (output, log[-200:]))
 
     # Bad input: exit 2 and a message that says what is wrong.
     for args, says in [(["--in", "colour=x"], b"names no field"), (["--in", "element="], b"empty pattern"),
-                       (["--not-in", "element=A,,B"], b"empty pattern"), (["-C", "-1"], b"number of lines"),
+                       (["--not-in", "element=A,,B"], b"empty pattern"),
+                       (["--in", "form=A\\"], b"lone \\"), (["-C", "-1"], b"number of lines"),
                        (["-A", "100000"], b"number of lines"), (["--color=pink"], b"auto, always or never"),
                        (["--print", "--json"], b"both want standard output"), (["-C", "2"], b"--print, --json or --html")]:
         status, out, err = run(args + ["edges.xml", "zz"], cwd=folder)

@@ -63,6 +63,23 @@ TEST(Operands, LongOptionsWithAValueTakeBothSpellings) {
     }
 }
 
+TEST(Operands, GroupedShortOptionsAndContextAsInGrep) {
+    Options o = Parse({"-qe", "custno", "x.xml"});
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(Strings(o), V{"custno"});
+    EXPECT_EQ(Parse({"-qh"}).action, Options::Action::ShortHelp);
+    EXPECT_EQ(Parse({"-wqh", "x.xml"}).action, Options::Action::ShortHelp);
+    // -A and -B given win over -C, whatever the order.
+    for (const V& args : {V{"-A", "3", "-C", "1", "x.xml", "s"}, V{"-C1", "-A3", "x.xml", "s"}}) {
+        o = Parse(args);
+        EXPECT_EQ(o.after, 3);
+        EXPECT_EQ(o.before, 1);
+    }
+    o = Parse({"-B", "0", "--context=4", "x.xml", "s"});
+    EXPECT_EQ(o.after, 4);
+    EXPECT_EQ(o.before, 0);
+}
+
 TEST(Operands, UsageErrorsSayWhat) {
     std::string error;
     for (const V& args : {V{"-j", "0", "x.xml"}, V{"--jobs=many", "x.xml"}, V{"-j"}, V{"x.xml", "-e"},

@@ -19,6 +19,15 @@ TEST(Patterns, StarsQuestionMarksAndTheCaseOfAToZ) {
         {"*", "", true},                {"?", "", false},              {"A*B*C", "AXXBYYBZC", true},
         {"A*B*C", "AXXBYYBZ", false},   {"ORDERS", "orders", true},    {"ÉTÉ", "été", false},
         {"**X", "X", true},             {"*A*A*A*A*B", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", false},
+        // Wildcards stay wildcards opposite a "*" or "?" of the name; an
+        // escape makes one stand for itself.
+        {"*", "A*B", true},             {"A*", "A*B", true},           {"*X", "*X", true},
+        {"A?B", "A*B", true},           {"?X", "*X", true},            {"A\\*", "A*B", false},
+        {"A\\**", "A*B", true},         {"A\\*B", "AXB", false},       {"\\?X", "*X", false},
+        {"A\\,B", "A,B", true},         {"A\\\\B", "A\\B", true},      {"A\\", "A\\", true},
+        // "?" is one character of UTF-8, or one byte of another code page.
+        {"?T?", "\xC3\xA9T\xC3\xA9", true}, {"??T", "\xC3\xA9T", false}, {"?T", "\xE9T", true},
+        {"*?", "\xC3\xA9", true},         {"*??", "\xC3\xA9", false},      {"?", "\xF0\x9F\x98\x80", true},
     };
     for (const Case& c : cases) EXPECT_EQ(PatternMatches(c.pattern, c.text), c.matches) << c.pattern << " " << c.text;
 }
@@ -49,7 +58,7 @@ TEST(Limits, FieldsGivenAgainAddPatternsAndUnsetFieldsMatchNothing) {
 }
 
 TEST(Limits, BadSpecificationsSayWhatIsWrong) {
-    for (const char* limit : {"colour=x", "element", "=x", "ELEMENT=x", "element =x"}) {
+    for (const char* limit : {"colour=x", "element", "=x", "elements=x", "element =x"}) {
         Limits limits;
         std::string error;
         EXPECT_FALSE(AddLimit(limits, limit, true, error)) << limit;
@@ -57,13 +66,23 @@ TEST(Limits, BadSpecificationsSayWhatIsWrong) {
                   std::string::npos)
             << error;
     }
-    for (const char* limit : {"element=", "element=A,", "element=,A", "element=A,,B"}) {
+    for (const char* limit : {"element=", "element=A,", "element=,A", "element=A,,B", "element=A\\"}) {
         Limits limits;
         std::string error;
         EXPECT_FALSE(AddLimit(limits, limit, false, error)) << limit;
-        EXPECT_NE(error.find("empty pattern"), std::string::npos) << error;
+        EXPECT_NE(error.find(std::string(limit).back() == '\\' ? "lone \\" : "empty pattern"), std::string::npos) << error;
         EXPECT_TRUE(limits.Empty());
     }
+}
+
+TEST(Limits, FieldNamesInAnyCaseAndCommasWithinPatterns) {
+    Limits limits;
+    std::string error;
+    ASSERT_TRUE(AddLimit(limits, "Library=orders", true, error)) << error;
+    ASSERT_TRUE(AddLimit(limits, "FORM=A\\,B,C\\*", true, error)) << error;
+    ASSERT_EQ(limits.in.size(), 2u);
+    EXPECT_EQ(limits.in[1].patterns, (std::vector<std::string>{"A\\,B", "C\\*"}));
+    EXPECT_EQ(DescribeLimits(limits), "only where library is ORDERS\nonly where form is A\\,B or C\\*\n");
 }
 
 }  // namespace

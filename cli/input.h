@@ -1,0 +1,16 @@
+// Reading an export from a pipe, a socket or a terminal without being held
+// there: a read that waits for a writer sending nothing would keep the run
+// waiting past Ctrl-C and SIGTERM.
+#pragma once
+
+#include <atomic>
+
+#include "../engine/blocks.h"
+
+// A reader of the export for the search (RunInputs::read_block). From a
+// pipe, a socket or a terminal it waits for bytes in turns of a tenth of a
+// second and, once `stop` is raised, gives up with -1 and errno ECANCELED;
+// it hands over whole lines (but for a line longer than asked for), so that
+// a stopped search has read no part of one. Any other file it reads as
+// fread does. Empty on Windows: the search's own fread.
+ReadBlock StoppableReader(const std::atomic<bool>* stop);
