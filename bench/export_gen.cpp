@@ -272,7 +272,11 @@ struct Generator {
 
     // ---- What the awkward exports add ----
 
-    std::string Prefix() { return "<" + (table.empty() ? std::string("USOURCE") : table) + ":"; }
+    std::string Prefix() {
+        std::string prefix(1, '<');
+        prefix.append(table.empty() ? std::string("USOURCE") : table).push_back(':');
+        return prefix;
+    }
 
     // A line the layout does not expect.
     std::string OddLine() {

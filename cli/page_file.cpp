@@ -72,7 +72,9 @@ bool OpenPageFile(PageFile& page, const std::string& name, std::string& error) {
         return page.file != nullptr;
     }
     for (int attempt = 0; attempt < 100 && !page.file; ++attempt) {
-        page.temp = page.name + "." + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
+        page.temp = page.name + "." + std::to_string(getpid());
+        if (attempt) page.temp.append("-").append(std::to_string(attempt));
+        page.temp.append(".tmp");
         errno = 0;
         page.file = CreateNew(page.temp);
         if (!page.file && errno != EEXIST) break;

@@ -213,9 +213,15 @@ void ProgressLine::Erase() {
 std::string ProgressBar(int percent) {
     constexpr int kWidth = 30;
     const int filled = percent * kWidth / 100;
-    std::string pct = std::to_string(percent);
-    return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-           std::string(3 - (pct.size() < 3 ? pct.size() : 3), ' ') + pct + "%  ";
+    const std::string pct = std::to_string(percent);
+    std::string bar(1, '[');
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kWidth - filled), '.');
+    bar.append("] ");
+    bar.append(3 - (pct.size() < 3 ? pct.size() : 3), ' ');
+    bar.append(pct);
+    bar.append("%  ");
+    return bar;
 }
 
 void TerminalDisplay::SetProgressText(std::string_view text) {
