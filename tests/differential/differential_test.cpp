@@ -51,7 +51,7 @@ const Search kRareWords{{"ROUTE_CODE", "ZQ_BRAVO", "PAY_TERMS"}, true};
 // Within limits, with the lines around each hit: these take the lines after
 // a hit in full and rebuild the lines before it.
 const Search kAround{{"ACCT_NO", "CALL CUST", "ZQ_"}, false, {}, {"element=UDESCR,UCOMMENT"}, 3, 2};
-const Search kAroundWithin{{"IF", "ITEM"}, false, {"table=*", "element=U*"}, {"form=*X*"}, 1, 4};
+const Search kAroundWithin{{"IF", "ITEM"}, false, {"table=*", "Element=U*,?DESC?"}, {"form=*X*"}, 1, 4};
 const Search kEmpty{{"ZQ_ECHO", ""}};  // an empty string: every data line
 
 // How many of the exports below a run takes: all of them unless the

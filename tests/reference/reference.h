@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -114,20 +115,41 @@ inline bool Holds(const std::string& line, const std::string& s, bool word) {
     return false;
 }
 
-// "*" any bytes, "?" one; letters compared as upper case; "\" takes the
-// next byte as it stands.
-inline bool Glob(std::string_view p, std::string_view t) {
-    if (p.empty()) return t.empty();
-    if (p[0] == '*') return Glob(p.substr(1), t) || (!t.empty() && Glob(p, t.substr(1)));
-    if (t.empty()) return false;
-    if (p[0] == '?') return Glob(p.substr(1), t.substr(1));
-    if (p[0] == '\\' && p.size() > 1) p.remove_prefix(1);
-    return Upper(p.substr(0, 1)) == Upper(t.substr(0, 1)) && Glob(p.substr(1), t.substr(1));
+// The characters of a name: each well-formed UTF-8 sequence one, any other
+// byte one.
+inline std::vector<std::string> Characters(std::string_view t) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < t.size();) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+        if (n > 1) {
+            const auto d = i + 1 < t.size() ? static_cast<unsigned char>(t[i + 1]) : 0;
+            const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80, high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+            bool whole = i + n <= t.size() && d >= low && d <= high;
+            for (std::size_t k = 2; whole && k < n; ++k) whole = (static_cast<unsigned char>(t[i + k]) & 0xC0) == 0x80;
+            if (!whole) n = 1;
+        }
+        out.emplace_back(t.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+// "*" any characters, "?" one; letters compared as upper case; "\" takes
+// the next byte as it stands.
+inline bool Glob(const std::vector<std::string>& p, std::size_t i, const std::vector<std::string>& t, std::size_t j) {
+    if (i == p.size()) return j == t.size();
+    if (p[i] == "*") return Glob(p, i + 1, t, j) || (j < t.size() && Glob(p, i, t, j + 1));
+    if (j == t.size()) return false;
+    if (p[i] == "?") return Glob(p, i + 1, t, j + 1);
+    const std::string& literal = p[i] == "\\" && i + 1 < p.size() ? p[++i] : p[i];
+    return Upper(literal) == Upper(t[j]) && Glob(p, i + 1, t, j + 1);
 }
 
 // Whether the field's value matches one of the patterns of "FIELD=P,P...".
 inline bool Within(const std::string& limit, const std::array<std::string, 11>& fields) {
-    const std::string key = limit.substr(0, limit.find('='));
+    std::string key = limit.substr(0, limit.find('='));
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::size_t field = 0;
     while (field < 11 && key != kKeys[field]) ++field;
     const std::string& value = fields[field];
@@ -136,7 +158,7 @@ inline bool Within(const std::string& limit, const std::array<std::string, 11>& 
     for (std::size_t start = 0;;) {
         std::size_t comma = start;
         while (comma < patterns.size() && patterns[comma] != ',') comma += patterns[comma] == '\\' ? 2 : 1;
-        if (Glob(patterns.substr(start, comma - start), value)) return true;
+        if (Glob(Characters(patterns.substr(start, comma - start)), 0, Characters(value), 0)) return true;
         if (comma >= patterns.size()) return false;
         start = comma + 1;
     }
