@@ -22,6 +22,7 @@
 
 #include "../engine/paths.h"
 #include "../engine/utf16.h"
+#include "checks.h"
 #include "exports.h"
 #include "interrupt.h"
 #include "options.h"
@@ -56,6 +57,8 @@ constexpr const char* kShortHelp =
     "  --json              write the hits as JSON Lines on standard output\n"
     "  --html FILE         write the hits to FILE as a page to look at in a browser\n"
     "  --log FILE          write the log to FILE (- for standard output)\n"
+    "  --check             search nothing: tell where the reading loses or\n"
+    "                      misplaces text in each export\n"
     "  -h, --help, --version  this, the whole help, the version\n"
     "EXPORT - reads standard input; a folder is searched for .xml files.\n"
     "'reposearch --help' tells more.\n";
@@ -141,6 +144,17 @@ constexpr const char* kHelp =
     "  -C, --context N  both, where -A or -B does not say; N from 0 to 1000; the\n"
     "                   log is unchanged by them\n"
     "  -q, --quiet      draw no progress on standard error\n"
+    "\n"
+    "Checking an export:\n"
+    "  --check          search nothing and write no log: read each export (every\n"
+    "                   operand is one) and tell, with a count and the first\n"
+    "                   places of each, where the reading rules leave text that\n"
+    "                   holds a tag unread, take an element for a context\n"
+    "                   element by a part of a name, or keep an element open to\n"
+    "                   the end of the export; with --json, one check record per\n"
+    "                   export; exit status 0 when there is none, 1 when there\n"
+    "                   are some, 2 when an export cannot be read\n"
+    "\n"
     "  -h               show every option at a glance\n"
     "  --help           show this help\n"
     "  --version        show the version\n"
@@ -278,6 +292,20 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     std::size_t from_stdin = 0;
     for (const ExportItem& e : plan.exports) from_stdin += e.from_stdin;
     if (from_stdin > 1) return UsageError("standard input is read only once");
+    if (o.check) {
+        if (!o.sources.empty() || o.print || o.log_given || o.html_given || o.before >= 0 || o.after >= 0 ||
+            !o.limits.Empty() || o.word)
+            return UsageError("--check searches nothing: it takes exports, --json, -q and -j alone");
+        for (const std::string& folder : plan.empty_folders) Tell(folder + ": the folder holds no .xml file");
+        CheckPlan checks;
+        checks.exports = std::move(plan.exports);
+        checks.json = o.json;
+        checks.show_progress = !o.quiet && isatty(fileno(stderr));
+        CatchInterrupts();
+        checks.cancel = &InterruptFlag();
+        const int status = checks.exports.empty() ? 2 : RunChecks(checks);
+        return InterruptStatus() ? InterruptStatus() : status;
+    }
     const bool log_to_stdout = (o.log_given && o.log_name == "-") || (from_stdin && !o.log_given);
     if (o.json && log_to_stdout)
         return UsageError(from_stdin && !o.log_given ? "--json with - as the export needs --log FILE"

@@ -171,6 +171,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                 o.word = true;
             } else if (arg == "--json") {
                 o.json = true;
+            } else if (arg == "--check") {
+                o.check = true;
             } else if (arg == "--print") {
                 o.print = true;
             } else if (arg == "--help") {
@@ -222,7 +224,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
     if (o.before < 0) o.before = o.context;
     // With -e or -f every operand is an export; else the first one is, and
     // the rest are strings.
-    const bool strings_given = !o.sources.empty();
+    const bool strings_given = !o.sources.empty() || o.check;  // --check searches for nothing
     for (std::size_t n = 0; n < operands.size(); ++n) {
         if (strings_given || n == 0)
             o.exports.push_back(args[operands[n]]);

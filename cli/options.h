@@ -21,6 +21,7 @@ struct Options {
     int jobs = 0;  // exports searched at once; 0: as many as there are cores
     Limits limits;  // --in, --not-in
     bool print = false;  // each hit on standard output, as editors read them
+    bool check = false;  // --check: what the reading cannot see, no search
     enum class Color { Auto, Always, Never };
     Color color = Color::Auto;
     // Lines of the element around each hit (-A, -B, -C); -1: not given.

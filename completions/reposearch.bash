@@ -82,7 +82,7 @@ _reposearch() {
         esac
     done
     if [[ -z $options_done && $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -j -h -A -B -C --file --word --quiet --jobs --json --html --log --in --not-in --print --color= --after-context --before-context --context --help --version)" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -j -h -A -B -C --file --word --quiet --jobs --json --html --log --in --not-in --print --check --color= --after-context --before-context --context --help --version)" -- "$cur"))
         return
     fi
     [[ -z $strings_given ]] && ((operands > 0)) && return  # a string

@@ -32,6 +32,18 @@ bool LookUpContext(int row, std::string_view name, int& field) {
 
 }  // namespace
 
+std::string_view ContextNameHolding(int row, std::string_view name) {
+    const std::string_view map = kTables[static_cast<std::size_t>(row)].context_map4;
+    const std::size_t at = map.find(name);
+    if (at == std::string_view::npos) return {};
+    // The pair it stands in: from after the ", " before it to its "=".
+    const std::size_t comma = map.rfind(", ", at);
+    const std::size_t start = comma == std::string_view::npos ? 0 : comma + 2;
+    const std::size_t eq = map.find('=', start);
+    const std::string_view whole = map.substr(start, eq == std::string_view::npos ? std::string_view::npos : eq - start);
+    return whole == name ? std::string_view{} : whole;
+}
+
 bool NamesContext(ContextCache& cache, int row, std::string_view name, int& field) {
     // A slot by the row, the length and the two ends of the name: names that
     // share one only take turns in it.

@@ -81,3 +81,8 @@ using ContextCache = std::array<ContextEntry, 128>;
 // fills, -1 when its context name is none of the known ones or cannot be
 // delimited (such a value is dropped).
 bool NamesContext(ContextCache& cache, int row, std::string_view folded_name, int& field);
+
+// Where an element named `folded_name` is taken for a context element by a
+// part of a name of the row's map ("LABEL" in "ULABEL=TABLENAME"): the map's
+// name it stands in. Empty for a name the map holds whole, or not at all.
+std::string_view ContextNameHolding(int row, std::string_view folded_name);

@@ -31,6 +31,37 @@ struct LineTags {
     std::size_t end = 0;  // where its text ends: the cut, or before trailing blanks where they matter
 };
 
+// The entries of the line that starts with `e`: up to its first zero byte,
+// where the line is cut.
+inline LineTags LineTagsAt(const char* base, const TagEntry* e, std::size_t cut) {
+    LineTags l{base, e, e, cut, cut};
+    if (e->kind == TagKind::End) return l;
+    for (;; ++l.last) {
+        if (l.last->kind == TagKind::Zero) {
+            l.cut = l.end = l.last->at;
+            break;
+        }
+        if (l.last->last_in_line) {
+            ++l.last;
+            break;
+        }
+    }
+    return l;
+}
+
+// Past the entries of the line that starts with `e`.
+inline const TagEntry* PastLine(const TagEntry* e) {
+    if (e->kind == TagKind::End) return e;
+    while (!e->last_in_line) ++e;
+    return e + 1;
+}
+
+// Where the rules leave the rest of a line unread though it holds a tag.
+enum class Unread {
+    AfterSearchedElement,  // after the end tag of an element whose data is searched
+    StartTagWithoutEnd,    // from a start tag that no ">" ends on its line: nothing opens
+};
+
 // The state between two occurrences of the table of row `row`: the next
 // occurrence's start clears whatever else the state held.
 void AwaitOccurrence(Structure& s, int row);
@@ -98,9 +129,10 @@ bool CloseElement(Structure& s, const LineTags& l, std::string_view data, std::s
     // Whether the element names context matters to the structure alone
     // only where tags follow it: it decides whether they are read.
     int field = -1;
-    const bool context = (Visitor::kContext || AnyAfter(l, after)) &&
-                         NamesContext(s.cache, s.selected_row, s.selected_level4, field);
+    const bool tags_after = AnyAfter(l, after);
+    const bool context = (Visitor::kContext || tags_after) && NamesContext(s.cache, s.selected_row, s.selected_level4, field);
     v.Closed(data, context, field);
+    if (tags_after && !context) v.Skipped(after, Unread::AfterSearchedElement);
     s.selected_level4.clear();
     s.next_level = 3;
     return context;
@@ -115,8 +147,9 @@ bool CloseElement(Structure& s, const LineTags& l, std::string_view data, std::s
 //
 // A visitor has `static constexpr bool kContext` (whether it keeps the
 // context: elements' names are then told, and whether each names context)
-// and the calls Occurrence(offset), Opened(name as it stands), Data(text)
-// and Closed(text, names_context, field).
+// and the calls Occurrence(offset), Opened(name as it stands), Data(text),
+// Closed(text, names_context, field) and Skipped(offset, Unread) where the
+// rest of a line holding a tag goes unread.
 template <class Visitor>
 void ReadLine(Structure& s, const LineTags& l, std::size_t pos, Visitor& v) {
     using namespace levels;
@@ -143,7 +176,10 @@ void ReadLine(Structure& s, const LineTags& l, std::size_t pos, Visitor& v) {
         case 3:  // an element's start tag before "</OCC>"
             if (const TagEntry* start = FirstStartTag(l, pos, s.selected_row)) {
                 // Without a ">" on the line no name can be delimited: nothing opens.
-                if (start->close == kNoClose || start->close >= l.cut) return;
+                if (start->close == kNoClose || start->close >= l.cut) {
+                    v.Skipped(start->at, Unread::StartTagWithoutEnd);
+                    return;
+                }
                 const std::size_t name_at = start->at + kTables[static_cast<std::size_t>(s.selected_row)].level3.size();
                 const std::string_view name(l.base + name_at, start->name_end - name_at);
                 s.next_level = 4;

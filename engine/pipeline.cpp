@@ -171,6 +171,7 @@ struct Stage2 {
     Progress& progress;
     Display& display;
     const Clock& now;
+    Findings* check;
     std::uint64_t next_update = 0;  // the first position from which the display may change
     ScanTotals totals;
 };
@@ -316,7 +317,11 @@ void Stage2Block(Stage2& st, const Slot& slot) {
 // Stage 2 of one block.
 void FinishBlock(Stage2& st, const Slot& slot) {
     const Block& b = slot.block;
-    Stage2Block(st, slot);
+    if (st.check)
+        CheckLines(st.run.structure, *st.check, b.buffer.data(), b.begin, slot.marks.lf.data(),
+                   slot.index.entries.data(), st.totals.file_lines + 1);
+    else
+        Stage2Block(st, slot);
     ShowProgress(st, b, slot.marks);
     st.totals.reads += slot.index.lines;
     if (!b.piece) st.totals.file_lines += slot.index.lines;
@@ -344,7 +349,7 @@ ScanTotals ScanExport(RunState& run, ExportReader& reader, Progress& progress, D
     // A slot for each thread's block in stage 1, one for stage 2, and one
     // to spare so that no thread waits for the walk.
     Stage1 s1(reader, run.query.matcher, static_cast<std::size_t>(threads) + (threads > 1 ? 2 : 0), options.pause);
-    Stage2 st{run, progress, display, now, 0, {}};
+    Stage2 st{run, progress, display, now, options.check, 0, {}};
     st.next_update = NextUpdateAt(progress, 0);
     Workers workers{s1, {}};
     for (int i = 1; i < threads; ++i) {
@@ -364,7 +369,10 @@ ScanTotals ScanExport(RunState& run, ExportReader& reader, Progress& progress, D
         }
         Slot& slot = AwaitBlock(s1, number);
         if (slot.failed) throw std::bad_alloc();
-        if (!slot.has_block) break;
+        if (!slot.has_block) {
+            if (options.check) CheckEnd(run.structure, *options.check, st.totals.file_lines);
+            break;
+        }
         FinishBlock(st, slot);
         {
             std::lock_guard<std::mutex> lock(s1.mutex);

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "blocks.h"
+#include "check.h"
 #include "progress.h"
 #include "run_state.h"
 
@@ -24,6 +25,9 @@ struct ScanOptions {
     // When set, the scan stops once it finds it true: it looks between
     // blocks, so where it stops is the same on any number of threads.
     const std::atomic<bool>* cancel = nullptr;
+    // When set, nothing is searched: the lines are followed for what the
+    // reading rules cannot see, noted here.
+    Findings* check = nullptr;
 };
 
 struct ScanTotals {

@@ -29,6 +29,7 @@ struct ContextVisitor {
             (run.context.*kContextFields[static_cast<std::size_t>(field)].value).assign(text);
         }
     }
+    void Skipped(std::size_t, Unread) {}
 };
 
 struct StructureVisitor {
@@ -40,32 +41,8 @@ struct StructureVisitor {
     void Opened(std::string_view) {}
     void Data(std::string_view) {}
     void Closed(std::string_view, bool, int) {}
+    void Skipped(std::size_t, Unread) {}
 };
-
-// The entries of the line that starts with `e`: up to its first zero byte,
-// where the line is cut.
-LineTags TagsOf(const char* base, const TagEntry* e, std::size_t cut) {
-    LineTags l{base, e, e, cut, cut};
-    if (e->kind == TagKind::End) return l;
-    for (;; ++l.last) {
-        if (l.last->kind == TagKind::Zero) {
-            l.cut = l.end = l.last->at;
-            break;
-        }
-        if (l.last->last_in_line) {
-            ++l.last;
-            break;
-        }
-    }
-    return l;
-}
-
-// Past the entries of the line that starts with `e`.
-const TagEntry* NextLine(const TagEntry* e) {
-    if (e->kind == TagKind::End) return e;
-    while (!e->last_in_line) ++e;
-    return e + 1;
-}
 
 }  // namespace
 
@@ -77,9 +54,9 @@ const TagEntry* ReadInFull(RunState& run, const BlockLines& lines, const TagEntr
     LinePlace& place = run.place;
     for (std::size_t at = from, pos = first_pos; at < to; pos = at, ++export_line) {
         const std::size_t lf = NextMark(lines.marks.lf.data(), at, b.end);
-        LineTags l = e->at < lf ? TagsOf(base, e, lf) : LineTags{base, e, e, lf, lf};
+        LineTags l = e->at < lf ? LineTagsAt(base, e, lf) : LineTags{base, e, e, lf, lf};
         while (l.end > at && IsBlank(base[l.end - 1])) --l.end;
-        if (e->at < lf) e = NextLine(e);
+        if (e->at < lf) e = PastLine(e);
         place.export_line = export_line;
         place.at = at;
         place.end = lf;
@@ -99,9 +76,9 @@ const TagEntry* WalkLines(Structure& s, const char* base, const TagEntry* e, std
     StructureVisitor v{s, occurrence};
     constexpr std::size_t kNoCut = ~std::size_t{0};  // a line without a zero byte: its tags end before its line feed
     while (e->at < stop) {
-        const LineTags l = TagsOf(base, e, kNoCut);
+        const LineTags l = LineTagsAt(base, e, kNoCut);
         ReadLine(s, l, e->at, v);
-        e = NextLine(e);
+        e = PastLine(e);
     }
     return e;
 }

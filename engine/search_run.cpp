@@ -294,3 +294,44 @@ RunResult Quelvar(Display& display, const RunInputs& inputs, const RunSeams& sea
     }
     return result;
 }
+
+CheckResult CheckExport(Display& display, const RunInputs& in, const RunSeams& seams) {
+    CheckResult result;
+    const Clock now = seams.clock ? seams.clock : Clock([] { return std::time(nullptr); });
+    errno = 0;
+    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
+                 [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
+    if (!export_file) {
+        result.outcome = RunOutcome::ExportNotOpened;
+        result.error = IsDirectory(in.srchfilename) ? std::make_error_code(std::errc::is_a_directory).message()
+                       : errno ? std::error_code(errno, std::generic_category()).message()
+                               : "unknown reason";
+        return result;
+    }
+    RunState run;
+    std::optional<std::uint64_t> known_size = in.export_size;
+    if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
+    Progress progress;
+    StartProgress(progress, display, known_size, now());
+    ExportReader reader;
+    StartExportReader(reader, export_file, seams.read_block);
+    ScanOptions options;
+    options.threads = in.single_thread ? 1
+                      : in.threads > 0 ? in.threads
+                                       : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    options.pause = seams.pause;
+    options.cancel = in.cancel;
+    options.check = &result.found;
+    try {
+        const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
+        result.lines = totals.file_lines;
+        if (totals.interrupted || (reader.read_error && in.cancel && in.cancel->load()))
+            result.outcome = RunOutcome::Interrupted;
+        else if (reader.read_error)
+            result.outcome = RunOutcome::ReadError;
+    } catch (const std::bad_alloc&) {
+        result.outcome = RunOutcome::OutOfMemory;
+    }
+    return result;
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "blocks.h"
+#include "check.h"
 #include "display.h"
 #include "outcome.h"
 #include "pipeline.h"
@@ -56,6 +57,19 @@ struct RunSeams {
 // The whole search: strings, log, export, progress, summary. Every outcome is
 // shown through `display`; the result tells a caller how it went.
 RunResult Quelvar(Display& display, const RunInputs& inputs, const RunSeams& seams = {});
+
+// What the reading rules cannot see in one export.
+struct CheckResult {
+    RunOutcome outcome = RunOutcome::Completed;  // Completed, ExportNotOpened, ReadError or Interrupted
+    Findings found;
+    std::uint64_t lines = 0;  // the export's lines read
+    std::string error;        // why the export could not be opened, as the system says it
+};
+
+// Reads the export as a search does, searching nothing and writing no log,
+// and tells where the rules lose or misplace text (check.h). The progress is
+// shown as a search shows it.
+CheckResult CheckExport(Display& display, const RunInputs& inputs, const RunSeams& seams = {});
 
 // The log's path for an export: its file name cut at the first "." after
 // its leading dots, plus ".log".

@@ -288,6 +288,41 @@ TEST_F(CliTest, TheSampleWithoutAByteOrderMarkOrWithLoneCarriageReturns) {
     EXPECT_EQ(plain.err, "");
 }
 
+// --check tells each kind of place the reading rules lose or misplace text,
+// with its first places, as text and as JSON; a clean export has none. It
+// searches nothing and writes no log.
+TEST_F(CliTest, CheckTellsWhatTheReadingCannotSee) {
+    const std::string odd = dir / "odd.xml";
+    WriteFile(odd, CrLf({"<TABLE xmlns:UXGROUP=\"u\">", "<OCC>", "<UXGROUP:Label>T1</UXGROUP:Label>",
+                         "<UXGROUP:UCODE>custno</UXGROUP:UCODE></OCC>", "<OCC><UXGROUP:UCODE>custno</UXGROUP:UCODE>",
+                         "<UXGROUP:UCODE", "a=\"b\">x</UXGROUP:UCODE>", "<UXGROUP:UCODE a=\"x>y\"/>", "line", "</OCC>",
+                         "</TABLE>"}));
+    Outcome o = Cli({"--check", odd});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_EQ(o.out, odd + ": 4 places where the reading loses or misplaces text\n"
+                     "  text holding a tag that is not read: 2\n"
+                     "    " + odd + ":4: after </UXGROUP:UCODE> the rest of the line is not read: </OCC>\n"
+                     "    " + odd + ":6: no \">\" ends the start tag on its line, so nothing opens and the line is not read: "
+                     "<UXGROUP:UCODE\n"
+                     "  elements taken for context elements by a part of a name: 1\n"
+                     "    " + odd + ":3: <UXGROUP:Label> is taken for ULABEL: its value is stored as Table: and not searched\n"
+                     "  an element open to the end of the export: 1\n"
+                     "    " + odd + ":8: <UXGROUP:UCODE a=\"x> never ends: the 3 lines after it are read as its data\n");
+    EXPECT_FALSE(testutil::fs::exists(dir / "odd.log"));
+    o = Cli({"--check", "--json", export_path, odd, dir / "missing.xml"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out.rfind("{\"type\":\"check\",\"data\":{\"export\":{\"text\":\"" + export_path +
+                              "\"},\"outcome\":\"completed\",\"lines\":10,\"findings\":[{\"kind\":\"unread_tag\","
+                              "\"count\":0,\"places\":[]},",
+                          0),
+              0u)
+        << o.out;
+    EXPECT_NE(o.out.find("{\"kind\":\"never_closed\",\"count\":1,\"places\":[{\"line\":8,"), std::string::npos);
+    EXPECT_NE(o.err.find("missing.xml: cannot open the export: "), std::string::npos) << o.err;
+    EXPECT_EQ(Cli({"--check", export_path}).status, 0);
+    EXPECT_EQ(Cli({"--check", export_path, "custno"}).status, 2);  // every operand an export: custno is none
+}
+
 TEST_F(CliTest, ShortAndLongHelp) {
     Outcome shorter = Cli({"-h"}), longer = Cli({"--help"});
     EXPECT_EQ(shorter.status, 0);
