@@ -24,21 +24,24 @@ struct CheckVisitor {
     const LineTags* line = nullptr;
     std::uint64_t export_line = 0;
     const char* opened = nullptr;  // the start tag of the element opened last on the line
-    std::string last_end_tag;      // of the element that closed last, for a message
+    std::string_view name;         // its name as it stands
+
+    // The name of the element being closed: opened on this line, or kept
+    // from the line where it opened.
+    std::string_view Name() const { return opened ? name : std::string_view(found.open_name); }
 
     void Occurrence(std::size_t) {}
     void Opened(std::string_view raw) {
         opened = raw.data() - kTables[static_cast<std::size_t>(s.selected_row)].level3.size();
-        found.open_name.assign(raw);
+        name = raw;
     }
     void Data(std::string_view) {}
     void Closed(std::string_view, bool names_context, int field) {
-        const std::string_view prefix = kTables[static_cast<std::size_t>(s.selected_row)].level3;
-        last_end_tag = "</" + std::string(prefix.substr(1)) + found.open_name + ">";
         if (!names_context) return;
         const std::string_view whole = ContextNameHolding(s.selected_row, s.selected_level4);
         if (whole.empty()) return;
-        std::string what = std::string(prefix) + found.open_name + "> is taken for " + std::string(whole);
+        const std::string_view prefix = kTables[static_cast<std::size_t>(s.selected_row)].level3;
+        std::string what = std::string(prefix) + std::string(Name()) + "> is taken for " + std::string(whole);
         what += field >= 0 ? ": its value is stored as " +
                                  std::string(kContextFields[static_cast<std::size_t>(field)].label) + " and not searched"
                            : ", which names no context here: its value is neither stored nor searched";
@@ -49,9 +52,10 @@ struct CheckVisitor {
         std::size_t end = at;
         while (end < line->cut && base[end] != '\n' && base[end] != '\r') ++end;
         const std::string text = Piece(base + at, end - at);
+        const std::string_view prefix = kTables[static_cast<std::size_t>(s.selected_row)].level3;
         Note(found, Finding::UnreadTag, export_line,
              why == Unread::AfterSearchedElement
-                 ? "after " + last_end_tag + " the rest of the line is not read: " + text
+                 ? "after </" + std::string(prefix.substr(1)) + std::string(Name()) + "> the rest of the line is not read: " + text
                  : "no \">\" ends the start tag on its line, so nothing opens and the line is not read: " + text);
     }
 };
@@ -72,6 +76,7 @@ void CheckLines(Structure& s, Findings& found, const char* base, std::size_t beg
         v.opened = nullptr;
         ReadLine(s, l, e->at, v);
         if (v.opened && s.next_level == 4) {  // an element goes on past its line
+            found.open_name.assign(v.name);
             const char* end = v.opened;
             while (end < base + line_end && *end != '>') ++end;
             found.open_tag = Piece(v.opened, static_cast<std::size_t>(end - v.opened) + 1);
