@@ -76,6 +76,14 @@ const TagEntry* WalkLines(Structure& s, const char* base, const TagEntry* e, std
     StructureVisitor v{s, occurrence};
     constexpr std::size_t kNoCut = ~std::size_t{0};  // a line without a zero byte: its tags end before its line feed
     while (e->at < stop) {
+        // The commonest line, an element of the occurrence opened and
+        // closed by its own end tag with nothing after it, leaves the
+        // structure as it was: nothing to read.
+        if (s.next_level == 3 && e->kind == TagKind::ElementStart && e->paired && e[1].last_in_line &&
+            e->row == s.selected_row) {
+            e += 2;
+            continue;
+        }
         const LineTags l = LineTagsAt(base, e, kNoCut);
         ReadLine(s, l, e->at, v);
         e = PastLine(e);
