@@ -13,7 +13,16 @@ struct Chunk {
     std::uint64_t lf = 0;
     std::uint64_t tag = 0;
     std::uint64_t zero = 0;
+    std::uint64_t candidate = 0;
 };
+
+// Whether a "<" may open a tag the structure knows, by the byte after it:
+// "/", or the first letter of TABLE, OCC or an element prefix (all U), in
+// either case.
+inline bool MayOpenTag(char next) {
+    const char c = static_cast<char>(next | 0x20);
+    return next == '/' || c == 't' || c == 'o' || c == 'u';
+}
 
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 inline Chunk Classify(const char* p) {
@@ -23,9 +32,16 @@ inline Chunk Classify(const char* p) {
         Bytes v;
         std::memcpy(&v, p + 16 * k, sizeof v);
         const int shift = 16 * k;
+        Bytes next;  // each byte's follower
+        std::memcpy(&next, p + 16 * k + 1, sizeof next);
+        const Bytes lower = next | 0x20;
+        const Bytes lt = (Bytes)(v == '<');
         c.lf |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '\n'))) << shift;
-        c.tag |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == '<'))) << shift;
+        c.tag |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128(lt)) << shift;
         c.zero |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128((Bytes)(v == 0))) << shift;
+        c.candidate |= static_cast<std::uint64_t>(__builtin_ia32_pmovmskb128(
+                           (Bytes)(lt & ((next == '/') | (lower == 't') | (lower == 'o') | (lower == 'u')))))
+                       << shift;
     }
     return c;
 }
@@ -37,6 +53,7 @@ inline Chunk Classify(const char* p) {
         if (p[i] == '\n') c.lf |= bit;
         if (p[i] == '<') c.tag |= bit;
         if (p[i] == '\0') c.zero |= bit;
+        if (p[i] == '<' && MayOpenTag(p[i + 1])) c.candidate |= bit;
     }
     return c;
 }
@@ -55,9 +72,14 @@ __attribute__((target("avx2"))) inline Chunk ClassifyWide(const char* p) {
         Bytes32 v;
         std::memcpy(&v, p + 32 * k, sizeof v);
         const int shift = 32 * k;
+        Bytes32 next;
+        std::memcpy(&next, p + 32 * k + 1, sizeof next);
+        const Bytes32 lower = next | 0x20;
+        const Bytes32 lt = (Bytes32)(v == '<');
         c.lf |= Bits32((Bytes32)(v == '\n')) << shift;
-        c.tag |= Bits32((Bytes32)(v == '<')) << shift;
+        c.tag |= Bits32(lt) << shift;
         c.zero |= Bits32((Bytes32)(v == 0)) << shift;
+        c.candidate |= Bits32((Bytes32)(lt & ((next == '/') | (lower == 't') | (lower == 'o') | (lower == 'u')))) << shift;
     }
     return c;
 }
@@ -72,9 +94,9 @@ template <Chunk (*Classify)(const char*)>
         if (at >= from && at + 64 <= to) {
             c = Classify(p + at);
         } else {
-            char edge[64];
+            char edge[65];  // and the byte after, which a "<" is judged by
             std::memset(edge, ' ', sizeof edge);
-            const std::size_t a = at < from ? from : at, b = at + 64 < to ? at + 64 : to;
+            const std::size_t a = at < from ? from : at, b = at + 65 < to ? at + 65 : to;
             std::memcpy(edge + (a - at), p + a, b - a);
             c = Classify(edge);
         }
@@ -82,6 +104,7 @@ template <Chunk (*Classify)(const char*)>
         m.lf[w] = c.lf;
         m.tag[w] = c.tag;
         m.zero[w] = c.zero;
+        m.candidate[w] = c.candidate;
     }
 }
 
@@ -96,7 +119,7 @@ __attribute__((target("avx2"), flatten)) void MarkWide(const char* p, std::size_
 void SizeMarks(Marks& m, std::size_t size) {
     const std::size_t words = size / 64 + 3;
     if (m.lf.size() < words)
-        for (auto* v : {&m.lf, &m.tag, &m.zero, &m.match}) v->resize(words);
+        for (auto* v : {&m.lf, &m.tag, &m.zero, &m.candidate, &m.match}) v->resize(words);
 }
 
 void MarkBytes(const char* p, std::size_t from, std::size_t to, Marks& m, bool wide) {
@@ -108,7 +131,7 @@ void MarkBytes(const char* p, std::size_t from, std::size_t to, Marks& m, bool w
         MarkWith<Classify>(p, from, to, m);
     (void)wide;
     const std::size_t first_clear = (to + 63) / 64;
-    for (auto* v : {&m.lf, &m.tag, &m.zero}) (*v)[first_clear] = (*v)[first_clear + 1] = 0;
+    for (auto* v : {&m.lf, &m.tag, &m.zero, &m.candidate}) (*v)[first_clear] = (*v)[first_clear + 1] = 0;
 }
 
 namespace {

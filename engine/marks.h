@@ -15,6 +15,7 @@ struct Marks {
     std::vector<std::uint64_t> lf;     // line feeds
     std::vector<std::uint64_t> tag;    // "<"
     std::vector<std::uint64_t> zero;   // zero bytes
+    std::vector<std::uint64_t> candidate;  // "<" that may open a tag the structure knows (its next byte tells)
     std::vector<std::uint64_t> match;  // where a search string starts (every place where one stands whole)
 };
 

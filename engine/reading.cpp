@@ -84,6 +84,15 @@ const TagEntry* WalkLines(Structure& s, const char* base, const TagEntry* e, std
             e += 2;
             continue;
         }
+        // Inside an element only an end tag of its table can move the
+        // structure: the lines before the next one are passed over.
+        if (s.next_level == 4 && !(e->kind == TagKind::ElementEnd && e->row == s.selected_row)) {
+            const TagEntry* end = e;
+            while (end->at < stop && !(end->kind == TagKind::ElementEnd && end->row == s.selected_row)) ++end;
+            if (end->at >= stop) return end;
+            while (end != e && !end[-1].last_in_line) --end;  // from its line's first entry
+            e = end;
+        }
         const LineTags l = LineTagsAt(base, e, kNoCut);
         ReadLine(s, l, e->at, v);
         e = PastLine(e);

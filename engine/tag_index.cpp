@@ -68,12 +68,12 @@ namespace {
 
 // Whether the end tag `end` (its "<" at `at`) ends the element that `start`,
 // the entry before it on its line, opens: the next "<" after the start
-// tag's ">" (`lt_before` being the "<" before it), with the prefix and the
-// name just as the start tag has them.
+// tag's ">" (no mark of `tags` between), with the prefix and the name just
+// as the start tag has them.
 [[gnu::always_inline]] inline bool Pairs(const char* p, const TagEntry& start, std::size_t at, const TagEntry& end,
-                                         std::size_t lt_before) {
+                                         const std::uint64_t* tags) {
     if (start.kind != TagKind::ElementStart || start.row != end.row || start.close == kNoClose || at < start.close ||
-        lt_before > start.close || p[start.close - 1] == '/')
+        AnyMark(tags, start.close, at) || p[start.close - 1] == '/')
         return false;
     const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
     if (end.name_end - at - 2 != n) return false;
@@ -102,35 +102,32 @@ template <class Unused = void>
     // without a check each.
     std::uint64_t most = 1;
     for (std::size_t w = begin >> 6, last = (end - 1) >> 6; w <= last; ++w)
-        most += static_cast<std::uint64_t>(std::popcount(m.tag[w] | m.zero[w]));
+        most += static_cast<std::uint64_t>(std::popcount(m.candidate[w] | m.zero[w]));
     if (index.entries.size() < most) index.entries.resize(static_cast<std::size_t>(most));
     TagEntry* out = index.entries.data();
     TagEntry* const first = out;
     std::uint32_t lines = 0;
     std::size_t previous = begin;  // the last entry's "<" (or zero byte)
-    std::size_t last_lt = begin;   // the last "<", whatever it was
     for (std::size_t w = begin >> 6, last = (end - 1) >> 6; w <= last; ++w) {
         // The word's bits from `begin` to `end` only.
         std::uint64_t keep = ~std::uint64_t{0};
         if (w == begin >> 6) keep &= ~std::uint64_t{0} << (begin & 63);
         if (w == last) keep &= ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
         const std::uint64_t zero = m.zero[w] & keep;
-        for (std::uint64_t bits = (m.tag[w] | zero) & keep; bits; bits &= bits - 1) {
+        for (std::uint64_t bits = (m.candidate[w] | zero) & keep; bits; bits &= bits - 1) {
             const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
             const std::size_t at = (w << 6) + bit;
             const bool line_ended = out != first && LineFeedBetween(m, previous, at);
-            std::size_t lt_before = last_lt;
             if (zero >> bit & 1) {
                 out->kind = TagKind::Zero;
             } else {
-                last_lt = at;
                 out->close = kNoClose;
                 if (!Classify(p + at, end - at, p, *out)) continue;
             }
             out->paired = false;
             if (line_ended) {
                 out[-1].last_in_line = true;
-            } else if (out->kind == TagKind::ElementEnd && out != first && Pairs(p, out[-1], at, *out, lt_before)) {
+            } else if (out->kind == TagKind::ElementEnd && out != first && Pairs(p, out[-1], at, *out, m.tag.data())) {
                 out[-1].paired = true;
             }
             out->at = static_cast<std::uint32_t>(at);
