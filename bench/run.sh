@@ -57,6 +57,10 @@ for shape in $shapes; do
   fi
   cat "$export_file" > /dev/null  # warm the page cache
   for ((i = 0; i < runs; i++)); do
+    # The floor: the export read once, nothing done to its bytes.
+    time_one "$shape-read" bash -c "cat '$export_file' > /dev/null"
+    # The one rare string on one core, for what the second adds.
+    time_one "$shape-reposearch-rare1core" taskset -c 0 build/reposearch -q --log "$dir/$shape-rare1.log" -f "$dir/$shape-rare1.txt" "$export_file"
     for w in rare10 rare1; do
       time_one "$shape-reposearch-$w" build/reposearch -q --log "$dir/$shape-$w.log" -f "$dir/$shape-$w.txt" "$export_file"
       time_one "$shape-rg-$w" rg -F -i -c -f "$dir/$shape-$w.txt" "$export_file"
@@ -102,15 +106,18 @@ for shape in $shapes; do
   tagged=$(grep -c '<' "$export_file" || true)
   hits=$(grep -c ' :: ' "$dir/$shape-common8.log" || true)
   echo
-  echo "$shape export: $mb MB, $lines lines, $((100 * tagged / lines))% holding a tag; the 8 common strings hit $hits lines"
-  printf '%-34s %9s %9s %9s %9s %11s\n' "workload" "seconds" "MB/s" "rg s" "ratio" "peak MiB"
+  read_s=$(med "$shape-read")
+  echo "$shape export: $mb MB, $lines lines, $((100 * tagged / lines))% holding a tag; the 8 common strings hit $hits lines;"
+  echo "read once (cat > /dev/null) in $read_s s"
+  printf '%-34s %9s %9s %9s %9s %9s %11s\n' "workload" "seconds" "MB/s" "rg s" "ratio" "vs read" "peak MiB"
   row() {  # row LABEL WORKLOAD [BASE_SECONDS]
     local t base r
     t=$(med "$shape-reposearch-$2")
     base=${3:-$(better "$shape-rg-$2" "$shape-rgread-$2")}
     r=$(awk -v a="$t" -v b="$base" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
-    printf '%-34s %9s %9.0f %9s %9s %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print (s > 0 ? b / s : 0) }')" \
-      "$base" "$r" "$(awk -v k="$(peak "$shape-reposearch-$2")" 'BEGIN { print k / 1024 }')"
+    printf '%-34s %9s %9.0f %9s %9s %9.1f %11.1f\n' "$1" "$t" "$(awk -v s="$t" -v b="$mb" 'BEGIN { print (s > 0 ? b / s : 0) }')" \
+      "$base" "$r" "$(awk -v a="$t" -v b="$read_s" 'BEGIN { print (b > 0 ? a / b : 0) }')" \
+      "$(awk -v k="$(peak "$shape-reposearch-$2")" 'BEGIN { print k / 1024 }')"
   }
   row "10 rare strings (rg -c)" rare10
   row "1 rare string (rg -c)" rare1
@@ -118,6 +125,7 @@ for shape in $shapes; do
   ten=$(med "$shape-reposearch-rare10")
   row "1,000 strings (vs 10 strings)" many1000 "$ten"
   row "10,000 strings (vs 10 strings)" many10000 "$ten"
+  row "1 rare string, 2 cores (vs 1 core)" rare1 "$(med "$shape-reposearch-rare1core")"
 done
 echo
 echo "8 exports of $many_mb MB, 10 rare strings     seconds   vs loop    peak MiB"
@@ -135,4 +143,5 @@ echo "$html_row"
 echo
 echo "(rg s: the better of rg and rg --no-mmap with the same strings; rg maps the export into"
 echo " memory, and how long that takes depends on the page cache. 1,000 and 10,000 strings are"
-echo " held against reposearch's own time for the ten rare strings.)"
+echo " held against reposearch's own time for the ten rare strings, two cores against one core"
+echo " (taskset -c 0); vs read: against reading the export once, nothing done to its bytes.)"
