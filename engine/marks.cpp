@@ -16,13 +16,9 @@ struct Chunk {
     std::uint64_t candidate = 0;
 };
 
-// Whether a "<" may open a tag the structure knows, by the byte after it:
-// "/", or the first letter of TABLE, OCC or an element prefix (all U), in
-// either case.
-inline bool MayOpenTag(char next) {
-    const char c = static_cast<char>(next | 0x20);
-    return next == '/' || c == 't' || c == 'o' || c == 'u';
-}
+// A "<" is a candidate when the byte after it may begin a tag the structure
+// knows: "/", or the first letter of TABLE, OCC or an element prefix (all
+// U), in either case.
 
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 inline Chunk Classify(const char* p) {
@@ -46,6 +42,11 @@ inline Chunk Classify(const char* p) {
     return c;
 }
 #else
+inline bool MayOpenTag(char next) {
+    const char c = static_cast<char>(next | 0x20);
+    return next == '/' || c == 't' || c == 'o' || c == 'u';
+}
+
 inline Chunk Classify(const char* p) {
     Chunk c;
     for (int i = 0; i < 64; ++i) {
