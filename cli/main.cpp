@@ -55,6 +55,9 @@ constexpr const char* kShortHelp =
     "  -A, --after-context N, -B, --before-context N, -C, --context N\n"
     "                      N lines of the element after, before, around each hit\n"
     "  --json              write the hits as JSON Lines on standard output\n"
+    "  -c, --count         print EXPORT:COUNT for each export (matching lines), each\n"
+    "                      string's count after a tab when there are several\n"
+    "  -l, --files-with-matches  print the name of each export with a hit\n"
     "  --html FILE         write the hits to FILE as a page to look at in a browser\n"
     "  --log FILE          write the log to FILE (- for standard output)\n"
     "  --check             search nothing: tell where the reading loses or\n"
@@ -117,6 +120,19 @@ constexpr const char* kHelp =
     "                   record per matching data line and an end record with the\n"
     "                   outcome and the counts; after several exports, a summary\n"
     "                   record with the totals\n"
+    "  -c, --count      in place of the summary, a line for each export whose\n"
+    "                   search completed, in the order given: EXPORT:COUNT, COUNT\n"
+    "                   being its data lines that hold a string (a line with two\n"
+    "                   counts once); with several strings, each one's count\n"
+    "                   follows after a tab, in the order given. Whatever the\n"
+    "                   names or the strings hold, what follows the last : is\n"
+    "                   the counts alone\n"
+    "  -l, --files-with-matches  in place of the summary, the name of each\n"
+    "                   export whose search completed with a hit, in the order\n"
+    "                   given; -l wins over -c. With either, the logs are\n"
+    "                   written as always, an export that fails gets no line\n"
+    "                   (its message goes to standard error), and a name goes\n"
+    "                   to a pipe or a file as it is\n"
     "  --html FILE      also write the hits to FILE as a page to look at in a\n"
     "                   browser: grouped by export, component, table and field,\n"
     "                   element, each string highlighted, with a filter; each hit\n"
@@ -162,10 +178,11 @@ constexpr const char* kHelp =
     "  short ones may be grouped (-qw, -qe STRING).\n"
     "\n"
     "The summary goes to standard output, or to standard error when a log goes\n"
-    "to standard output; after several exports it lists each export's counts,\n"
-    "then the totals. When a search fails, its messages go to standard error\n"
-    "as 'reposearch: ...', naming the export when there are several; an export\n"
-    "or a log that cannot be opened is told with the system's reason.\n"
+    "to standard output (-c and -l take its place); after several exports it\n"
+    "lists each export's counts, then the totals. When a search fails, its\n"
+    "messages go to standard error as 'reposearch: ...', naming the export\n"
+    "when there are several; an export or a log that cannot be opened is told\n"
+    "with the system's reason.\n"
     "\n"
     "Ctrl-C or SIGTERM stops the run within a moment, also one that waits for\n"
     "an export from a pipe that sends nothing: each log being written ends with\n"
@@ -181,6 +198,8 @@ constexpr const char* kHelp =
     "  reposearch -w --json repo.xml custno > hits.jsonl\n"
     "  reposearch --html custno.html repo.xml custno\n"
     "  reposearch -e custno -e invoice_total exports/ old/sales.xml\n"
+    "  reposearch -l -e custno exports/\n"
+    "      (which exports use CUSTNO)\n"
     "  zcat repo.xml.gz | reposearch - custno > repo.log\n"
     "  reposearch --not-in element=UDESCR,UCOMMENT repo.xml custno\n"
     "      (where is CUSTNO used in code, not in descriptions)\n"
@@ -293,7 +312,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     for (const ExportItem& e : plan.exports) from_stdin += e.from_stdin;
     if (from_stdin > 1) return UsageError("standard input is read only once");
     if (o.check) {
-        if (!o.sources.empty() || o.print || o.log_given || o.html_given || o.before >= 0 || o.after >= 0 ||
+        if (!o.sources.empty() || o.print || o.count || o.files_with_matches || o.log_given || o.html_given ||
+            o.before >= 0 || o.after >= 0 ||
             !o.limits.Empty() || o.word)
             return UsageError("--check searches nothing: it takes exports, --json, -q and -j alone");
         for (const std::string& folder : plan.empty_folders) Tell(folder + ": the folder holds no .xml file");
@@ -314,6 +334,16 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
         return UsageError(from_stdin && !o.log_given ? "--print with - as the export needs --log FILE"
                                                      : "--print and --log - both want standard output");
     if (o.print && o.json) return UsageError("--print and --json both want standard output");
+    // -l wins over -c, as in grep.
+    const bool count = o.count && !o.files_with_matches;
+    if (count || o.files_with_matches) {
+        const std::string listing = count ? "-c" : "-l";
+        if (log_to_stdout)
+            return UsageError(from_stdin && !o.log_given ? listing + " with - as the export needs --log FILE"
+                                                         : listing + " and --log - both want standard output");
+        if (o.json || o.print)
+            return UsageError(listing + " and " + (o.json ? "--json" : "--print") + " both want standard output");
+    }
     if ((o.before >= 0 || o.after >= 0) && !o.print && !o.json && !o.html_given)
         return UsageError("-A, -B and -C show lines with --print, --json or --html");
 
@@ -348,6 +378,8 @@ int Main(const std::vector<std::string>& args, const std::vector<std::string>& b
     plan.json = o.json;
     plan.limits = std::move(o.limits);
     plan.print = o.print;
+    plan.count = count;
+    plan.files_with_matches = o.files_with_matches;
     plan.terminal = isatty(fileno(stdout));
     plan.color = o.color == Options::Color::Always ||
                  (o.color == Options::Color::Auto && plan.terminal && !NoColorAsked());

@@ -12,7 +12,7 @@ struct ValueOption {
     const char* name;
     char key;
 };
-constexpr ValueOption kValueOptions[] = {{"--file", 'f'},          {"--log", 'l'},           {"--html", 'H'},
+constexpr ValueOption kValueOptions[] = {{"--file", 'f'},          {"--log", 'L'},           {"--html", 'H'},
                                          {"--jobs", 'j'},          {"--in", 'i'},            {"--not-in", 'x'},
                                          {"--color", 'k'},         {"--colour", 'k'},        {"--after-context", 'A'},
                                          {"--before-context", 'B'}, {"--context", 'C'}};
@@ -95,7 +95,7 @@ bool TakeValue(char key, const std::string& name, const std::string& value, cons
             return false;
         }
         return true;
-    case 'l':
+    case 'L':
         if (value.empty()) {
             error = name + " needs a file name";
             return false;
@@ -175,6 +175,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                 o.check = true;
             } else if (arg == "--print") {
                 o.print = true;
+            } else if (arg == "--count") {
+                o.count = true;
+            } else if (arg == "--files-with-matches") {
+                o.files_with_matches = true;
             } else if (arg == "--help") {
                 o.action = Options::Action::Help;
                 return true;
@@ -195,6 +199,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
                 o.quiet = true;
             } else if (c == 'w') {
                 o.word = true;
+            } else if (c == 'c') {
+                o.count = true;
+            } else if (c == 'l') {
+                o.files_with_matches = true;
             } else if (c == 'h') {
                 o.action = Options::Action::ShortHelp;
                 return true;

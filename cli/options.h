@@ -22,6 +22,8 @@ struct Options {
     Limits limits;  // --in, --not-in
     bool print = false;  // each hit on standard output, as editors read them
     bool check = false;  // --check: what the reading cannot see, no search
+    bool count = false;  // -c: each export with its count of matching lines
+    bool files_with_matches = false;  // -l: the name of each export with a hit
     enum class Color { Auto, Always, Never };
     Color color = Color::Auto;
     // Lines of the element around each hit (-A, -B, -C); -1: not given.

@@ -85,6 +85,17 @@ struct Destination {
     HtmlExport* page = nullptr;       // its part of the page, when asked for
     bool separate_first = false;      // hits of an export before were printed: "--" before its first group
     bool* printed = nullptr;          // when set, made true if it printed any hit
+    std::uint64_t* matching_lines = nullptr;  // when set, given the count of data lines with a hit
+};
+
+// Counts the data lines that hold a string (-c, -l): a line that holds two
+// strings counts once, which the strings' own counts cannot tell.
+struct LineCounter final : HitSink {
+    std::uint64_t lines = 0;
+    bool OnHit(const Hit&) override {
+        ++lines;
+        return true;
+    }
 };
 
 // Why an export is not searched, and the outcome that gives.
@@ -134,8 +145,10 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         to.page->after = plan.after >= 0 ? plan.after : kPageLinesAround;
     }
     HitSink* text_sink = to.json ? static_cast<HitSink*>(&json) : to.print ? &print : nullptr;
+    LineCounter counter;
+    HitSink* first = text_sink ? text_sink : to.matching_lines ? &counter : nullptr;
     std::optional<TeeSink> both;
-    HitSink* sink = text_sink && to.page ? &both.emplace(text_sink, to.page) : text_sink ? text_sink : to.page;
+    HitSink* sink = first && to.page ? &both.emplace(first, to.page) : first ? first : to.page;
     RunResult result;
     if (skip) {
         const SearchStart start{item.name, plan.strings, &plan.limits, plan.word, false, skip->failure, {}};
@@ -166,6 +179,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         result = Quelvar(display, inputs, seams);
     }
     if (to.printed && print.last_line != 0) *to.printed = true;
+    if (to.matching_lines) *to.matching_lines = counter.lines;
     json_ok = !json.failed && !print.failed;
     return result;
 }
@@ -190,6 +204,41 @@ bool OutputWentAway() { return InterruptStatus() == 141; }
 // silent there; failures of its own still are.
 bool Told(const RunResult& result) {
     return !OutputWentAway() || (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::Interrupted);
+}
+
+// Whether each export gets a line in place of the summary (-c, -l).
+bool Listing(const RunPlan& plan) { return plan.count || plan.files_with_matches; }
+
+// An export's line for -c or -l (empty for -l without a hit): NAME:COUNT,
+// followed, when there are several strings, by each one's count after a
+// tab, in the order given; or NAME. What follows the last ":" is numbers
+// alone, whatever the name or the strings hold. On a terminal the name is
+// shown escaped, a line feed in it too.
+std::string ListingLine(const RunPlan& plan, const std::string& name, std::uint64_t lines, const RunResult& result) {
+    if (plan.files_with_matches && lines == 0) return "";
+    std::string line;
+    if (plan.terminal) {
+        for (std::size_t at = 0; at < name.size();) at = AppendShown(line, name, at);
+    } else {
+        line = name;
+    }
+    if (plan.count) {
+        line += ":" + std::to_string(lines);
+        if (result.counts.size() > 1)
+            for (const StringCount& c : result.counts) line += "\t" + std::to_string(c.count);
+    }
+    return line + "\n";
+}
+
+// Writes an export's line for -c or -l. False when it did not get through;
+// a reader that went away stops the run as it stops --print.
+bool WriteListing(const RunPlan& plan, std::string_view line) {
+    errno = 0;
+    if (line.empty() || (WriteOut(stdout, line, plan.cancel) && std::fflush(stdout) == 0 && !std::ferror(stdout)))
+        return true;
+    if (errno == ECANCELED) return true;  // stopped, and its reader takes nothing: dropped, as the hits are
+    if (errno == EPIPE) OutputClosed();
+    return false;
 }
 
 // Writes the page and gives it its name; an interrupted run leaves the
@@ -284,6 +333,8 @@ int RunOne(const RunPlan& plan) {
         to.json = stdout;
     }
     if (plan.print) to.print = stdout;
+    std::uint64_t matching_lines = 0;
+    if (Listing(plan)) to.matching_lines = &matching_lines;
     HtmlExport page;
     PageFile page_file;
     if (plan.html_given) {
@@ -311,6 +362,9 @@ int RunOne(const RunPlan& plan) {
     const bool page_ok = !plan.html_given || FinishPage(page_file, plan, {&page});
     display.line.Erase();
     bool printed = true;
+    const bool listed =
+        !completed || !Listing(plan) || WriteListing(plan, ListingLine(plan, item.name, matching_lines, result));
+    if (!listed && !OutputWentAway()) WriteFailed(plan.count ? "the count" : "the name");
     if (result.outcome == RunOutcome::ExportNotOpened) PrintNotOpened(item.name, OpenFailure(item.name), result);
     if (result.outcome == RunOutcome::ExportNotOpened || !Told(result)) display.boxes.clear();
     for (const Box& box : display.boxes) {
@@ -318,14 +372,14 @@ int RunOne(const RunPlan& plan) {
             PrintFailure(box, "");
         else if (Interrupted(plan))  // what finished, told where nothing more is awaited
             printed = WriteAll(stderr, box.text) && printed;
-        else if (!plan.json)  // the summary, beside the log or in its place
+        else if (!plan.json && !Listing(plan))  // the summary, beside the log or in its place
             printed = WriteAll(log_to_stdout || plan.print ? stderr : stdout, box.text) && printed;
     }
     PrintLogError(result, "");
     PrintWarnings(result, item.name + ": ");
     if (!json_ok && !OutputWentAway()) WriteFailed(plan.json ? "the JSON records" : "the hits");
     if (!printed) WriteFailed("the summary");
-    if (!completed || !json_ok || !printed || !page_ok) return 2;
+    if (!completed || !json_ok || !printed || !listed || !page_ok) return 2;
     return result.found ? 0 : 1;
 }
 
@@ -348,6 +402,7 @@ struct Job {
     std::FILE* log_spool = nullptr;   // waiting for the run's one log
     std::FILE* json_spool = nullptr;  // waiting for standard output
     bool printed = false;             // it printed hits (--print)
+    std::uint64_t matching_lines = 0;  // its data lines with a hit (-c, -l)
     bool done = false;
     std::atomic<int> percent{0};
 };
@@ -446,6 +501,7 @@ struct ManyRuns {
     std::unique_ptr<PageBudget> page_budget_;  // what its parts may keep
     bool output_failed_ = false;       // something printed did not get through
     bool printed_ = false;             // hits were printed (--print) by the exports written out
+    bool listing_failed_ = false;      // a line of -c or -l did not get through (told once)
     std::mutex mutex_;
     std::condition_variable emitted_;
     std::size_t next_job_ = 0, next_emit_ = 0, done_ = 0;
@@ -499,6 +555,7 @@ void ManyRuns::RunJob(std::size_t k, bool direct) {
     // one; a spooled export's "--" is written in its turn.
     to.separate_first = direct && printed_;
     to.printed = &job.printed;
+    if (Listing(plan_)) to.matching_lines = &job.matching_lines;
     if (page_file_.file) to.page = &job.page;
     JobDisplay display(job);
     job.result = SearchExport(plan_, item, to, display, job.json_ok);
@@ -549,6 +606,11 @@ void ManyRuns::Emit(Job& job) {
         }
         if (!job.json_ok && !OutputWentAway())
             Tell(prefix + "writing the JSON records failed");
+    }
+    if (Completed(job) && Listing(plan_) &&
+        !WriteListing(plan_, ListingLine(plan_, job.item->name, job.matching_lines, job.result))) {
+        if (!listing_failed_ && !OutputWentAway()) WriteFailed(plan_.count ? "the counts" : "the names");
+        listing_failed_ = output_failed_ = true;
     }
 }
 
@@ -740,7 +802,7 @@ int ManyRuns::Run() {
             if (!OutputWentAway()) WriteFailed("the JSON records");
             output_failed_ = true;
         }
-    } else if (!jobs_.empty() && !OutputWentAway() &&
+    } else if (!jobs_.empty() && !OutputWentAway() && (!Listing(plan_) || Interrupted(plan_)) &&
                !WriteAll(log_on_stdout || plan_.print || Interrupted(plan_) ? stderr : stdout, Summary(totals))) {
         WriteFailed("the summary");
         output_failed_ = true;

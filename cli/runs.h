@@ -18,6 +18,11 @@ struct RunPlan {
     Limits limits;  // where hits count (--in, --not-in)
     bool json = false;
     bool print = false;  // each hit on standard output (--print)
+    // In place of the summary on standard output, a line for each export
+    // whose search completed: its name and count of matching lines (-c), or
+    // its name when it holds a hit (-l).
+    bool count = false;
+    bool files_with_matches = false;
     bool color = false;  // with the strings highlighted
     bool terminal = false;  // standard output is a terminal
     // The lines of the element around each hit (-B, -A); -1 when not given.

@@ -15,7 +15,7 @@ _reposearch() {
         prev=${cur%%=*} cur=${cur#*=}
     fi
     # Short options grouped as in -qe: the value is that of the last one.
-    [[ $prev =~ ^-[qwh]+[efjABC]$ ]] && prev=-${prev: -1}
+    [[ $prev =~ ^-[qwhcl]+[efjABC]$ ]] && prev=-${prev: -1}
     COMPREPLY=()
     local IFS=$'\n'  # file names may hold blanks: one a line (word lists too)
     case $prev in
@@ -72,7 +72,7 @@ _reposearch() {
             -?*)
                 # Short options, grouped as in -qw: the first that takes a
                 # value takes the rest of the word, or the next word.
-                if [[ $word =~ ^-[qwh]*([efjABC])(.*)$ ]]; then
+                if [[ $word =~ ^-[qwhcl]*([efjABC])(.*)$ ]]; then
                     [[ ${BASH_REMATCH[1]} == [ef] ]] && strings_given=1
                     [[ -z ${BASH_REMATCH[2]} ]] && ((i++))
                 fi
@@ -82,7 +82,7 @@ _reposearch() {
         esac
     done
     if [[ -z $options_done && $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -j -h -A -B -C --file --word --quiet --jobs --json --html --log --in --not-in --print --check --color= --after-context --before-context --context --help --version)" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(printf '%s\n' -e -f -w -q -c -l -j -h -A -B -C --file --word --quiet --count --files-with-matches --jobs --json --html --log --in --not-in --print --check --color= --after-context --before-context --context --help --version)" -- "$cur"))
         return
     fi
     [[ -z $strings_given ]] && ((operands > 0)) && return  # a string

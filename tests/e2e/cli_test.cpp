@@ -252,6 +252,39 @@ TEST_F(CliTest, JsonTakesThePlaceOfTheSummary) {
     EXPECT_EQ(Cli({"-q", "--json", "--log", "-", export_path, "helper"}).status, 2);
 }
 
+TEST_F(CliTest, CountsOrNamesTakeThePlaceOfTheSummary) {
+    // "entry calc" holds two of the strings: one line.
+    Outcome o = Cli({"-q", "-c", export_path, "entry", "calc", "helper"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, export_path + ":2\t1\t1\t1\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_NE(ReadFile(dir / "export.log").find("'HELPER' found 1 times"), std::string::npos);
+    o = Cli({"-q", "--count", export_path, "absent"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, export_path + ":0\n");
+    // -l names an export with a hit, and wins over -c.
+    EXPECT_EQ(Cli({"-ql", export_path, "helper"}).out, export_path + "\n");
+    o = Cli({"-qcl", export_path, "absent"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    // An export that cannot be searched gets no line.
+    o = Cli({"-q", "-c", dir / "missing.xml", "x"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("cannot open the export"), std::string::npos);
+    // Standard output is theirs alone.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"-c", "--json", export_path, "x"}, "-c and --json both want standard output"},
+        {{"-l", "--print", export_path, "x"}, "-l and --print both want standard output"},
+        {{"-c", "--log", "-", export_path, "x"}, "-c and --log - both want standard output"},
+        {{"-l", "-", "x"}, "-l with - as the export needs --log FILE"}};
+    for (const auto& [args, says] : refused) {
+        o = Cli(args);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err.rfind("reposearch: " + says + "\n", 0), 0u) << o.err;
+    }
+}
+
 TEST_F(CliTest, Utf16ExportsAreSearched) {
     std::string text = ReadFile(export_path), utf16 = "\xFF\xFE";
     for (char c : text) utf16 += std::string{c, '\0'};

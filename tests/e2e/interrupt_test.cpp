@@ -386,7 +386,8 @@ TEST_F(InterruptLarge, OneExport) {
 
 // Several exports, two at a time: the logs being written end saying where,
 // those finished are whole, those not started are not made; the summary of
-// each goes to standard error, the records say which were interrupted.
+// each goes to standard error, the records say which were interrupted, and
+// -c gives whole lines for those finished, a small one first among them.
 TEST_F(InterruptLarge, SeveralExportsTwoAtATime) {
     ASSERT_TRUE(fs::exists(big));
     std::vector<std::string> exports;
@@ -394,12 +395,16 @@ TEST_F(InterruptLarge, SeveralExportsTwoAtATime) {
         exports.push_back(dir / name);
         fs::create_hard_link(big, exports.back());
     }
-    for (bool json : {false, true}) {
+    WriteFile(dir / "small.xml", "<TABLE XMLNS:UFORM>\r\n<OCC>\r\n<UFORM:UCODE>\r\nea\r\ne\r\n</UFORM:UCODE>\r\n</OCC>\r\n</TABLE>\r\n");
+    for (const std::string mode : {"", "--json", "-c"}) {
+        const bool json = mode == "--json", count = mode == "-c";
         WriteFile(dir / "page.html", "the page before");
         for (int k = 1; k <= 5; ++k) fs::remove(dir / ("e" + std::to_string(k) + ".log"));
         std::vector<std::string> args = {"-j", "2", "--html", dir / "page.html", "-e", "e", "-e", "a"};
-        if (json) args.insert(args.begin(), "--json");
+        if (!mode.empty()) args.insert(args.begin(), mode);
+        if (count) args.push_back(dir / "small.xml");
         args.insert(args.end(), exports.begin(), exports.end());
+        std::string finished = count ? dir / "small.xml" + ":" : "";  // their names, each with a ":"
         Started s = Start(args, dir);
         ASSERT_TRUE(Grows(dir / "e2.log", 1 << 20));
         kill(s.pid, SIGINT);
@@ -420,6 +425,7 @@ TEST_F(InterruptLarge, SeveralExportsTwoAtATime) {
             const long long lines = StoppedAfter(log, e);
             if (lines < 0) {  // finished before the signal: whole
                 EXPECT_NE(log.find("\r\nResult Summary:\r\n"), std::string::npos) << e;
+                finished += e + ":";
                 continue;
             }
             ++interrupted;
@@ -441,7 +447,10 @@ TEST_F(InterruptLarge, SeveralExportsTwoAtATime) {
             EXPECT_EQ(ends, 5u);
             EXPECT_NE(out.find("{\"type\":\"summary\",\"data\":{\"exports\":5,"), std::string::npos);
         } else {
-            EXPECT_EQ(out, "");
+            EXPECT_EQ(count ? std::regex_replace(out, std::regex(":\\d+\t\\d+\t\\d+\n"), ":") : out, finished);
+            if (count) {
+                EXPECT_EQ(out.rfind(dir / "small.xml:2\t2\t1\n", 0), 0u) << out;
+            }
             EXPECT_NE(err.find(" interrupted):\n'E' found "), std::string::npos) << err;
         }
         EXPECT_EQ(ReadFile(dir / "page.html"), "the page before");

@@ -4,7 +4,8 @@ exactly one log line (same element, element line, context and data), its
 export_line and byte_offset point at that line, the counts are the summary's,
 and the log is byte for byte the same with and without --json. Then a run
 over two exports at once: each export's records and log are those of a run
-of that export alone, and the summary record adds up their counts.
+of that export alone, and the summary record adds up their counts. And -c
+and -l against a plain count over the JSON of several exports.
 
     json_check.py REPOSEARCH [ROUNDS]
 """
@@ -154,6 +155,47 @@ def check_many(binary, folder, rng, round_number):
     assert STAMP.sub(b"T", both) == STAMP.sub(b"T", expected), "the one log differs from the logs of single runs"
 
 
+def check_counts(binary, folder, rng, round_number):
+    """-c and -l against a plain count over the JSON of the same run: a folder
+    of exports (one without hits, one named with ':' and a tab, one whose log
+    cannot be made) and an export that is missing."""
+    top = os.path.join(folder, "counts%d" % round_number)
+    os.makedirs(os.path.join(top, "sub"))
+    names = ["a.xml", "sub/b:c\td.xml", "e.xml"]
+    for name in names:
+        with open(os.path.join(top, name), "wb") as f:
+            f.write(random_export(rng))
+    with open(os.path.join(top, "none.xml"), "wb") as f:
+        f.write(b"<TABLE xmlns:UXGROUP>\n<OCC>\n<UXGROUP:UCODE>nothing here</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n")
+    with open(os.path.join(top, "failed.xml"), "wb") as f:
+        f.write(random_export(rng))
+    os.mkdir(os.path.join(top, "failed.log"))
+    strings = rng.sample(["custno", "calc", "x", "=", "\t", "caf\xe9", "", "a"], rng.randint(1, 3))
+    args = sum((["-e", s.encode("latin-1")] for s in strings), []) + [top, os.path.join(folder, "missing.xml")]
+    run = subprocess.run([binary, "-q", "--json"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    assert run.returncode == 2, run.stderr
+    counted, listed, export, matches = [], [], None, 0
+    for record in (json.loads(line) for line in run.stdout.decode("utf-8").splitlines()):
+        if record["type"] == "begin":
+            export, matches = text(record["data"]["export"]), 0
+        elif record["type"] == "match":
+            matches += 1
+        elif record["type"] == "end" and record["data"]["outcome"] == "completed":
+            each = [c["count"] for c in record["data"]["counts"]] if len(strings) > 1 else []
+            counted.append(b"\t".join([export + b":%d" % matches] + [b"%d" % n for n in each]))
+            if matches:
+                listed.append(export)
+    assert len(counted) == 4 and (b"none.xml" in b"".join(listed)) == ("" in strings), counted
+    for option, expected in (("-c", counted), ("--files-with-matches", listed), ("-lc", listed)):
+        got = subprocess.run([binary, "-q", option] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+        assert (got.returncode, got.stdout) == (2, b"".join(l + b"\n" for l in expected)), (option, got.stdout, expected)
+        assert got.stderr.count(b"\n") == 2 and b"failed.log" in got.stderr and b"missing.xml" in got.stderr, got.stderr
+    # A script's reading: the name up to the last ':', the counts after it.
+    for line in counted:
+        name, _, numbers = line.rpartition(b":")
+        assert os.path.exists(name) and len(numbers.split(b"\t")) == (len(strings) + 1 if len(strings) > 1 else 1)
+
+
 def main():
     binary = sys.argv[1]
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 200
@@ -163,6 +205,8 @@ def main():
             check(binary, folder, rng, i)
             if i % 5 == 0:
                 check_many(binary, folder, rng, i)
+            if i % 10 == 0:
+                check_counts(binary, folder, rng, i)
     print("%d passed, 0 failed" % rounds)
 
 

@@ -290,12 +290,16 @@ def edges(folder):
         check(b"\xe2\x80\xae" not in shown and b"\xc2\x9b" not in shown and "\u202e\u009b" in data and (bidi in data or "bidi.xml" not in args),
               "%r: JSON on a terminal: %r" % (args, shown[-300:]))
 
-    # Names of exports reach a terminal escaped: the summary, messages, --print.
+    # Names of exports reach a terminal escaped: the summary, messages, --print,
+    # -c and -l; into a pipe as they are, for the script that reads them.
     evil = "evil\x1b]0;PWN\x07\x1b[31mred"
     os.mkdir(os.path.join(folder, "evil"))
     with open(os.path.join(folder, "evil", evil + ".xml"), "w") as f:
         f.write('<TABLE xmlns:UXGROUP="u">\n<OCC>\n<UXGROUP:UCODE>zz</UXGROUP:UCODE>\n</OCC>\n</TABLE>\n')
-    for args in (["-e", "zz", "evil"], ["--print", "-e", "zz", "evil"], ["-e", "zz", "evil", evil + "\u202e.xml"]):
+    status, out, err = run(["-c", "-e", "zz", "evil"], cwd=folder)
+    check(out == ("evil/%s.xml:1\n" % evil).encode(), "-c into a pipe: %r" % out)
+    for args in (["-e", "zz", "evil"], ["--print", "-e", "zz", "evil"], ["-e", "zz", "evil", evil + "\u202e.xml"],
+                 ["-c", "-e", "zz", "evil"], ["-l", "-e", "zz", "evil"]):
         shown = on_a_terminal(args, {})
         check(b"\x1b]" not in shown and b"\x1b[31m" not in shown and b"\x07" not in shown and b"\xe2\x80\xae" not in shown
               and b"evil^[]0;PWN^G^[[31mred" in shown, "%r: names on a terminal: %r" % (args, shown))

@@ -69,6 +69,8 @@ TEST(Operands, GroupedShortOptionsAndContextAsInGrep) {
     EXPECT_EQ(Strings(o), V{"custno"});
     EXPECT_EQ(Parse({"-qh"}).action, Options::Action::ShortHelp);
     EXPECT_EQ(Parse({"-wqh", "x.xml"}).action, Options::Action::ShortHelp);
+    o = Parse({"-lqc", "--log", "x.log", "x.xml", "s"});
+    EXPECT_TRUE(o.files_with_matches && o.count && o.quiet && o.log_name == "x.log");
     // -A and -B given win over -C, whatever the order.
     for (const V& args : {V{"-A", "3", "-C", "1", "x.xml", "s"}, V{"-C1", "-A3", "x.xml", "s"}}) {
         o = Parse(args);
