@@ -151,10 +151,11 @@ dist: windows deb
 	cp $(WIN32)/reposearch.exe $(WIN32)/reposearch-cli.exe $(DIST)/win32/reposearch-$(VERSION)/
 	sed 's/@VERSION@/$(VERSION)/; s/$$/\r/' docs/README-windows.txt > $(DIST)/win32/reposearch-$(VERSION)/README.txt
 	sed 's/$$/\r/' LICENSE > $(DIST)/win32/reposearch-$(VERSION)/LICENSE.txt
+	sed 's/$$/\r/' CHANGELOG.md > $(DIST)/win32/reposearch-$(VERSION)/CHANGELOG.txt
 	rm -f dist/reposearch-$(VERSION)-win32.zip
 	cd $(DIST)/win32 && zip -q -r -X -D ../../../dist/reposearch-$(VERSION)-win32.zip reposearch-$(VERSION)
 	DESTDIR=$(CURDIR)/$(DIST)/linux cmake --install $(DIST)/linux-build --prefix /reposearch-$(VERSION) >/dev/null
-	cp README.md LICENSE $(DIST)/linux/reposearch-$(VERSION)/
+	cp README.md LICENSE CHANGELOG.md $(DIST)/linux/reposearch-$(VERSION)/
 	tar -czf dist/reposearch-$(VERSION)-linux-x86_64.tar.gz -C $(DIST)/linux --owner=0 --group=0 reposearch-$(VERSION)
 	@ls -l dist/reposearch-$(VERSION)-* dist/reposearch_$(VERSION)_*.deb
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package of a Linux build with dpkg-deb: the program, its
-# manual page, the shell completions and the copyright, under /usr; the
+# manual page, the shell completions, the copyright and the changelog, under /usr; the
 # libraries it needs as dpkg-shlibdeps finds them.
 #   make-deb.sh BUILD_DIR VERSION OUT_DIR
 # DEB_MAINTAINER names the maintainer (a placeholder when unset).
@@ -33,6 +33,7 @@ mkdir -p "$doc"
   # The license text after its title and copyright line, a blank line as " ."
   sed '1,/^Copyright/d' "$src/LICENSE" | sed '/./,$!d' | sed 's/^$/./; s/^/ /'
 } > "$doc/copyright"
+gzip -9nc "$src/CHANGELOG.md" > "$doc/changelog.gz"
 find "$root" -type d -exec chmod 755 {} +
 
 # The libraries the program needs, with the versions its symbols ask for.

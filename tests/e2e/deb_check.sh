@@ -45,4 +45,5 @@ grep -q "MIT\|Expat" "$root/usr/share/doc/reposearch/copyright" || fail "no lice
 cmp -s <(sed '1,/^Copyright/d' LICENSE | tr -d '\n ') \
        <(sed '1,/^License:/d' "$root/usr/share/doc/reposearch/copyright" | sed 's/^ \.$//' | tr -d '\n ') ||
   fail "the copyright's license text is not LICENSE's"
+zcat "$root/usr/share/doc/reposearch/changelog.gz" | grep -q "^## $version " || fail "the changelog names no $version"
 echo "1 passed, 0 failed"
