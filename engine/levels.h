@@ -187,7 +187,7 @@ void ReadLine(Structure& s, const LineTags& l, std::size_t pos, Visitor& v) {
                 pos = start->close + 1;
                 // A tag that closes itself: its element ends here, its data
                 // an empty line 1.
-                const bool closes_itself = start->close > name_at && l.base[start->close - 1] == '/';
+                const bool closes_itself = start->closes_itself;
                 // Most elements end on the line they open: the name is kept
                 // (upper-cased) only for one that does not, or to be looked up.
                 const TagEntry* end = closes_itself ? nullptr

@@ -17,6 +17,7 @@ struct Marks {
     std::vector<std::uint64_t> zero;   // zero bytes
     std::vector<std::uint64_t> candidate;  // "<" that may open a tag the structure knows (its next byte tells)
     std::vector<std::uint64_t> match;  // where a search string starts (every place where one stands whole)
+    std::uint64_t starts = 0;          // the marks of `match`
 };
 
 // Makes room for the marks of a buffer of `size` bytes.

@@ -305,8 +305,10 @@ void MarkMatches(const Matcher& m, const char* p, std::size_t from, std::size_t 
     std::uint64_t* words = marks.match.data();
     for (std::size_t w = from >> 6; w < (to + 63) / 64 + 2; ++w) words[w] = 0;
     const std::string_view text(p + from, to - from);
-    for (std::size_t at = 0; (at = FindAny(m, text, at)) != std::string_view::npos; ++at)
+    std::uint64_t starts = 0;
+    for (std::size_t at = 0; (at = FindAny(m, text, at)) != std::string_view::npos; ++at, ++starts)
         words[(from + at) >> 6] |= std::uint64_t{1} << ((from + at) & 63);
+    marks.starts = starts;
 }
 
 namespace {

@@ -65,6 +65,7 @@ void IndexSlot(Stage1& s1, Slot& slot) {
     Block& b = slot.block;
     SizeMarks(slot.marks, b.buffer.room);
     MarkBytes(b.buffer.data(), b.begin, b.end, slot.marks, s1.wide);
+    slot.marks.starts = 0;
     if (s1.mark_matches) MarkMatches(s1.matcher, b.buffer.data(), b.begin, b.end, slot.marks);
     IndexBlock(b.buffer.data(), b.begin, b.end, slot.marks, slot.index);
 }
@@ -211,10 +212,8 @@ enum class BlockPath {
 };
 
 BlockPath ChoosePath(const RunState& run, const Slot& slot) {
-    const Block& b = slot.block;
-    const Marks& m = slot.marks;
     if (!run.query.matcher.empties.empty()) return BlockPath::InFull;
-    const std::uint64_t starts = CountMarks(m.match.data(), b.begin, b.end);
+    const std::uint64_t starts = slot.marks.starts;
     if (starts == 0) return BlockPath::Walk;
     // Where strings start on most lines there is little to skip.
     return starts >= slot.index.lines / 2 ? BlockPath::InFull : BlockPath::Replay;

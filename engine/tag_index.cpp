@@ -60,6 +60,7 @@ namespace {
         e.row = static_cast<std::int8_t>(row);
         e.name_end = static_cast<std::uint32_t>(name_end - base);
         e.close = *close == '>' ? static_cast<std::uint32_t>(close - base) : kNoClose;
+        e.closes_itself = *close == '>' && close > name && close[-1] == '/';
         return true;
     }
     default: return false;
@@ -73,7 +74,7 @@ namespace {
 [[gnu::always_inline]] inline bool Pairs(const char* p, const TagEntry& start, std::size_t at, const TagEntry& end,
                                          const std::uint64_t* tags) {
     if (start.kind != TagKind::ElementStart || start.row != end.row || start.close == kNoClose || at < start.close ||
-        AnyMark(tags, start.close, at) || p[start.close - 1] == '/')
+        AnyMark(tags, start.close, at) || start.closes_itself)
         return false;
     const std::size_t n = start.name_end - start.at - 1;  // the prefix without its "<", and the name
     if (end.name_end - at - 2 != n) return false;
@@ -118,22 +119,23 @@ template <class Unused = void>
             const unsigned bit = static_cast<unsigned>(std::countr_zero(bits));
             const std::size_t at = (w << 6) + bit;
             const bool line_ended = out != first && LineFeedBetween(m, previous, at);
+            // Built aside and stored whole: its flags are bits, which
+            // set one by one would read the entry's memory first.
+            TagEntry t{};
             if (zero >> bit & 1) {
-                out->kind = TagKind::Zero;
+                t.kind = TagKind::Zero;
             } else {
-                out->close = kNoClose;
-                if (!Classify(p + at, end - at, p, *out)) continue;
+                t.close = kNoClose;
+                if (!Classify(p + at, end - at, p, t)) continue;
             }
-            out->paired = false;
             if (line_ended) {
                 out[-1].last_in_line = true;
-            } else if (out->kind == TagKind::ElementEnd && out != first && Pairs(p, out[-1], at, *out, m.tag.data())) {
+            } else if (t.kind == TagKind::ElementEnd && out != first && Pairs(p, out[-1], at, t, m.tag.data())) {
                 out[-1].paired = true;
             }
-            out->at = static_cast<std::uint32_t>(at);
-            out->last_in_line = false;
+            t.at = static_cast<std::uint32_t>(at);
+            *out++ = t;
             previous = at;
-            ++out;
         }
         lines += static_cast<std::uint32_t>(std::popcount(m.lf[w] & keep));
     }

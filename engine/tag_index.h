@@ -29,10 +29,13 @@ struct TagEntry {
     std::uint32_t close;     // ElementStart: the ">" that ends the tag, kNoClose when the line has none
     TagKind kind;
     std::int8_t row;         // TableStart, Element*: the table
-    bool last_in_line;       // no entry follows it on its line
+    bool last_in_line : 1;   // no entry follows it on its line
     // ElementStart: the next entry is its end tag, the line's next "<" after
     // the start tag, byte for byte as the start tag names it.
-    bool paired;
+    bool paired : 1;
+    // ElementStart: a "/" ends the tag before its ">". Known here, while the
+    // text is in the cache, the walk need not read it.
+    bool closes_itself : 1;
 };
 
 struct TagIndex {
