@@ -138,6 +138,9 @@ install: $(BUILD)/Makefile
 # with its manual page and completions in a tarball, and the same as a
 # Debian package (dpkg-deb; DEB_MAINTAINER names its maintainer).
 DIST := $(BUILD)/dist
+# What the README's links reach, beside it in the tarball.
+DOC_FILES := docs/GUIDE.md docs/DESIGN.md docs/README-windows.txt docs/print.png docs/report.png \
+  docs/dialog.png docs/dialog-200.png docs/summary.png
 linux-dist:
 	cmake -S . -B $(DIST)/linux-build -DCMAKE_BUILD_TYPE=Release -DREPOSEARCH_TESTS=OFF \
 	  -DREPOSEARCH_STATIC_RUNTIME=ON >/dev/null
@@ -152,10 +155,13 @@ dist: windows deb
 	sed 's/@VERSION@/$(VERSION)/; s/$$/\r/' docs/README-windows.txt > $(DIST)/win32/reposearch-$(VERSION)/README.txt
 	sed 's/$$/\r/' LICENSE > $(DIST)/win32/reposearch-$(VERSION)/LICENSE.txt
 	sed 's/$$/\r/' CHANGELOG.md > $(DIST)/win32/reposearch-$(VERSION)/CHANGELOG.txt
+	sed 's/$$/\r/' docs/GUIDE.md > $(DIST)/win32/reposearch-$(VERSION)/GUIDE.txt
 	rm -f dist/reposearch-$(VERSION)-win32.zip
 	cd $(DIST)/win32 && zip -q -r -X -D ../../../dist/reposearch-$(VERSION)-win32.zip reposearch-$(VERSION)
 	DESTDIR=$(CURDIR)/$(DIST)/linux cmake --install $(DIST)/linux-build --prefix /reposearch-$(VERSION) >/dev/null
 	cp README.md LICENSE CHANGELOG.md $(DIST)/linux/reposearch-$(VERSION)/
+	mkdir -p $(DIST)/linux/reposearch-$(VERSION)/docs
+	cp $(DOC_FILES) $(DIST)/linux/reposearch-$(VERSION)/docs/
 	tar -czf dist/reposearch-$(VERSION)-linux-x86_64.tar.gz -C $(DIST)/linux --owner=0 --group=0 reposearch-$(VERSION)
 	@ls -l dist/reposearch-$(VERSION)-* dist/reposearch_$(VERSION)_*.deb
 

@@ -153,9 +153,10 @@ constexpr const char* kHelp =
     "                   so do the log and every name written to a terminal (the\n"
     "                   summary, the messages), and JSON there escapes them\n"
     "                   as \\u202e\n"
-    "  -A, --after-context N   with --print or --json, up to N lines of the element\n"
-    "                   after each hit (EXPORT-LINE-DATA, -- between groups; JSON\n"
-    "                   context records), never past the element's end\n"
+    "  -A, --after-context N   with --print, --json or --html, up to N lines of the\n"
+    "                   element after each hit (EXPORT-LINE-DATA, -- between\n"
+    "                   groups; JSON context records; the page's view of an\n"
+    "                   element, 20 lines by default), never past its end\n"
     "  -B, --before-context N  and before each hit, never before its start\n"
     "  -C, --context N  both, where -A or -B does not say; N from 0 to 1000; the\n"
     "                   log is unchanged by them\n"
@@ -251,16 +252,15 @@ void AddArgument(std::string_view text, std::vector<std::string>& strings) {
 }
 
 // A file of strings as the export would be read: a UTF-8 byte-order mark
-// (as Notepad writes one) is no part of the first string, and a file with a
-// UTF-16 byte-order mark is converted to UTF-8.
+// (as Notepad writes one) is no part of the first string, and a file in
+// UTF-16, with a byte-order mark or without, is converted to UTF-8.
 std::string AsExportIsRead(const std::string& bytes) {
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return bytes.substr(3);
-    bool big_endian = false;
-    const std::size_t mark = Utf16Bom(bytes, big_endian);
-    if (!mark) return bytes;
+    const Encoding e = SniffEncoding(bytes, true, 1);
+    if (!e.utf16) return bytes;
     Utf16Decoder decoder;
-    decoder.big_endian = big_endian;
-    decoder.raw.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark), bytes.end());
+    decoder.big_endian = e.big_endian;
+    decoder.raw.assign(bytes.begin() + static_cast<std::ptrdiff_t>(e.mark), bytes.end());
     std::string text;
     char block[4096];
     for (std::size_t n; (n = DecodeUtf16(decoder, block, sizeof block, true)) > 0;) text.append(block, n);

@@ -697,7 +697,7 @@ std::string ManyRuns::Summary(const std::vector<StringCount>& totals) const {
         const bool searched = job.ran && job.result.outcome != RunOutcome::ExportNotOpened;
         out += searched ? ":\n" + counts(job.result.counts) + "\n" : "\n\n";
     }
-    out += "Totals over " + std::to_string(jobs_.size()) + " exports (" + std::to_string(completed) + " completed, " +
+    out += "Totals over " + std::to_string(jobs_.size()) + (jobs_.size() == 1 ? " export (" : " exports (") + std::to_string(completed) + " completed, " +
            std::to_string(jobs_.size() - completed - interrupted) + " failed" +
            (interrupted ? ", " + std::to_string(interrupted) + " interrupted" : "") + "):\n" + counts(totals);
     return out;

@@ -41,7 +41,7 @@ void AppendEscaped(std::string& out, std::string_view text) {
     }
 }
 
-// Export text as the log shows it: carriage returns dropped.
+// Export text as it stands, carriage returns dropped (the log drops them too).
 void AppendLogText(std::string& out, std::string_view text, std::string& scratch) {
     if (text.find('\r') == std::string_view::npos) return AppendJsonText(out, text);
     scratch.clear();

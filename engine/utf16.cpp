@@ -49,7 +49,7 @@ std::size_t Utf16Bom(std::string_view first, bool& big_endian) {
     return 0;
 }
 
-Encoding SniffEncoding(std::string_view first, bool all) {
+Encoding SniffEncoding(std::string_view first, bool all, std::size_t least_units) {
     Encoding e;
     if (first.size() < 2 && !all) return e;
     e.known = true;
@@ -68,7 +68,7 @@ Encoding SniffEncoding(std::string_view first, bool all) {
         zero_even += first[2 * i] == '\0';
         zero_odd += first[2 * i + 1] == '\0';
     }
-    if (units >= 8 && (zero_even == 0) != (zero_odd == 0)) {
+    if (units >= least_units && units > 0 && (zero_even == 0) != (zero_odd == 0)) {
         const std::size_t zeros = zero_even + zero_odd;
         e.utf16 = 4 * zeros >= 3 * units;
         e.big_endian = zero_even > 0;

@@ -33,8 +33,10 @@ struct Encoding {
 };
 // The bytes looked at without a byte-order mark.
 inline constexpr std::size_t kEncodingSample = 128;
-// `first`: the export's first bytes; `all`: there are no more.
-Encoding SniffEncoding(std::string_view first, bool all);
+// `first`: the export's first bytes; `all`: there are no more. Without a
+// mark, at least `least_units` units must tell (a file of strings, where a
+// zero byte has no other meaning, needs fewer than an export).
+Encoding SniffEncoding(std::string_view first, bool all, std::size_t least_units = 8);
 
 // Converts what `d.raw` holds into UTF-8 at dst, at most n bytes (n >= 8),
 // keeping an odd byte or a high surrogate for the next call; at the end of

@@ -34,6 +34,7 @@ mkdir -p "$doc"
   sed '1,/^Copyright/d' "$src/LICENSE" | sed '/./,$!d' | sed 's/^$/./; s/^/ /'
 } > "$doc/copyright"
 gzip -9nc "$src/CHANGELOG.md" > "$doc/changelog.gz"
+gzip -9nc "$src/docs/GUIDE.md" > "$doc/GUIDE.md.gz"
 find "$root" -type d -exec chmod 755 {} +
 
 # The libraries the program needs, with the versions its symbols ask for.

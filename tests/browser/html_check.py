@@ -516,7 +516,8 @@ def check_limits(browser, binary, folder):
     assert "only where library is ORD*" in text, text[:600]
     assert "only where element is not <B>U" in text, text[:600]
     assert browser.run("return document.querySelectorAll('b, B').length") == 0
-    records = subprocess.run([binary, "--json"] + args, stdout=subprocess.PIPE, check=True).stdout.decode()
+    records = subprocess.run([binary, "--json", "--log", os.path.join(folder, "limits-json.log")] + args,
+                             stdout=subprocess.PIPE, check=True).stdout.decode()
     matches = sum(1 for line in records.splitlines() if json.loads(line)["type"] == "match")
     assert matches == 2, records
     assert '"limits"' in records.splitlines()[0]

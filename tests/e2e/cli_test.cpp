@@ -419,12 +419,14 @@ TEST_F(CliTest, AFailedRunListsEveryStringWithZero) {
 }
 
 TEST_F(CliTest, StringFilesAreReadAsTheExportIs) {
-    std::string utf8 = dir / "utf8.txt", utf16 = dir / "utf16.txt";
+    std::string utf8 = dir / "utf8.txt", utf16 = dir / "utf16.txt", bare = dir / "bare.txt", big = dir / "big.txt";
     WriteFile(utf8, "\xEF\xBB\xBFhelper\r\ncalc\r\n");  // as Notepad saves it
-    std::string wide = "\xFF\xFE";
-    for (char c : std::string("helper\r\nentry\r\n")) wide += std::string{c, '\0'};
-    WriteFile(utf16, wide);
-    for (const std::string& list : {utf8, utf16}) {
+    std::string wide, wide_big;
+    for (char c : std::string("helper\r\n")) wide += std::string{c, '\0'}, wide_big += std::string{'\0', c};
+    WriteFile(utf16, "\xFF\xFE" + wide);
+    WriteFile(bare, wide);  // no byte-order mark, as some tools write it
+    WriteFile(big, wide_big);
+    for (const std::string& list : {utf8, utf16, bare, big}) {
         Outcome o = Cli({"-q", "--file=" + list, export_path});
         EXPECT_EQ(o.status, 0) << o.err;
         EXPECT_EQ(o.out.rfind("'HELPER' found 1 times\n", 0), 0u) << o.out;

@@ -4,6 +4,7 @@
 # root, nothing else), and that they work once installed in a scratch root.
 #   deb_check.sh VERSION
 set -euo pipefail
+export LC_ALL=C  # the lists below are sorted bytewise
 cd "$(dirname "$0")/../.."
 version=$1
 arch=$(dpkg --print-architecture)
@@ -19,7 +20,8 @@ field Depends | grep -qE '^libc6 \(>= [0-9.]+\)' || fail "Depends: $(field Depen
 [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "no Maintainer or Description"
 
 listed=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
-want="./usr/bin/reposearch ./usr/share/bash-completion/completions/reposearch ./usr/share/doc/reposearch/copyright \
+want="./usr/bin/reposearch ./usr/share/bash-completion/completions/reposearch ./usr/share/doc/reposearch/GUIDE.md.gz \
+./usr/share/doc/reposearch/changelog.gz ./usr/share/doc/reposearch/copyright \
 ./usr/share/fish/vendor_completions.d/reposearch.fish ./usr/share/man/man1/reposearch.1.gz \
 ./usr/share/zsh/vendor-completions/_reposearch "
 [ "$listed" = "$want" ] || fail "it holds: $listed"
@@ -46,4 +48,5 @@ cmp -s <(sed '1,/^Copyright/d' LICENSE | tr -d '\n ') \
        <(sed '1,/^License:/d' "$root/usr/share/doc/reposearch/copyright" | sed 's/^ \.$//' | tr -d '\n ') ||
   fail "the copyright's license text is not LICENSE's"
 zcat "$root/usr/share/doc/reposearch/changelog.gz" | grep -q "^## $version " || fail "the changelog names no $version"
+zcat "$root/usr/share/doc/reposearch/GUIDE.md.gz" | grep -q "^# " || fail "the package carries no guide"
 echo "1 passed, 0 failed"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# What make dist hands out: the Windows zip (both 32-bit programs, a README
-# with CR LF line ends, the license) and the Linux tarball (the program, its
-# manual page and the shell completions). The Debian package has its own
-# check, deb_check.sh.
+# What make dist hands out: the Windows zip (both 32-bit programs, a README,
+# the guide and the changelog with CR LF line ends, the license) and the Linux
+# tarball (the program, its manual page, the guide with its pictures and the
+# shell completions). The Debian package has its own check, deb_check.sh.
 #   dist_check.sh VERSION
 set -euo pipefail
+export LC_ALL=C  # the lists below are sorted bytewise
 cd "$(dirname "$0")/../.."
 version=$1
 zip=dist/reposearch-$version-win32.zip
@@ -14,12 +15,12 @@ fail() { echo "dist: $*"; exit 1; }
 [ -f "$tarball" ] || fail "no $tarball"
 
 listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-want="reposearch-$version/CHANGELOG.txt reposearch-$version/LICENSE.txt reposearch-$version/README.txt reposearch-$version/reposearch-cli.exe reposearch-$version/reposearch.exe "
+want="reposearch-$version/CHANGELOG.txt reposearch-$version/GUIDE.txt reposearch-$version/LICENSE.txt reposearch-$version/README.txt reposearch-$version/reposearch-cli.exe reposearch-$version/reposearch.exe "
 [ "$listed" = "$want" ] || fail "the zip holds: $listed"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unzip -q "$zip" -d "$work"
-for text in README.txt LICENSE.txt CHANGELOG.txt; do
+for text in README.txt LICENSE.txt CHANGELOG.txt GUIDE.txt; do
   f=$work/reposearch-$version/$text
   lines=$(wc -l < "$f"); crlf=$(grep -c $'\r$' "$f" || true)
   [ "$lines" -gt 0 ] && [ "$lines" = "$crlf" ] || fail "$text: $crlf of $lines lines end in CR LF"
@@ -32,7 +33,7 @@ for exe in reposearch.exe reposearch-cli.exe; do
 done
 
 tar -tzf "$tarball" | sort > "$work/tar.txt"
-for path in bin/reposearch share/man/man1/reposearch.1 README.md LICENSE CHANGELOG.md share/bash-completion/completions/reposearch \
+for path in bin/reposearch share/man/man1/reposearch.1 README.md LICENSE CHANGELOG.md docs/GUIDE.md docs/report.png share/bash-completion/completions/reposearch \
             share/zsh/site-functions/_reposearch share/fish/vendor_completions.d/reposearch.fish; do
   grep -qx "reposearch-$version/$path" "$work/tar.txt" || fail "the tarball lacks $path"
 done

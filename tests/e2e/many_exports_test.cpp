@@ -66,6 +66,9 @@ TEST_F(ManyExports, AFolderIsSearchedForXmlFilesNestedAndSorted) {
     EXPECT_NE(ReadFile(e + "/sub/A.log").find("Table:ORDERS  Trigger:UCODE(   1) :: 'X = CUSTNO'\r\n"),
               std::string::npos);
     EXPECT_FALSE(testutil::fs::exists(e + "/notes.log"));
+    // A folder of one export still has its totals, of one export.
+    o = Cli({"-q", "-e", "custno", e + "/sub"});
+    EXPECT_NE(o.out.find("\nTotals over 1 export (1 completed, 0 failed):\n"), std::string::npos) << o.out;
 
     // A folder without exports is named; the status is the others' ...
     const std::string empty = dir / "exports/sub/empty";
