@@ -233,15 +233,16 @@ TEST_F(DialogTest, OkSearchesAndReturnInTheSummaryOpensThePage) {
     EXPECT_NE(log.find("Result Summary:\r\n'HELPER' found 1 times\r\n'NONE' found 0 times\r\n"),
               std::string::npos);
     // The page --html writes, whole: the strings, the hit in its group and
-    // the element's line before it; nothing left under a temporary name.
+    // the element's line before it, as they stand in the export; nothing
+    // left under a temporary name.
     std::string html = ReadFile(dir + "\\EXPORT.html");
     EXPECT_EQ(html.rfind("<!DOCTYPE html>\n", 0), 0u);
     EXPECT_TRUE(html.ends_with("</script>\n</body>\n</html>\n"));
     EXPECT_NE(html.find("{\"strings\":[\"HELPER\",\"NONE\"]"), std::string::npos);
     EXPECT_NE(html.find("\"outcome\":\"completed\""), std::string::npos);
-    EXPECT_NE(html.find("\"groups\":[[[\"Entry:\",\"CALC\"],[],\"USOURCE\"]],\"hits\":[[0,2,6,[0],\"  CALL \",[0,\"HELPER\"]"),
+    EXPECT_NE(html.find("\"groups\":[[[\"Entry:\",\"calc\"],[],\"USOURCE\"]],\"hits\":[[0,2,6,[0],\"  call \",[0,\"helper\"]"),
               std::string::npos);
-    EXPECT_NE(html.find("\"near\":[5,1,\"ENTRY CALC\""), std::string::npos);
+    EXPECT_NE(html.find("\"near\":[5,1,\"entry calc\""), std::string::npos);
     WIN32_FIND_DATAA found;
     HANDLE temp = FindFirstFileA((dir + "\\*.tmp").c_str(), &found);
     EXPECT_EQ(temp, INVALID_HANDLE_VALUE);
