@@ -2,6 +2,7 @@
 #include "checks.h"
 
 #include <cstdio>
+#include <memory>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include "../engine/json_writer.h"
 #include "../engine/search_run.h"
 #include "../engine/text.h"
+#include "input.h"
 #include "terminal.h"
 
 namespace {
@@ -90,9 +92,14 @@ int RunChecks(const CheckPlan& plan) {
 #endif
             inputs.export_stream = stdin;
         }
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> named_pipe(item.from_stdin ? nullptr : OpenNamedPipe(item.name),
+                                                            std::fclose);
+        if (named_pipe) inputs.export_stream = named_pipe.get();
         TerminalDisplay display;
         display.show_progress = plan.show_progress;
-        const CheckResult r = CheckExport(display, inputs);
+        RunSeams seams;
+        seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
+        const CheckResult r = CheckExport(display, inputs, seams);
         display.line.Erase();
         if (r.outcome == RunOutcome::ExportNotOpened) {
             Tell(item.name + ": cannot open the export: " + r.error);

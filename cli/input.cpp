@@ -8,6 +8,7 @@
 #include <string>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +83,20 @@ ReadBlock StoppableReader(const std::atomic<bool>* stop) {
     reader->stop = stop;
     return [reader](std::FILE* file, char* dst, std::size_t n) { return Read(*reader, file, dst, n); };
 }
+
+std::FILE* OpenNamedPipe(const std::string& name) {
+    struct stat st {};
+    if (stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return nullptr;
+    // Opened without waiting, then blocking again: until a writer comes,
+    // the reader's poll finds nothing to read and looks at the stop flag.
+    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* f = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (!f) close(fd);
+    return f;
+}
 #else
 ReadBlock StoppableReader(const std::atomic<bool>*) { return {}; }
+std::FILE* OpenNamedPipe(const std::string&) { return nullptr; }
 #endif

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 
 #include "../engine/blocks.h"
 
@@ -14,3 +16,10 @@
 // a stopped search has read no part of one. Any other file it reads as
 // fread does. Empty on Windows: the search's own fread.
 ReadBlock StoppableReader(const std::atomic<bool>* stop);
+
+// A named pipe given as an export, opened without waiting for a writer (the
+// system's open would wait for one past any signal): its reader then waits
+// in turns that look at the stop flag. Null for any other file, which the
+// search opens itself, and for a pipe that cannot be opened (the search
+// then tells why). The caller closes it.
+std::FILE* OpenNamedPipe(const std::string& name);

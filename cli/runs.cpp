@@ -163,9 +163,13 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.word = plan.word;
         inputs.strings = plan.strings;
         inputs.limits = plan.limits;
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> named_pipe(item.from_stdin ? nullptr : OpenNamedPipe(item.name),
+                                                            std::fclose);
         if (item.from_stdin) {
             Binary(stdin);
             inputs.export_stream = stdin;
+        } else if (named_pipe) {
+            inputs.export_stream = named_pipe.get();
         }
         inputs.log_stream = to.log_stream;
         inputs.log_stream_name = to.log_stream_name;

@@ -281,7 +281,19 @@ TEST_F(Interrupt, ASignalStopsTheRunAndEachOutputSaysWhere) {
 // A run waiting for an export that stops coming (a writer that holds the
 // pipe open and sends nothing) stops at the signal all the same: as the
 // standard input, or a named pipe; the log ends after the lines read whole.
+// So does a run, or a check, on a named pipe that no writer opens.
 TEST_F(Interrupt, ASignalStopsARunWaitingForItsExport) {
+    ASSERT_EQ(mkfifo((dir / "nobody.xml").c_str(), 0600), 0);
+    for (bool check : {false, true}) {
+        Started s = Start(check ? std::vector<std::string>{"--check", dir / "nobody.xml"}
+                                : std::vector<std::string>{"-q", dir / "nobody.xml", "custno"},
+                          dir);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kill(s.pid, SIGTERM);
+        EXPECT_EQ(Wait(s.pid, 10), 128 + SIGTERM) << (check ? "--check" : "search");
+    }
+    EXPECT_EQ(StoppedAfter(ReadFile(dir / "nobody.log"), dir / "nobody.xml"), 0);
+
     const std::string first = Occurrences(10) + "<TABLE XMLNS:UFORM>\r\n<OC";  // a line cut short
     for (int signal_number : {SIGTERM, SIGINT}) {
         for (bool named : {false, true}) {
