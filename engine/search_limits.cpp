@@ -53,11 +53,11 @@ std::string LimitFieldNames() {
     return names;
 }
 
-bool AddLimit(Limits& limits, std::string_view spec, bool in, std::string& error) {
-    const std::size_t eq = spec.find('=');
-    const std::string_view name = spec.substr(0, eq);
+bool AddLimit(Limits& limits, std::string_view text, bool in, std::string& error) {
+    const std::size_t eq = text.find('=');
+    const std::string_view name = text.substr(0, eq);
     std::string given = "'";
-    given.append(spec);
+    given.append(text);
     given.push_back('\'');
     std::size_t field = kLimitFields;
     for (std::size_t f = 0; f < kLimitFields; ++f)
@@ -69,7 +69,7 @@ bool AddLimit(Limits& limits, std::string_view spec, bool in, std::string& error
     // Commas separate the patterns, but for one written \, (kept escaped:
     // the matcher reads the escapes).
     std::vector<std::string> patterns;
-    std::string_view rest = spec.substr(eq + 1);
+    std::string_view rest = text.substr(eq + 1);
     for (;;) {
         std::size_t end = 0;
         while (end < rest.size() && rest[end] != ',') end += rest[end] == '\\' ? 2 : 1;

@@ -32,7 +32,7 @@ struct Limits {
 // any case, "\," a comma within a pattern; patterns for a field given before
 // are added to its own. False, with a message in `error`, for an unknown
 // field, a missing "=", an empty pattern or one that ends in a lone "\".
-bool AddLimit(Limits& limits, std::string_view spec, bool in, std::string& error);
+bool AddLimit(Limits& limits, std::string_view text, bool in, std::string& error);
 
 // Whether `text` matches `pattern`: "*" stands for any characters, "?" for
 // one (a UTF-8 character, or else a byte), "\" makes the character after it
