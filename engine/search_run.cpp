@@ -96,6 +96,26 @@ namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// The export opened, unless a stream was given in its place (then null, as
+// for a folder or a file that cannot be opened, errno saying why).
+FilePtr OpenExport(const RunInputs& in) {
+    return FilePtr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
+                   [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+}
+
+// What the search and the check read the export with: its size where known,
+// and the threads that read and index its blocks.
+std::optional<std::uint64_t> KnownSize(const RunInputs& in) {
+    if (in.export_size || in.export_stream) return in.export_size;
+    return ExportSize(in.srchfilename);
+}
+
+int ReadingThreads(const RunInputs& in) {
+    return in.single_thread ? 1
+           : in.threads > 0 ? in.threads
+                            : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+}
+
 std::vector<StringCount> Counts(const RunState& run) {
     std::vector<StringCount> counts;
     for (const SearchString& s : run.output.strings) counts.push_back({s.allocated_string, s.matching_lines});
@@ -203,8 +223,7 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
     sinks.log = sinks.log_writer;
     sinks.log->Begin(start);
 
-    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
-                 [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    FilePtr fptr = OpenExport(in);
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {
         result.outcome = RunOutcome::ExportNotOpened;
@@ -214,17 +233,12 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
         return;
     }
 
-    std::optional<std::uint64_t> known_size = in.export_size;
-    if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
     Progress progress;
-    StartProgress(progress, display, known_size, starttime);
+    StartProgress(progress, display, KnownSize(in), starttime);
     ExportReader reader;
     StartExportReader(reader, export_file, seams.read_block);
     ScanOptions options;
-    options.threads = one_thread ? 1
-                      : in.threads > 0
-                          ? in.threads
-                          : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    options.threads = ReadingThreads(in);
     options.pause = seams.pause;
     options.cancel = in.cancel;
     const ScanTotals totals = ScanExport(run, reader, progress, display, now, options);
@@ -299,8 +313,7 @@ CheckResult CheckExport(Display& display, const RunInputs& in, const RunSeams& s
     CheckResult result;
     const Clock now = seams.clock ? seams.clock : Clock([] { return std::time(nullptr); });
     errno = 0;
-    FilePtr fptr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
-                 [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    FilePtr fptr = OpenExport(in);
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {
         result.outcome = RunOutcome::ExportNotOpened;
@@ -310,16 +323,12 @@ CheckResult CheckExport(Display& display, const RunInputs& in, const RunSeams& s
         return result;
     }
     RunState run;
-    std::optional<std::uint64_t> known_size = in.export_size;
-    if (!known_size && !in.export_stream) known_size = ExportSize(in.srchfilename);
     Progress progress;
-    StartProgress(progress, display, known_size, now());
+    StartProgress(progress, display, KnownSize(in), now());
     ExportReader reader;
     StartExportReader(reader, export_file, seams.read_block);
     ScanOptions options;
-    options.threads = in.single_thread ? 1
-                      : in.threads > 0 ? in.threads
-                                       : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    options.threads = ReadingThreads(in);
     options.pause = seams.pause;
     options.cancel = in.cancel;
     options.check = &result.found;
