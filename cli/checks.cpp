@@ -2,7 +2,6 @@
 #include "checks.h"
 
 #include <cstdio>
-#include <memory>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -92,13 +91,11 @@ int RunChecks(const CheckPlan& plan) {
 #endif
             inputs.export_stream = stdin;
         }
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> named_pipe(item.from_stdin ? nullptr : OpenNamedPipe(item.name),
-                                                            std::fclose);
-        if (named_pipe) inputs.export_stream = named_pipe.get();
         TerminalDisplay display;
         display.show_progress = plan.show_progress;
         RunSeams seams;
         seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
+        seams.open_export = OpenExportFile;                // nor one that no writer opens
         const CheckResult r = CheckExport(display, inputs, seams);
         display.line.Erase();
         if (r.outcome == RunOutcome::ExportNotOpened) {

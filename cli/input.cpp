@@ -1,4 +1,4 @@
-// The export read from a pipe in turns that look at the stop flag.
+// The export opened and read from a pipe in turns that look at the stop flag.
 #include "input.h"
 
 #include <algorithm>
@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include "../engine/paths.h"
 
 #ifndef _WIN32
 namespace {
@@ -84,19 +86,23 @@ ReadBlock StoppableReader(const std::atomic<bool>* stop) {
     return [reader](std::FILE* file, char* dst, std::size_t n) { return Read(*reader, file, dst, n); };
 }
 
-std::FILE* OpenNamedPipe(const std::string& name) {
+std::FILE* OpenExportFile(const std::string& name) {
     struct stat st {};
-    if (stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return nullptr;
+    if (stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return OpenFile(name, "rb");
     // Opened without waiting, then blocking again: until a writer comes,
     // the reader's poll finds nothing to read and looks at the stop flag.
     const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     const int flags = fcntl(fd, F_GETFL);
     std::FILE* f = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
-    if (!f) close(fd);
+    if (!f) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
     return f;
 }
 #else
 ReadBlock StoppableReader(const std::atomic<bool>*) { return {}; }
-std::FILE* OpenNamedPipe(const std::string&) { return nullptr; }
+std::FILE* OpenExportFile(const std::string& name) { return OpenFile(name, "rb"); }
 #endif

@@ -17,9 +17,7 @@
 // fread does. Empty on Windows: the search's own fread.
 ReadBlock StoppableReader(const std::atomic<bool>* stop);
 
-// A named pipe given as an export, opened without waiting for a writer (the
-// system's open would wait for one past any signal): its reader then waits
-// in turns that look at the stop flag. Null for any other file, which the
-// search opens itself, and for a pipe that cannot be opened (the search
-// then tells why). The caller closes it.
-std::FILE* OpenNamedPipe(const std::string& name);
+// Opens an export (RunSeams::open_export): a named pipe without waiting for
+// a writer, which the system's open would do past any signal (its reader
+// then waits in turns that look at the stop flag); any other file as fopen.
+std::FILE* OpenExportFile(const std::string& name);

@@ -163,13 +163,9 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.word = plan.word;
         inputs.strings = plan.strings;
         inputs.limits = plan.limits;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> named_pipe(item.from_stdin ? nullptr : OpenNamedPipe(item.name),
-                                                            std::fclose);
         if (item.from_stdin) {
             Binary(stdin);
             inputs.export_stream = stdin;
-        } else if (named_pipe) {
-            inputs.export_stream = named_pipe.get();
         }
         inputs.log_stream = to.log_stream;
         inputs.log_stream_name = to.log_stream_name;
@@ -180,6 +176,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         inputs.cancel = plan.cancel;
         RunSeams seams;
         seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
+        seams.open_export = OpenExportFile;                // nor one that no writer opens
         result = Quelvar(display, inputs, seams);
     }
     if (to.printed && print.last_line != 0) *to.printed = true;

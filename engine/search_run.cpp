@@ -98,9 +98,11 @@ using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // The export opened, unless a stream was given in its place (then null, as
 // for a folder or a file that cannot be opened, errno saying why).
-FilePtr OpenExport(const RunInputs& in) {
-    return FilePtr(in.export_stream || IsDirectory(in.srchfilename) ? nullptr : OpenFile(in.srchfilename, "rb"),
-                   [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+FilePtr OpenExport(const RunInputs& in, const RunSeams& seams) {
+    std::FILE* f = in.export_stream || IsDirectory(in.srchfilename) ? nullptr
+                   : seams.open_export                             ? seams.open_export(in.srchfilename)
+                                                                   : OpenFile(in.srchfilename, "rb");
+    return FilePtr(f, [](std::FILE* file) { return file ? std::fclose(file) : 0; });
 }
 
 // What the search and the check read the export with: its size where known,
@@ -223,7 +225,7 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
     sinks.log = sinks.log_writer;
     sinks.log->Begin(start);
 
-    FilePtr fptr = OpenExport(in);
+    FilePtr fptr = OpenExport(in, seams);
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {
         result.outcome = RunOutcome::ExportNotOpened;
@@ -313,7 +315,7 @@ CheckResult CheckExport(Display& display, const RunInputs& in, const RunSeams& s
     CheckResult result;
     const Clock now = seams.clock ? seams.clock : Clock([] { return std::time(nullptr); });
     errno = 0;
-    FilePtr fptr = OpenExport(in);
+    FilePtr fptr = OpenExport(in, seams);
     std::FILE* export_file = in.export_stream ? in.export_stream : fptr.get();
     if (!export_file) {
         result.outcome = RunOutcome::ExportNotOpened;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -52,6 +53,9 @@ struct RunSeams {
     Clock clock;            // empty: the system clock
     ReadBlock read_block;   // empty: fread
     Stage1Pause pause;      // the threads of stage 1 pause here (tests)
+    // Opens the export (after the log), null with errno set when it cannot;
+    // the run closes it. Empty: fopen.
+    std::function<std::FILE*(const std::string& name)> open_export;
 };
 
 // The whole search: strings, log, export, progress, summary. Every outcome is
