@@ -569,8 +569,13 @@ def check_many_table(browser, binary, folder, rng):
     assert browser.run("return document.querySelector('details.exports > summary').textContent") == \
         "5 exports: 5 completed, 0 failed"
     browser.driver.find_element(By.CSS_SELECTOR, "details.exports > summary").click()
-    rows = browser.run("""return [...document.querySelectorAll('table.exports tr.export')].map(tr =>
-        [...tr.children].map(td => td.textContent))""")
+    # The table is built on the toggle event, which the browser fires after the click returns.
+    for _ in range(50):
+        rows = browser.run("""return [...document.querySelectorAll('table.exports tr.export')].map(tr =>
+            [...tr.children].map(td => td.textContent))""")
+        if rows:
+            break
+        time.sleep(0.1)
     assert [r[1] for r in rows] == exports, rows
     assert [r[0] for r in rows] == ["1", "2", "3", "4", "5"]
     assert [r[4] for r in rows] == ["completed"] * 5
