@@ -96,6 +96,7 @@ int RunChecks(const CheckPlan& plan) {
         RunSeams seams;
         seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
         seams.open_export = OpenExportFile;                // nor one that no writer opens
+        seams.read_at = PositionedReader();                // a file: each thread reads its blocks
         const CheckResult r = CheckExport(display, inputs, seams);
         display.line.Erase();
         if (r.outcome == RunOutcome::ExportNotOpened) {

@@ -86,6 +86,15 @@ ReadBlock StoppableReader(const std::atomic<bool>* stop) {
     return [reader](std::FILE* file, char* dst, std::size_t n) { return Read(*reader, file, dst, n); };
 }
 
+ReadAt PositionedReader() {
+    return [](std::FILE* file, char* dst, std::size_t n, std::uint64_t offset) -> std::int64_t {
+        for (;;) {
+            const ssize_t got = pread(fileno(file), dst, n, static_cast<off_t>(offset));
+            if (got >= 0 || errno != EINTR) return got;
+        }
+    };
+}
+
 std::FILE* OpenExportFile(const std::string& name) {
     struct stat st {};
     if (stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return OpenFile(name, "rb");
@@ -104,5 +113,6 @@ std::FILE* OpenExportFile(const std::string& name) {
 }
 #else
 ReadBlock StoppableReader(const std::atomic<bool>*) { return {}; }
+ReadAt PositionedReader() { return {}; }
 std::FILE* OpenExportFile(const std::string& name) { return OpenFile(name, "rb"); }
 #endif

@@ -17,6 +17,11 @@
 // fread does. Empty on Windows: the search's own fread.
 ReadBlock StoppableReader(const std::atomic<bool>* stop);
 
+// Reads a file at offsets (RunSeams::read_at), from any thread: each thread
+// of the search reads the blocks it indexes. Empty on Windows, where the
+// blocks are read in turn.
+ReadAt PositionedReader();
+
 // Opens an export (RunSeams::open_export): a named pipe without waiting for
 // a writer, which the system's open would do past any signal (its reader
 // then waits in turns that look at the stop flag); any other file as fopen.

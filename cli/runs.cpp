@@ -177,6 +177,7 @@ RunResult SearchExport(const RunPlan& plan, const ExportItem& item, const Destin
         RunSeams seams;
         seams.read_block = StoppableReader(plan.cancel);  // a pipe that sends nothing holds no stop
         seams.open_export = OpenExportFile;                // nor one that no writer opens
+        seams.read_at = PositionedReader();                // a file: each thread reads its blocks
         result = Quelvar(display, inputs, seams);
     }
     if (to.printed && print.last_line != 0) *to.printed = true;

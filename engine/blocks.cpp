@@ -15,6 +15,51 @@ std::int64_t ReadWithFread(std::FILE* file, char* dst, std::size_t n) {
     return static_cast<std::int64_t>(got);
 }
 
+// The next bytes of the export, read in turn.
+std::int64_t ReadOn(ExportReader& r, char* dst, std::size_t n) {
+    if (!r.read_at) return r.read_block(r.file, dst, n);
+    const std::int64_t got = r.read_at(r.file, dst, n, r.file_offset);
+    if (got > 0) r.file_offset += static_cast<std::uint64_t>(got);
+    return got;
+}
+
+// Reads n bytes at `offset` whole, as short reads allow: false when fewer
+// are there.
+bool ReadWholeAt(const ExportReader& r, char* dst, std::size_t n, std::uint64_t offset) {
+    for (std::size_t have = 0; have < n;) {
+        const std::int64_t got = r.read_at(r.file, dst + have, n - have, offset + have);
+        if (got <= 0) return false;
+        have += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Claims the next block of a file read at offsets when its last bytes hold
+// a line feed: it ends there, the bytes carried over are dropped (the block
+// reads them again). False when it must be read in turn: the first block,
+// which tells the encoding, UTF-16, a long line, the export's end.
+bool ClaimBlock(ExportReader& r, Block& b, Claim& claim) {
+    if (!r.read_at || r.blocks == 0 || !r.checked || r.utf16 || r.in_cut || r.at_end || r.read_error) return false;
+    char tail[kTailSize];
+    const std::size_t want = r.sizes.rest, n = std::min({want, r.sizes.tail, kTailSize});
+    if (!ReadWholeAt(r, tail, n, r.position + want - n)) return false;
+    std::size_t lf = n;
+    while (lf > 0 && tail[lf - 1] != '\n') --lf;
+    if (lf == 0) return false;
+    claim.offset = r.position;
+    claim.length = want - n + lf;
+    b.begin = kFront;
+    b.end = kFront + claim.length;
+    b.position = r.position;
+    b.continues_cut = b.piece = b.virtual_lf = b.utf16 = false;
+    b.cut_offset = b.units = b.mark = 0;
+    r.position += claim.length;
+    r.file_offset = r.position;
+    r.carry_size = 0;
+    ++r.blocks;
+    return true;
+}
+
 // Reads raw bytes of a UTF-16 export and converts them into dst (n >= 8).
 std::int64_t ReadDecoded(ExportReader& r, char* dst, std::size_t n) {
     Utf16Decoder& d = r.decoder;
@@ -26,7 +71,7 @@ std::int64_t ReadDecoded(ExportReader& r, char* dst, std::size_t n) {
         // Two bytes of UTF-16 give at most three of UTF-8.
         const std::size_t chunk = n / 3 * 2 + 2, old = d.raw.size();
         d.raw.resize(old + chunk);
-        const std::int64_t got = r.read_block(r.file, reinterpret_cast<char*>(d.raw.data() + old), chunk);
+        const std::int64_t got = ReadOn(r, reinterpret_cast<char*>(d.raw.data() + old), chunk);
         d.raw.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
         if (got < 0) return -1;
         if (got == 0) r.raw_at_end = true;
@@ -58,11 +103,15 @@ std::uint64_t FileOffsetAt(const Block& b, std::size_t at, UnitCursor& cursor) {
     return b.mark + 2 * (b.units + cursor.units);
 }
 
-bool NextBlock(ExportReader& r, Block& b) {
+bool NextBlock(ExportReader& r, Block& b, Claim* claim) {
+    if (claim) {
+        *claim = {};
+        if (ClaimBlock(r, b, *claim)) return true;
+    }
     // The bytes carried over go right before the new ones, which are read
     // to a page boundary.
     const std::size_t front = std::max(kFront, (r.carry_size + 4095) & ~std::size_t{4095});
-    const std::size_t want = r.blocks == 0 ? kFirstBlockSize : kBlockSize;
+    const std::size_t want = r.blocks == 0 ? r.sizes.first : r.sizes.rest;
     b.buffer.Reserve(front + want + kSlack + 1);
     const std::size_t begin = front - r.carry_size;
     if (r.carry_size) std::memcpy(b.buffer.data() + begin, r.carry.data(), r.carry_size);
@@ -119,7 +168,7 @@ bool NextBlock(ExportReader& r, Block& b) {
         // Read on; a line longer than a block grows the buffer.
         b.buffer.Reserve(data_end + want + kSlack + 1, data_end);
         p = b.buffer.data();
-        const std::int64_t got = r.utf16 ? ReadDecoded(r, p + data_end, want) : r.read_block(r.file, p + data_end, want);
+        const std::int64_t got = r.utf16 ? ReadDecoded(r, p + data_end, want) : ReadOn(r, p + data_end, want);
         if (got < 0)
             r.read_error = true;
         else if (got == 0)
@@ -163,4 +212,10 @@ bool NextBlock(ExportReader& r, Block& b) {
     if (r.utf16) r.units += Utf16Units(p + b.begin, BytesIn(b));
     ++r.blocks;
     return true;
+}
+
+bool ReadClaimed(const ExportReader& r, const Claim& claim, Block& b) {
+    b.buffer.Reserve(b.end + kSlack + 1);
+    char* p = b.buffer.data();
+    return ReadWholeAt(r, p + b.begin, claim.length, claim.offset) && p[b.end - 1] == '\n';
 }

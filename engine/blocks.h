@@ -17,6 +17,9 @@
 // Reads up to n bytes of the export into dst: the count read, 0 at its end,
 // -1 on a read error.
 using ReadBlock = std::function<std::int64_t(std::FILE* file, char* dst, std::size_t n)>;
+// Reads up to n bytes of the export from its byte `offset` on, as ReadBlock
+// does; called by several threads at once.
+using ReadAt = std::function<std::int64_t(std::FILE* file, char* dst, std::size_t n, std::uint64_t offset)>;
 
 // Memory for the blocks read, aligned to a page: the kernel copies a read
 // into a page-aligned buffer several times faster than into one that starts
@@ -53,6 +56,9 @@ inline constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
 inline constexpr std::size_t kBlockSize = std::size_t{512} << 10;
 // The first block is small, so that a small export costs little.
 inline constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
+// A block read at an offset ends at the last line feed of its last bytes
+// that many: a longer last line is read in turn, as a stream is.
+inline constexpr std::size_t kTailSize = 4096;
 // Readable bytes after a block's lines, so that a tag may be compared
 // in words without looking where the buffer ends (a line feed ends every
 // line, and no tag holds one).
@@ -90,11 +96,22 @@ struct UnitCursor {
 };
 std::uint64_t FileOffsetAt(const Block& b, std::size_t at, UnitCursor& cursor);
 
+// The sizes above, which tests make small.
+struct BlockSizes {
+    std::size_t first = kFirstBlockSize, rest = kBlockSize, tail = kTailSize;
+};
+
 // The source of blocks: one reader of one export, used by one thread at a
 // time, in order.
 struct ExportReader {
     std::FILE* file = nullptr;
     ReadBlock read_block;
+    // Set for a file that may be read at any offset: then every read goes
+    // through it, and a block may be claimed here and read by a thread of
+    // its own (ReadClaimed), beside the others.
+    ReadAt read_at;
+    std::uint64_t file_offset = 0;  // where read_at reads on, in turn
+    BlockSizes sizes;
     BlockBuffer carry;  // read and not yet handed out
     std::size_t carry_size = 0;
     std::uint64_t position = 0;
@@ -115,7 +132,21 @@ struct ExportReader {
 // Prepares a reader over an open file; an empty read_block means fread.
 void StartExportReader(ExportReader& r, std::FILE* file, ReadBlock read_block);
 
+// A block whose place is known before its bytes are read.
+struct Claim {
+    std::uint64_t offset = 0;
+    std::size_t length = 0;  // 0: none, the block was read in turn
+};
+
 // Reads the next block: false when the export has no more lines (then
 // `read_error` tells whether a read error ended it). Throws std::bad_alloc
-// when memory runs out.
-bool NextBlock(ExportReader& r, Block& b);
+// when memory runs out. Given `claim`, a block of whole lines in the middle
+// of a file read at offsets is only claimed: its lines are known from the
+// last bytes it takes, and ReadClaimed reads them.
+bool NextBlock(ExportReader& r, Block& b, Claim* claim = nullptr);
+
+// Reads the bytes of a claimed block, which any thread may do while the
+// reader goes on: false when they are not the lines claimed (a read error,
+// or a file that changed under the run). Throws std::bad_alloc when memory
+// runs out.
+bool ReadClaimed(const ExportReader& r, const Claim& claim, Block& b);

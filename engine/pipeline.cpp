@@ -37,9 +37,10 @@ struct Slot {
     TagIndex index;
 };
 
-// Stage 1: what the threads share. Blocks are read one at a time, in order
-// (under `read_mutex`), into the slot of their number; each is then marked
-// and indexed by the thread that read it, apart from the others.
+// Stage 1: what the threads share. Blocks are taken one at a time, in order
+// (under `read_mutex`), into the slot of their number: read there, or in a
+// file read at offsets only claimed, its bytes then read by the thread that
+// took it beside the others. Each is marked and indexed by that thread.
 struct Stage1 {
     Stage1(ExportReader& r, Matcher& m, std::size_t slot_count, const Stage1Pause& p)
         : reader(r), matcher(m), pause(p), slots(slot_count) {}
@@ -109,8 +110,9 @@ bool TakeBlock(Stage1& s1, Waits waits) {
     }
     Pause(s1.pause);
     bool got = false, failed = false;
+    Claim claim;
     try {
-        got = NextBlock(s1.reader, slot->block);
+        got = NextBlock(s1.reader, slot->block, &claim);
         if (got && number == 0 && s1.mark_matches) {
             // The first bytes tell which are rare, before any block is marked.
             const Block& b = slot->block;
@@ -127,6 +129,25 @@ bool TakeBlock(Stage1& s1, Waits waits) {
     read_lock.unlock();
     s1.changed.notify_all();  // the next block may be read
     Pause(s1.pause);
+    if (got && !failed && claim.length) {
+        // Read here, beside the threads that read the blocks after it.
+        bool read = false;
+        try {
+            read = ReadClaimed(s1.reader, claim, slot->block);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        if (!read && !failed) {
+            // A read error: the export ends before this block, as it would
+            // have read in turn.
+            std::lock_guard<std::mutex> reader_lock(s1.read_mutex);
+            std::lock_guard<std::mutex> lock(s1.mutex);
+            s1.reader.read_error = true;
+            s1.input_done = true;
+            got = false;
+        }
+        Pause(s1.pause);
+    }
     if (got && !failed) {
         try {
             IndexSlot(s1, *slot);
@@ -140,6 +161,7 @@ bool TakeBlock(Stage1& s1, Waits waits) {
         slot->state = Slot::State::Ready;
         slot->has_block = got && !failed;
         slot->failed = failed;
+        if (failed) s1.input_done = true;  // nothing after it
     }
     s1.changed.notify_all();
     return true;

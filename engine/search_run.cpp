@@ -112,6 +112,14 @@ std::optional<std::uint64_t> KnownSize(const RunInputs& in) {
     return ExportSize(in.srchfilename);
 }
 
+// The reader of an opened export: read at offsets when its size is known
+// and the front end can.
+void StartReader(ExportReader& reader, std::FILE* file, const RunInputs& in, const RunSeams& seams) {
+    StartExportReader(reader, file, seams.read_block);
+    if (seams.read_at && KnownSize(in)) reader.read_at = seams.read_at;
+    reader.sizes = seams.block_sizes;
+}
+
 int ReadingThreads(const RunInputs& in) {
     return in.single_thread ? 1
            : in.threads > 0 ? in.threads
@@ -238,7 +246,7 @@ void Search(Display& display, const RunInputs& in, const RunSeams& seams, RunSta
     Progress progress;
     StartProgress(progress, display, KnownSize(in), starttime);
     ExportReader reader;
-    StartExportReader(reader, export_file, seams.read_block);
+    StartReader(reader, export_file, in, seams);
     ScanOptions options;
     options.threads = ReadingThreads(in);
     options.pause = seams.pause;
@@ -328,7 +336,7 @@ CheckResult CheckExport(Display& display, const RunInputs& in, const RunSeams& s
     Progress progress;
     StartProgress(progress, display, KnownSize(in), now());
     ExportReader reader;
-    StartExportReader(reader, export_file, seams.read_block);
+    StartReader(reader, export_file, in, seams);
     ScanOptions options;
     options.threads = ReadingThreads(in);
     options.pause = seams.pause;

@@ -52,6 +52,10 @@ struct RunInputs {
 struct RunSeams {
     Clock clock;            // empty: the system clock
     ReadBlock read_block;   // empty: fread
+    // Reads an export of known size at any offset, from any thread; the
+    // threads then read the blocks they index. Empty: read in turn alone.
+    ReadAt read_at;
+    BlockSizes block_sizes;  // tests make them small
     Stage1Pause pause;      // the threads of stage 1 pause here (tests)
     // Opens the export (after the log), null with errno set when it cannot;
     // the run closes it. Empty: fopen.

@@ -31,7 +31,8 @@ struct QuietDisplay final : Display {
 
 // Searches `exported` and holds the hits, the lines around them, the counts
 // and the lines read against the reference's. `step` sets the size of the
-// reads (blocks then end anywhere); the JSON writer sees every hit too.
+// reads (blocks then end anywhere) and, odd, has the export read at offsets
+// in small blocks; the JSON writer sees every hit too.
 inline void HoldAgainstReference(std::string_view exported, const reference::Search& search, bool one_thread,
                                  std::size_t step) {
     // The export is read from memory; the stream only stands for it.
@@ -61,12 +62,24 @@ inline void HoldAgainstReference(std::string_view exported, const reference::Sea
     RunSeams seams;
     seams.clock = [] { return std::time_t{1796633400}; };
     std::size_t offset = 0;
-    seams.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
-        const std::size_t take = std::min({n, exported.size() - offset, step + offset % 7});
-        if (take) std::memcpy(dst, exported.data() + offset, take);
-        offset += take;
-        return static_cast<std::int64_t>(take);
-    };
+    if (step & 1) {
+        // Read at offsets by every thread, in small blocks: most are
+        // claimed, those that end in a long line are read in turn.
+        seams.read_at = [&](std::FILE*, char* dst, std::size_t n, std::uint64_t at) -> std::int64_t {
+            if (at >= exported.size()) return 0;
+            const std::size_t take = std::min({n, exported.size() - static_cast<std::size_t>(at), step + at % 7});
+            std::memcpy(dst, exported.data() + at, take);
+            return static_cast<std::int64_t>(take);
+        };
+        seams.block_sizes = {16 + step * 3 % 200, 24 + step * 7 % 500, 1 + step % 64};
+    } else {
+        seams.read_block = [&](std::FILE*, char* dst, std::size_t n) -> std::int64_t {
+            const std::size_t take = std::min({n, exported.size() - offset, step + offset % 7});
+            if (take) std::memcpy(dst, exported.data() + offset, take);
+            offset += take;
+            return static_cast<std::int64_t>(take);
+        };
+    }
     QuietDisplay display;
     const RunResult r = Quelvar(display, in, seams);
     if (r.outcome != RunOutcome::Completed) __builtin_trap();

@@ -5,6 +5,7 @@
 // the differential tests, the soak and the search fuzzer.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,10 @@
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "../reference/reference.h"
 #include "context.h"
@@ -81,9 +86,25 @@ inline Stage1Pause PauseAtRandom(std::uint64_t seed) {
     };
 }
 
+#ifndef _WIN32
+// Reads the file at offsets as the command line does, from any thread, in
+// reads cut short at random now and then.
+inline ReadAt ReadAtRandom(std::uint64_t seed) {
+    return [seed](std::FILE* f, char* dst, std::size_t n, std::uint64_t offset) -> std::int64_t {
+        thread_local std::mt19937_64 rng(seed ^ std::hash<std::thread::id>()(std::this_thread::get_id()));
+        if (const std::uint64_t r = rng(); r % 8 == 0) n = std::min<std::size_t>(n, 1 + (r >> 8) % 5000);
+        for (;;) {
+            const ssize_t got = pread(fileno(f), dst, n, static_cast<off_t>(offset));
+            if (got >= 0 || errno != EINTR) return got;
+        }
+    };
+}
+#endif
+
 // Searches the export at `path` with the engine, the log going to
-// `log_path`; `read_size`, when not 0, has it read in reads of at most that
-// many bytes. The clock moves a second at every reading, so the time left is
+// `log_path`; `read_size`, when not 0, has it read in turn in reads of at
+// most that many bytes, else at offsets by every reading thread (in blocks
+// of sizes drawn from the seed when paused). The clock moves a second at every reading, so the time left is
 // shown too and every reading of it counts.
 inline Outputs RunEngine(const std::string& path, const std::string& log_path, const Search& search, Mode mode,
                          std::uint64_t seed = 1, std::size_t read_size = 0) {
@@ -107,6 +128,11 @@ inline Outputs RunEngine(const std::string& path, const std::string& log_path, c
     seams.clock = [&clock] { return clock++; };
     if (mode == Mode::Paused) seams.pause = PauseAtRandom(seed);
     std::mt19937_64 sizes(seed);
+#ifndef _WIN32
+    if (!read_size) seams.read_at = ReadAtRandom(seed);
+#endif
+    if (!read_size && mode == Mode::Paused)
+        seams.block_sizes = {64 + sizes() % 4096, 512 + sizes() % 65536, 1 + sizes() % 600};
     if (read_size)
         seams.read_block = [&sizes, read_size](std::FILE* f, char* dst, std::size_t n) -> std::int64_t {
             const std::size_t got = std::fread(dst, 1, std::min<std::size_t>(n, 1 + sizes() % read_size), f);

@@ -225,6 +225,26 @@ TEST_F(SearchRunTest, ReadErrorStopsTheRunAndSaysWhere) {
     std::string ending = "Search of file '" + path + "' stopped by a read error after 4 lines at ";
     EXPECT_NE(log.find("\r\n\r\n" + ending), std::string::npos) << log;
     EXPECT_EQ(display.boxes.at(0).text.rfind(ending, 0), 0u) << display.boxes[0].text;
+
+    // Read at offsets: a block claimed and then not read whole ends the
+    // export there, a read error too, on whichever thread read it.
+    std::string lines;
+    for (int i = 0; i < 400; ++i) lines += "  <UXGROUP:ULABEL>FOO " + std::to_string(i) + "</UXGROUP:ULABEL>\n";
+    WriteFile(path, "<TABLE>\n<OCC>\n" + lines + "</OCC>\n</TABLE>\n");
+    seams.read_block = nullptr;
+    seams.block_sizes = {256, 512, 64};
+    seams.read_at = [](std::FILE* f, char* dst, std::size_t n, std::uint64_t offset) -> std::int64_t {
+        if (offset >= 6000 && n > 64) return -1;  // the window is read, the block is not
+        if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) return -1;
+        return static_cast<std::int64_t>(std::fread(dst, 1, n, f));
+    };
+    inputs.single_thread = true;  // the seam's fseek and fread are one thread's
+    r = Run("FOO", path);
+    EXPECT_EQ(r.outcome, RunOutcome::ReadError);
+    EXPECT_GT(r.lines, 100u);
+    EXPECT_LT(r.lines, 400u);
+    EXPECT_EQ(display.boxes.back().text.rfind("Search of file '" + path + "' stopped by a read error after ", 0), 0u)
+        << display.boxes.back().text;
 }
 
 // Counts the hits, and at the n-th raises the run's flag, or answers that
